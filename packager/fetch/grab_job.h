@@ -1,0 +1,23 @@
+// The job record of a grab and its one way of reporting progress.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CMainWindow;
+
+// Progress callback: (context, text, position, range) → 0 when the caller is to stop (the user
+// cancelled, or the window is gone), 1 when it may go on.
+using ProgressCallback = int (*)(CMainWindow* pContext, std::string strText, int32_t nPosition,
+                                 int32_t nRange);
+
+// One per program, alive for the whole run.
+struct GrabJob {
+    std::string strMainPage;                  // local path of the saved main page
+    ProgressCallback pfnProgress = nullptr;   // set once by the main window
+    CMainWindow* pProgressContext = nullptr;  // first argument of pfnProgress
+};
+
+// Calls the job's callback with its context, text, position and the range 100, and returns
+// the answer (0 stop, otherwise go on). A job without a callback always goes on.
+int ReportProgress(const GrabJob& job, const std::string& text, int32_t position);

@@ -1,0 +1,135 @@
+// The internet service: HTTP sessions, connections and requests, address parsing and
+// combining, and the URL cache. Windows: WinINet. Linux: our own HTTP/1.0 client and address
+// parser. Every operation reports failure by its result; nothing here throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Scheme numbers as the service reports them when an address is split.
+enum InternetScheme : int {
+    kSchemeUnknown = -1,
+    kSchemeDefault = 0,
+    kSchemeFtp = 1,
+    kSchemeGopher = 2,
+    kSchemeHttp = 3,
+    kSchemeHttps = 4,
+    kSchemeFile = 5,
+    kSchemeNews = 6,
+    kSchemeMailto = 7,
+};
+
+// Session flags and access type (WinINet numbering).
+constexpr uint32_t kInternetOpenTypePreconfig = 0;
+constexpr uint32_t kFlagExistingConnect = 0x20000000;
+constexpr uint32_t kFlagNoAutoRedirect = 0x00200000;
+constexpr uint32_t kFlagKeepConnection = 0x00400000;
+constexpr uint32_t kFlagSecure = 0x00800000;
+constexpr uint32_t kFlagReload = 0x80000000;
+// Header modifier: add the header only if it is not there yet.
+constexpr uint32_t kHeaderAddIfNew = 0x10000000;
+// Crack flag: turn %xx escape sequences into characters.
+constexpr uint32_t kCrackDecode = 0x10000000;
+
+// Buffer sizes that bound the address operations (bytes, terminator included).
+constexpr size_t kHostBufferSize = 260;
+constexpr size_t kPathBufferSize = 260;
+constexpr size_t kCombineBufferSize = 520;
+constexpr size_t kCanonicalBufferSize = 2084;
+
+// A response to one request. Closing = destroying the object.
+class InternetRequest {
+  public:
+    virtual ~InternetRequest() = default;
+    // Adds header lines (CR LF ended) with the given modifiers; false on failure.
+    virtual bool AddRequestHeaders(const std::string& headers, uint32_t modifiers) = 0;
+    // Sends the request without extra headers or body; false on failure (connect refused,
+    // TLS refused, time-out, malformed response).
+    virtual bool SendRequest() = 0;
+    // The numeric status code of the response; false when there is none.
+    virtual bool QueryStatusCode(uint32_t& status) = 0;
+    // The response's header block, status line first, lines separated by CR LF; false when
+    // there is none.
+    virtual bool QueryRawHeaders(std::string& headers) = 0;
+    // Reads up to size bytes of the body into buffer. Returns the number of bytes read, 0 at
+    // the end of the body, -1 on failure.
+    virtual long ReadFile(void* buffer, size_t size) = 0;
+};
+
+// An HTTP connection to one host and port. Closing = destroying the object.
+class InternetConnection {
+  public:
+    virtual ~InternetConnection() = default;
+    // Opens a request (verb "GET", object path, version "HTTP/1.0", flags such as kFlagSecure);
+    // null on failure.
+    virtual std::unique_ptr<InternetRequest> OpenRequest(const std::string& verb,
+                                                         const std::string& object,
+                                                         const std::string& version,
+                                                         uint32_t flags) = 0;
+};
+
+// One session (the service handle of InternetOpen). Closing = destroying the object.
+class InternetSession {
+  public:
+    virtual ~InternetSession() = default;
+    // Connects to host:port with the user name and password (empty when none); secure tells
+    // the scheme (https) for services that must know it before the request. Null on failure.
+    virtual std::unique_ptr<InternetConnection> Connect(const std::string& host, uint16_t port,
+                                                        const std::string& user,
+                                                        const std::string& password,
+                                                        bool secure) = 0;
+};
+
+// The network half of the service: what differs between the real one and a test's stand-in.
+class InternetService {
+  public:
+    virtual ~InternetService() = default;
+    // 0 when a connection can be attempted, else an error number.
+    virtual uint32_t AttemptConnect() = 0;
+    // Opens a session with the agent name, access type and flags; null on failure.
+    virtual std::unique_ptr<InternetSession> OpenSession(const std::string& agent,
+                                                         uint32_t accessType, uint32_t flags) = 0;
+    // Looks the key up in the URL cache; true with the path of the local file that holds the
+    // cached copy, false when there is no entry (always false where no cache exists).
+    virtual bool GetUrlCacheEntry(const std::string& key, std::string& localFile) = 0;
+};
+
+// The platform's own service (WinINet on Windows, the socket client on Linux). Defined with
+// the network implementation; only the program's start-up calls it, tests construct their own.
+std::unique_ptr<InternetService> CreateInternetService();
+
+// Address operations: the same on every platform's terms, so they are free functions.
+
+// The parts of a split address.
+struct UrlParts {
+    int nScheme = kSchemeDefault;  // InternetScheme numbering
+    std::string strScheme;         // scheme name as written, without ":"
+    std::string strHost;
+    std::string strUser;
+    std::string strPassword;
+    std::string strPath;  // path with query and fragment
+    uint16_t nPort = 0;   // the scheme's default port when the address names none
+};
+
+// Splits url. flags: 0 or kCrackDecode. hostSize/pathSize bound the host and path (like the
+// service's buffers: a part that needs size bytes or more with its terminator fails). Returns
+// false when the address cannot be split or a part does not fit; parts holds whatever was
+// filled before the failure (nScheme in particular).
+bool CrackUrl(const std::string& url, uint32_t flags, UrlParts& parts,
+              size_t hostSize = kHostBufferSize, size_t pathSize = kPathBufferSize);
+
+// Resolves reference against base, decoding %xx sequences. False when the result cannot be
+// made or does not fit in bufferSize bytes with its terminator.
+bool CombineUrl(const std::string& base, const std::string& reference, std::string& result,
+                size_t bufferSize = kCombineBufferSize);
+
+// Canonicalises url in browser mode (unsafe characters escaped, dot segments resolved). The
+// result may be longer than kCanonicalBufferSize (the buffer grows when the service asks).
+// False when it cannot be done.
+bool CanonicalizeUrl(const std::string& url, std::string& result);
+
+}  // namespace platform
