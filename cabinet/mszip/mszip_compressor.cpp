@@ -1,0 +1,790 @@
+#include "cabinet/mszip/mszip_compressor.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kMagic = 0x4D5A4345;  // marks a live compressor
+constexpr uint32_t kHalf = 32768;
+constexpr uint32_t kWindowSize = 65536;
+constexpr uint32_t kWindowPad = 16;  // word-wise compares may read a little past the end
+constexpr uint32_t kHashMask = 0x7FFF;
+constexpr uint32_t kMaxMatch = 258;
+constexpr uint32_t kMaxDist = 32506;  // leaves room for a full look-ahead within 32768
+constexpr uint32_t kWindowEnd = 65533;
+constexpr uint32_t kMaxChain = 4096;
+constexpr uint32_t kLazyLimit = 32;
+constexpr uint32_t kTooFar = 4096;
+constexpr uint32_t kSymbolLimit = 32767;
+
+constexpr int kLitCodes = 286;
+constexpr int kFixedLitCodes = 288;
+constexpr int kDistCodes = 30;
+constexpr int kClCodes = 19;
+constexpr int kEndOfBlock = 256;
+constexpr int kMaxNodes = 2 * kLitCodes + 1;
+
+const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+// Length bases, less the minimum match of 3.
+const uint8_t kLengthBase[29] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10,  12,  14,  16,  20, 24,
+                                 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 255};
+const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// Distance bases, less 1.
+const uint16_t kDistBase[30] = {0,    1,    2,    3,    4,    6,    8,    12,    16,    24,
+                                32,   48,   64,   96,   128,  192,  256,  384,   512,   768,
+                                1024, 1536, 2048, 3072, 4096, 6144, 8192, 12288, 16384, 24576};
+const uint8_t kClExtra[kClCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
+const uint8_t kClOrder[kClCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                    11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// Scratch for building one Huffman code.
+struct TreeScratch {
+    uint32_t freq[kMaxNodes];
+    uint16_t parent[kMaxNodes];
+    uint8_t depth[kMaxNodes];
+    uint8_t nodeLen[kMaxNodes];
+    uint16_t heap[kMaxNodes + 1];
+    uint16_t order[kMaxNodes];  // nodes in the order they left the heap, root last
+    uint16_t blCount[16];
+};
+
+}  // namespace
+
+struct MszipCompressor {
+    uint32_t magic;
+    uint32_t blockSize;
+    MszipCompressFreeFn release;
+    bool history;
+
+    uint8_t window[kWindowSize + kWindowPad];
+    uint16_t head[kHalf];
+    uint16_t chain[kHalf];
+    uint8_t litBuf[kHalf];
+    uint16_t distBuf[16384];
+    uint8_t flagBuf[kHalf / 8];
+
+    uint32_t litFreq[kLitCodes];
+    uint32_t distFreq[kDistCodes];
+
+    uint16_t litCode[kFixedLitCodes];
+    uint8_t litLen[kFixedLitCodes];
+    uint16_t distCode[kDistCodes];
+    uint8_t distLen[kDistCodes];
+    uint16_t clCode[kClCodes];
+    uint8_t clLen[kClCodes];
+    uint32_t clFreq[kClCodes];
+
+    uint16_t fixedLitCode[kFixedLitCodes];
+    uint8_t fixedLitLen[kFixedLitCodes];
+    uint16_t fixedDistCode[kDistCodes];
+    uint8_t fixedDistLen[kDistCodes];
+
+    uint8_t lengthCodeOf[256];  // match length - 3 -> length code index 0..28
+    uint8_t distCodeOf[512];    // distance - 1 -> code, see distanceCode()
+
+    uint16_t rle[kLitCodes + kDistCodes];  // run-length coded lengths: symbol | extra << 5
+
+    TreeScratch scratch;
+};
+
+namespace {
+
+inline unsigned distanceCode(const MszipCompressor* c, uint32_t dist) {
+    return dist < 256 ? c->distCodeOf[dist] : c->distCodeOf[256 + (dist >> 7)];
+}
+
+inline uint32_t reverseBits(uint32_t code, unsigned len) {
+    uint32_t r = 0;
+    for (unsigned i = 0; i < len; ++i) {
+        r = (r << 1) | (code & 1);
+        code >>= 1;
+    }
+    return r;
+}
+
+// Canonical codes from lengths, bit-reversed because deflate sends codes first bit first.
+void assignCodes(const uint8_t* len, int count, uint16_t* code) {
+    uint16_t blCount[16] = {};
+    for (int i = 0; i < count; ++i) {
+        blCount[len[i]]++;
+    }
+    blCount[0] = 0;
+    uint16_t next[16];
+    uint32_t c = 0;
+    for (int bits = 1; bits < 16; ++bits) {
+        c = (c + blCount[bits - 1]) << 1;
+        next[bits] = static_cast<uint16_t>(c);
+    }
+    for (int i = 0; i < count; ++i) {
+        code[i] = len[i] ? static_cast<uint16_t>(reverseBits(next[len[i]]++, len[i])) : 0;
+    }
+}
+
+inline bool smaller(const TreeScratch& s, unsigned n, unsigned m) {
+    return s.freq[n] < s.freq[m] || (s.freq[n] == s.freq[m] && s.depth[n] <= s.depth[m]);
+}
+
+void siftDown(TreeScratch& s, int heapLen, int k) {
+    unsigned v = s.heap[k];
+    int j = k << 1;
+    while (j <= heapLen) {
+        if (j < heapLen && smaller(s, s.heap[j + 1], s.heap[j])) {
+            j++;
+        }
+        if (smaller(s, v, s.heap[j])) {
+            break;
+        }
+        s.heap[k] = s.heap[j];
+        k = j;
+        j <<= 1;
+    }
+    s.heap[k] = static_cast<uint16_t>(v);
+}
+
+// Builds length-limited Huffman code lengths for count symbols with the given frequencies.
+// Unused symbols get length 0; at least two symbols always get a code, so that every
+// code is complete. Answers the highest symbol with a code.
+int buildLengths(TreeScratch& s, const uint32_t* freq, int count, int maxBits, uint8_t* len) {
+    int heapLen = 0;
+    int maxCode = -1;
+    for (int i = 0; i < count; ++i) {
+        s.depth[i] = 0;
+        s.freq[i] = freq[i];
+        len[i] = 0;
+        if (freq[i] != 0) {
+            s.heap[++heapLen] = static_cast<uint16_t>(i);
+            maxCode = i;
+        }
+    }
+    while (heapLen < 2) {
+        int node = maxCode < 2 ? ++maxCode : 0;
+        s.freq[node] = 1;
+        s.depth[node] = 0;
+        s.heap[++heapLen] = static_cast<uint16_t>(node);
+    }
+    for (int k = heapLen / 2; k >= 1; --k) {
+        siftDown(s, heapLen, k);
+    }
+    int next = count;  // next internal node
+    int popped = 0;
+    do {
+        unsigned n = s.heap[1];
+        s.heap[1] = s.heap[heapLen--];
+        siftDown(s, heapLen, 1);
+        unsigned m = s.heap[1];
+        s.order[popped++] = static_cast<uint16_t>(n);
+        s.order[popped++] = static_cast<uint16_t>(m);
+        s.freq[next] = s.freq[n] + s.freq[m];
+        s.depth[next] =
+            static_cast<uint8_t>((s.depth[n] >= s.depth[m] ? s.depth[n] : s.depth[m]) + 1);
+        s.parent[n] = s.parent[m] = static_cast<uint16_t>(next);
+        s.heap[1] = static_cast<uint16_t>(next);
+        siftDown(s, heapLen, 1);
+        next++;
+    } while (heapLen >= 2);
+    s.order[popped] = s.heap[1];  // the root
+
+    // Lengths from the root down (parents come after their children in the order),
+    // clamping at maxBits and counting the leaves that overflowed.
+    std::memset(s.blCount, 0, sizeof s.blCount);
+    int overflow = 0;
+    s.nodeLen[s.order[popped]] = 0;
+    for (int h = popped - 1; h >= 0; --h) {
+        unsigned n = s.order[h];
+        int bits = s.nodeLen[s.parent[n]] + 1;
+        if (bits > maxBits) {
+            bits = maxBits;
+            overflow++;
+        }
+        s.nodeLen[n] = static_cast<uint8_t>(bits);
+        if (static_cast<int>(n) < count) {
+            s.blCount[bits]++;
+            len[n] = static_cast<uint8_t>(bits);
+        }
+    }
+    if (overflow == 0) {
+        return maxCode;
+    }
+    // Move overflowing leaves down: take a leaf from the deepest level that still has
+    // room, hang it and an overflowed leaf below it as two leaves one level deeper.
+    do {
+        int bits = maxBits - 1;
+        while (s.blCount[bits] == 0) {
+            bits--;
+        }
+        s.blCount[bits]--;
+        s.blCount[bits + 1] += 2;
+        s.blCount[maxBits]--;
+        overflow -= 2;
+    } while (overflow > 0);
+    // Hand out the lengths again, longest to the least frequent leaves.
+    int h = 0;
+    for (int bits = maxBits; bits != 0; --bits) {
+        int n = s.blCount[bits];
+        while (n != 0) {
+            unsigned m = s.order[h++];
+            if (static_cast<int>(m) >= count) {
+                continue;
+            }
+            len[m] = static_cast<uint8_t>(bits);
+            n--;
+        }
+    }
+    return maxCode;
+}
+
+// Run-length codes lengths[0..count) into out (symbol | extra << 5); answers the entries.
+int runLengthCode(const uint8_t* lengths, int count, uint16_t* out) {
+    int entries = 0;
+    int prevLen = -1;
+    int nextLen = lengths[0];
+    int run = 0;
+    int maxRun = 7;
+    int minRun = 4;
+    if (nextLen == 0) {
+        maxRun = 138;
+        minRun = 3;
+    }
+    for (int i = 0; i < count; ++i) {
+        int curLen = nextLen;
+        nextLen = i + 1 < count ? lengths[i + 1] : -1;
+        if (++run < maxRun && curLen == nextLen) {
+            continue;
+        }
+        if (run < minRun) {
+            while (run-- > 0) {
+                out[entries++] = static_cast<uint16_t>(curLen);
+            }
+        } else if (curLen != 0) {
+            if (curLen != prevLen) {
+                out[entries++] = static_cast<uint16_t>(curLen);
+                run--;
+            }
+            out[entries++] = static_cast<uint16_t>(16 | (run - 3) << 5);
+        } else if (run <= 10) {
+            out[entries++] = static_cast<uint16_t>(17 | (run - 3) << 5);
+        } else {
+            out[entries++] = static_cast<uint16_t>(18 | (run - 11) << 5);
+        }
+        run = 0;
+        prevLen = curLen;
+        if (nextLen == 0) {
+            maxRun = 138;
+            minRun = 3;
+        } else if (curLen == nextLen) {
+            maxRun = 6;
+            minRun = 3;
+        } else {
+            maxRun = 7;
+            minRun = 4;
+        }
+    }
+    return entries;
+}
+
+// Packs bits least significant first. Bytes that would pass the limit are dropped and
+// mark the stream as failed.
+struct BitWriter {
+    uint64_t acc;
+    unsigned bits;
+    uint8_t* out;
+    uint32_t pos;
+    uint32_t limit;
+    bool failed;
+};
+
+void writeByteChecked(BitWriter& w, uint8_t b) {
+    if (w.pos < w.limit) {
+        w.out[w.pos++] = b;
+    } else {
+        w.failed = true;
+    }
+}
+
+inline void spill(BitWriter& w) {
+    // Keeps fewer than 32 bits pending.
+    if (w.bits >= 32) {
+        if (w.pos + 4 <= w.limit) {
+            uint8_t* p = w.out + w.pos;
+            p[0] = static_cast<uint8_t>(w.acc);
+            p[1] = static_cast<uint8_t>(w.acc >> 8);
+            p[2] = static_cast<uint8_t>(w.acc >> 16);
+            p[3] = static_cast<uint8_t>(w.acc >> 24);
+            w.pos += 4;
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                writeByteChecked(w, static_cast<uint8_t>(w.acc >> (8 * i)));
+            }
+        }
+        w.acc >>= 32;
+        w.bits -= 32;
+    }
+}
+
+inline void putBits(BitWriter& w, uint32_t value, unsigned count) {
+    w.acc |= static_cast<uint64_t>(value) << w.bits;
+    w.bits += count;
+    spill(w);
+}
+
+// Pads to a byte boundary with zero bits and writes out everything pending.
+void alignAndDrain(BitWriter& w) {
+    w.bits = (w.bits + 7) & ~7u;
+    while (w.bits > 0) {
+        writeByteChecked(w, static_cast<uint8_t>(w.acc));
+        w.acc >>= 8;
+        w.bits -= 8;
+    }
+}
+
+// Per-block running state of the symbol buffers.
+struct Symbols {
+    uint32_t count;    // symbols buffered
+    uint32_t matches;  // of which matches
+};
+
+void writeSymbols(const MszipCompressor* c, const Symbols& sym, const uint16_t* litCode,
+                  const uint8_t* litLen, const uint16_t* distCode, const uint8_t* distLen,
+                  BitWriter& w) {
+    const uint8_t* litBuf = c->litBuf;
+    const uint8_t* flags = c->flagBuf;
+    const uint16_t* distBuf = c->distBuf;
+    uint32_t m = 0;
+    for (uint32_t i = 0; i < sym.count; ++i) {
+        unsigned lit = litBuf[i];
+        if ((flags[i >> 3] >> (i & 7)) & 1) {
+            unsigned lc = c->lengthCodeOf[lit];
+            unsigned dist = distBuf[m++];
+            unsigned dc = distanceCode(c, dist);
+            putBits(w, litCode[257 + lc], litLen[257 + lc]);
+            putBits(w, lit - kLengthBase[lc], kLengthExtra[lc]);
+            putBits(w, distCode[dc], distLen[dc]);
+            putBits(w, dist - kDistBase[dc], kDistExtra[dc]);
+        } else {
+            putBits(w, litCode[lit], litLen[lit]);
+        }
+    }
+    putBits(w, litCode[kEndOfBlock], litLen[kEndOfBlock]);
+}
+
+// Writes one deflate block holding the buffered symbols, which cover window[start, end),
+// in the cheapest of the stored, fixed and dynamic forms; then empties the buffers.
+void flushBlock(MszipCompressor* c, Symbols& sym, uint32_t start, uint32_t end, bool final,
+                BitWriter& w) {
+    TreeScratch& s = c->scratch;
+    int litMax = buildLengths(s, c->litFreq, kLitCodes, 15, c->litLen);
+    int distMax = buildLengths(s, c->distFreq, kDistCodes, 15, c->distLen);
+    int litCount = litMax + 1;
+    int distCount = distMax + 1;
+
+    int rleLit = runLengthCode(c->litLen, litCount, c->rle);
+    int rleAll = rleLit + runLengthCode(c->distLen, distCount, c->rle + rleLit);
+    std::memset(c->clFreq, 0, sizeof c->clFreq);
+    for (int i = 0; i < rleAll; ++i) {
+        c->clFreq[c->rle[i] & 31]++;
+    }
+    buildLengths(s, c->clFreq, kClCodes, 7, c->clLen);
+    int clCount = kClCodes;
+    while (clCount > 4 && c->clLen[kClOrder[clCount - 1]] == 0) {
+        clCount--;
+    }
+
+    // Exact costs in bits, from the real frequencies.
+    uint64_t dynBits = 14 + 3 * static_cast<uint64_t>(clCount);
+    uint64_t fixedBits = 0;
+    for (int i = 0; i < kLitCodes; ++i) {
+        uint32_t f = c->litFreq[i];
+        if (f == 0) {
+            continue;
+        }
+        unsigned extra = i > kEndOfBlock ? kLengthExtra[i - 257] : 0;
+        dynBits += static_cast<uint64_t>(f) * (c->litLen[i] + extra);
+        fixedBits += static_cast<uint64_t>(f) * (c->fixedLitLen[i] + extra);
+    }
+    for (int i = 0; i < kDistCodes; ++i) {
+        uint32_t f = c->distFreq[i];
+        dynBits += static_cast<uint64_t>(f) * (c->distLen[i] + kDistExtra[i]);
+        fixedBits += static_cast<uint64_t>(f) * (5u + kDistExtra[i]);
+    }
+    for (int i = 0; i < rleAll; ++i) {
+        unsigned symbol = c->rle[i] & 31;
+        dynBits += c->clLen[symbol] + kClExtra[symbol];
+    }
+    uint64_t dynBytes = (dynBits + 3 + 7) >> 3;
+    uint64_t fixedBytes = (fixedBits + 3 + 7) >> 3;
+    uint64_t storedBytes = static_cast<uint64_t>(end - start) + 4;
+    uint64_t best = fixedBytes <= dynBytes ? fixedBytes : dynBytes;
+
+    uint32_t finalBit = final ? 1 : 0;
+    if (storedBytes <= best) {
+        putBits(w, finalBit, 3);
+        alignAndDrain(w);
+        uint32_t len = end - start;
+        putBits(w, len | (~len & 0xFFFF) << 16, 32);
+        const uint8_t* data = c->window + start;
+        if (!w.failed && w.pos + len <= w.limit) {
+            std::memcpy(w.out + w.pos, data, len);
+            w.pos += len;
+        } else {
+            for (uint32_t i = 0; i < len; ++i) {
+                writeByteChecked(w, data[i]);
+            }
+        }
+    } else if (fixedBytes <= dynBytes) {
+        putBits(w, finalBit | 2, 3);
+        writeSymbols(c, sym, c->fixedLitCode, c->fixedLitLen, c->fixedDistCode, c->fixedDistLen, w);
+    } else {
+        assignCodes(c->litLen, kLitCodes, c->litCode);
+        assignCodes(c->distLen, kDistCodes, c->distCode);
+        assignCodes(c->clLen, kClCodes, c->clCode);
+        putBits(w, finalBit | 4, 3);
+        putBits(w, static_cast<uint32_t>(litCount - 257), 5);
+        putBits(w, static_cast<uint32_t>(distCount - 1), 5);
+        putBits(w, static_cast<uint32_t>(clCount - 4), 4);
+        for (int i = 0; i < clCount; ++i) {
+            putBits(w, c->clLen[kClOrder[i]], 3);
+        }
+        for (int i = 0; i < rleAll; ++i) {
+            unsigned symbol = c->rle[i] & 31;
+            putBits(w, c->clCode[symbol], c->clLen[symbol]);
+            putBits(w, c->rle[i] >> 5, kClExtra[symbol]);
+        }
+        writeSymbols(c, sym, c->litCode, c->litLen, c->distCode, c->distLen, w);
+    }
+
+    std::memset(c->litFreq, 0, sizeof c->litFreq);
+    std::memset(c->distFreq, 0, sizeof c->distFreq);
+    c->litFreq[kEndOfBlock] = 1;
+    sym.count = 0;
+    sym.matches = 0;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline unsigned matchingBytes(uint64_t x) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return static_cast<unsigned>(__builtin_ctzll(x)) >> 3;
+#else
+    unsigned n = 0;
+    uint8_t a[8];
+    std::memcpy(a, &x, 8);
+    while (a[n] == 0) {
+        n++;
+    }
+    return n;
+#endif
+}
+
+// Longest match for the string at pos along the hash chain starting at cand. Only a
+// strictly longer match than prevLen counts; the nearest of equal matches wins.
+inline uint32_t longestMatch(const uint8_t* win, const uint16_t* chain, uint32_t pos, uint32_t cand,
+                             uint32_t prevLen, uint32_t* matchStart) {
+    uint32_t chainLeft = prevLen >= kMaxMatch ? kMaxChain / 4 : kMaxChain;
+    uint32_t best = prevLen;
+    const uint32_t limit = pos > kMaxDist ? pos - kMaxDist : 0;
+    // Compares stop at 258 bytes or at the end of the window.
+    const uint32_t maxLen = kWindowSize - pos < kMaxMatch ? kWindowSize - pos : kMaxMatch;
+    if (best >= maxLen) {
+        return best;  // nothing longer can exist
+    }
+    const uint8_t* scan = win + pos;
+    uint8_t scanEnd1 = scan[best - 1];
+    uint8_t scanEnd = scan[best];
+    const uint16_t first2 = static_cast<uint16_t>(scan[0] | scan[1] << 8);
+    do {
+        const uint8_t* m = win + cand;
+        if (m[best] == scanEnd && m[best - 1] == scanEnd1 &&
+            static_cast<uint16_t>(m[0] | m[1] << 8) == first2) {
+            uint32_t len = 2;
+            for (;;) {
+                uint64_t x = load64(scan + len) ^ load64(m + len);
+                if (x != 0) {
+                    len += matchingBytes(x);
+                    break;
+                }
+                len += 8;
+                if (len >= maxLen) {
+                    break;
+                }
+            }
+            if (len > maxLen) {
+                len = maxLen;
+            }
+            if (len > best) {
+                *matchStart = cand;
+                best = len;
+                if (len >= maxLen) {
+                    break;
+                }
+                scanEnd1 = scan[best - 1];
+                scanEnd = scan[best];
+            }
+        }
+    } while ((cand = chain[cand & kHashMask]) > limit && --chainLeft != 0);
+    return best;
+}
+
+void buildStaticTables(MszipCompressor* c) {
+    for (int i = 0; i < kFixedLitCodes; ++i) {
+        c->fixedLitLen[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+    }
+    assignCodes(c->fixedLitLen, kFixedLitCodes, c->fixedLitCode);
+    for (int i = 0; i < kDistCodes; ++i) {
+        c->fixedDistLen[i] = 5;
+    }
+    assignCodes(c->fixedDistLen, kDistCodes, c->fixedDistCode);
+    for (int code = 0; code < 29; ++code) {
+        int lo = kLengthBase[code];
+        int hi = code == 28 ? 255 : lo + (1 << kLengthExtra[code]) - 1;
+        for (int l = lo; l <= hi; ++l) {
+            c->lengthCodeOf[l] = static_cast<uint8_t>(code);
+        }
+    }
+    // Distances below 256 map directly; above, by distance >> 7 (every code from 16 up
+    // spans a multiple of 128).
+    for (int code = 0; code < kDistCodes; ++code) {
+        uint32_t lo = kDistBase[code];
+        uint32_t hi = lo + (1u << kDistExtra[code]) - 1;
+        for (uint32_t d = lo; d <= hi; ++d) {
+            if (d < 256) {
+                c->distCodeOf[d] = static_cast<uint8_t>(code);
+            } else {
+                c->distCodeOf[256 + (d >> 7)] = static_cast<uint8_t>(code);
+            }
+        }
+    }
+}
+
+bool isCompressor(const MszipCompressor* c) {
+    return c != nullptr && c->magic == kMagic;
+}
+
+}  // namespace
+
+const char* mszipCompressStatusName(int status) {
+    switch (status) {
+        case mszipCompressOk:
+            return "ok";
+        case mszipCompressNoMemory:
+            return "no memory";
+        case mszipCompressBadArgument:
+            return "bad argument";
+        case mszipCompressFailed:
+            return "compression failed";
+        default:
+            return "unknown";
+    }
+}
+
+int mszipCompressCreate(uint32_t blockSize, MszipCompressAllocFn alloc, MszipCompressFreeFn release,
+                        MszipCompressor** compressor, uint32_t* outputBufferSize) {
+    if (alloc == nullptr || release == nullptr || compressor == nullptr ||
+        outputBufferSize == nullptr) {
+        return mszipCompressBadArgument;
+    }
+    *compressor = nullptr;
+    void* mem = alloc(static_cast<uint32_t>(sizeof(MszipCompressor)));
+    if (mem == nullptr) {
+        return mszipCompressNoMemory;
+    }
+    MszipCompressor* c = new (mem) MszipCompressor;
+    std::memset(c->window, 0, sizeof c->window);
+    std::memset(c->head, 0, sizeof c->head);
+    std::memset(c->chain, 0, sizeof c->chain);
+    std::memset(c->litFreq, 0, sizeof c->litFreq);
+    std::memset(c->distFreq, 0, sizeof c->distFreq);
+    buildStaticTables(c);
+    c->blockSize =
+        blockSize == 0 || blockSize > kMszipCompressMaxBlock ? kMszipCompressMaxBlock : blockSize;
+    c->release = release;
+    c->history = false;
+    c->magic = kMagic;
+    *compressor = c;
+    *outputBufferSize = c->blockSize + kMszipCompressOverhead;
+    return mszipCompressOk;
+}
+
+int mszipCompressReset(MszipCompressor* c) {
+    if (!isCompressor(c)) {
+        return mszipCompressBadArgument;
+    }
+    c->history = false;
+    return mszipCompressOk;
+}
+
+int mszipCompressDestroy(MszipCompressor* c) {
+    if (!isCompressor(c)) {
+        return mszipCompressBadArgument;
+    }
+    c->magic = 0;
+    MszipCompressFreeFn release = c->release;
+    c->~MszipCompressor();
+    release(c);
+    return mszipCompressOk;
+}
+
+int mszipCompress(MszipCompressor* c, const uint8_t* input, uint32_t n, uint8_t* output,
+                  uint32_t outputSize, uint16_t* compressedLength) {
+    if (!isCompressor(c) || n > c->blockSize ||
+        outputSize < c->blockSize + kMszipCompressOverhead || (input == nullptr && n != 0) ||
+        output == nullptr || compressedLength == nullptr) {
+        return mszipCompressBadArgument;
+    }
+    uint8_t* const win = c->window;
+    uint16_t* const head = c->head;
+    uint16_t* const chain = c->chain;
+
+    // The block always sits in the upper half; the lower half is the previous full block
+    // or, without history, a copy of this one (so it is ready to serve as history next).
+    if (c->history) {
+        if (n != 0) {
+            std::memcpy(win + kHalf, input, n);
+        }
+        for (uint32_t i = 0; i < kHalf; ++i) {
+            uint16_t v = head[i];
+            head[i] = static_cast<uint16_t>(v >= kHalf ? v - kHalf : 0);
+        }
+        for (uint32_t i = 0; i < kHalf; ++i) {
+            uint16_t v = chain[i];
+            chain[i] = static_cast<uint16_t>(v >= kHalf ? v - kHalf : 0);
+        }
+    } else {
+        if (n != 0) {
+            std::memcpy(win, input, n);
+        }
+        std::memcpy(win + kHalf, win, kHalf);
+        std::memset(head, 0, sizeof c->head);
+    }
+
+    std::memset(c->litFreq, 0, sizeof c->litFreq);
+    std::memset(c->distFreq, 0, sizeof c->distFreq);
+    c->litFreq[kEndOfBlock] = 1;
+    Symbols sym = {0, 0};
+    BitWriter w = {0, 0, output, 0, outputSize, false};
+    putBits(w, 'C', 8);
+    putBits(w, 'K', 8);
+
+    uint8_t* const litBuf = c->litBuf;
+    uint16_t* const distBuf = c->distBuf;
+    uint8_t* const flagBuf = c->flagBuf;
+    uint32_t* const litFreq = c->litFreq;
+    uint32_t* const distFreq = c->distFreq;
+
+    const uint32_t blockEnd = kHalf + n;
+    uint32_t pos = kHalf;
+    uint32_t blockStart = kHalf;
+    uint32_t left = n;
+    uint32_t hash = ((static_cast<uint32_t>(win[kHalf]) << 5) ^ win[kHalf + 1]) & kHashMask;
+    uint32_t matchLen = 2;
+    uint32_t matchStart = 0;
+    bool pending = false;
+
+    // Records a symbol; answers true when the block should be flushed here.
+    auto record = [&](bool isMatch, uint32_t value, uint32_t dist) -> bool {
+        uint32_t i = sym.count;
+        if ((i & 7) == 0) {
+            flagBuf[i >> 3] = 0;
+        }
+        litBuf[i] = static_cast<uint8_t>(value);
+        if (isMatch) {
+            distBuf[sym.matches++] = static_cast<uint16_t>(dist);
+            flagBuf[i >> 3] = static_cast<uint8_t>(flagBuf[i >> 3] | (1u << (i & 7)));
+            litFreq[257 + c->lengthCodeOf[value]]++;
+            distFreq[distanceCode(c, dist)]++;
+        } else {
+            litFreq[value]++;
+        }
+        uint32_t count = ++sym.count;
+        if ((count & 4095) == 0) {
+            uint64_t estimate = static_cast<uint64_t>(count) * 8;
+            for (int d = 0; d < kDistCodes; ++d) {
+                estimate += static_cast<uint64_t>(distFreq[d]) * (5u + kDistExtra[d]);
+            }
+            estimate >>= 3;
+            if (sym.matches < count / 2 && estimate < (pos - blockStart) / 2) {
+                return true;
+            }
+        }
+        return count == kSymbolLimit;
+    };
+
+    for (;;) {
+        if (left == 0) {
+            if (pending) {
+                record(false, win[pos - 1], 0);
+            }
+            flushBlock(c, sym, blockStart, pos, true, w);
+            break;
+        }
+        uint32_t cand = 0;
+        if (left >= 3) {
+            hash = ((hash << 5) ^ win[pos + 2]) & kHashMask;
+            cand = head[hash];
+            chain[pos & kHashMask] = static_cast<uint16_t>(cand);
+            head[hash] = static_cast<uint16_t>(pos);
+        }
+        uint32_t prevLen = matchLen;
+        uint32_t prevStart = matchStart;
+        matchLen = 2;
+        if (cand != 0 && prevLen < kLazyLimit && pos - cand <= kMaxDist && pos < kWindowEnd) {
+            matchLen = longestMatch(win, chain, pos, cand, prevLen, &matchStart);
+            if (matchLen > left) {
+                matchLen = left;
+            }
+            if (matchLen == 3 && pos - matchStart > kTooFar) {
+                matchLen = 2;
+            }
+        }
+        if (prevLen >= 3 && matchLen <= prevLen) {
+            // Distances are buffered less 1.
+            bool flush = record(true, prevLen - 3, pos - 2 - prevStart);
+            left -= prevLen - 1;
+            const uint32_t newPos = pos + prevLen - 1;
+            // Positions with fewer than 3 bytes left cannot start a match.
+            const uint32_t lastInsert = blockEnd >= 3 ? blockEnd - 3 : 0;
+            for (uint32_t p = pos + 1; p < newPos; ++p) {
+                if (p <= lastInsert) {
+                    hash = ((hash << 5) ^ win[p + 2]) & kHashMask;
+                    chain[p & kHashMask] = head[hash];
+                    head[hash] = static_cast<uint16_t>(p);
+                }
+            }
+            pos = newPos;
+            pending = false;
+            matchLen = 2;
+            if (flush) {
+                flushBlock(c, sym, blockStart, pos, false, w);
+                blockStart = pos;
+            }
+            continue;
+        }
+        if (pending) {
+            if (record(false, win[pos - 1], 0)) {
+                flushBlock(c, sym, blockStart, pos, false, w);
+                blockStart = pos;
+            }
+        }
+        pending = true;
+        pos++;
+        left--;
+    }
+    alignAndDrain(w);
+
+    if (w.failed) {
+        c->history = false;
+        return mszipCompressFailed;
+    }
+    if (c->history) {
+        std::memcpy(win, win + kHalf, kHalf);
+    }
+    c->history = n == kHalf;
+    *compressedLength = static_cast<uint16_t>(w.pos);
+    return mszipCompressOk;
+}
