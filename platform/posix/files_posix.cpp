@@ -142,6 +142,15 @@ int FileOpen(const std::string& path, int flags, int mode) {
     }
     if (flags & kOpenTruncate)
         oflags |= O_TRUNC;
+    if ((flags & 3) != kOpenReadOnly || (flags & kOpenTruncate)) {
+        // A read-only file refuses writers as on Windows, even for the superuser.
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+            (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            errno = (flags & kOpenCreate) && (flags & kOpenExclusive) ? EEXIST : EACCES;
+            return -1;
+        }
+    }
     mode_t perms = (mode & kModeWrite) ? 0666 : 0444;
     int fd = open(path.c_str(), oflags, perms);
     if (fd < 0)
@@ -291,6 +300,13 @@ bool FileCopy(const std::string& from, const std::string& to, bool failIfExists)
         // Truncating the target would destroy the source.
         close(in);
         errno = EBUSY;
+        return false;
+    }
+    if (!failIfExists && stat(to.c_str(), &dst) == 0 && !S_ISDIR(dst.st_mode) &&
+        (dst.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        // A read-only target is not replaced, as on Windows.
+        close(in);
+        errno = EACCES;
         return false;
     }
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);

@@ -34,7 +34,23 @@ void FillFrom(const WIN32_FIND_DATAA& wfd, FindData& out) {
 
 // ---- Handles ----------------------------------------------------------------------
 
+namespace {
+
+// Windows refuses writers on a read-only file; Wine run by the superuser does not,
+// so the rule is checked here too and holds the same everywhere.
+bool IsReadOnlyFile(const std::string& path) {
+    DWORD attrs = GetFileAttributesA(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attrs & FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
+
 int FileOpen(const std::string& path, int flags, int mode) {
+    if (((flags & 3) != kOpenReadOnly || (flags & kOpenTruncate)) && IsReadOnlyFile(path)) {
+        errno = (flags & kOpenCreate) && (flags & kOpenExclusive) ? EEXIST : EACCES;
+        return -1;
+    }
     // Text translation is the caller's business; handles are always binary.
     int rtFlags = (flags & ~kOpenText) | kOpenBinary | _O_NOINHERIT;
     int rtMode = 0;
@@ -118,6 +134,10 @@ bool FileRename(const std::string& from, const std::string& to) {
 }
 
 bool FileCopy(const std::string& from, const std::string& to, bool failIfExists) {
+    if (!failIfExists && IsReadOnlyFile(to)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
     return CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != 0;
 }
 
