@@ -482,10 +482,21 @@ inline unsigned matchingBytes(uint64_t x) {
 #endif
 }
 
+inline uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // Longest match for the string at pos along the hash chain starting at cand. Only a
 // strictly longer match than prevLen counts; the nearest of equal matches wins.
-inline uint32_t longestMatch(const uint8_t* win, const uint16_t* chain, uint32_t pos, uint32_t cand,
-                             uint32_t prevLen, uint32_t* matchStart) {
+// Kept out of line so that its loop has the registers to itself.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+uint32_t
+longestMatch(const uint8_t* win, const uint16_t* chain, uint32_t pos, uint32_t cand,
+             uint32_t prevLen, uint32_t* matchStart) {
     uint32_t chainLeft = prevLen >= kMaxMatch ? kMaxChain / 4 : kMaxChain;
     uint32_t best = prevLen;
     const uint32_t limit = pos > kMaxDist ? pos - kMaxDist : 0;
@@ -495,39 +506,41 @@ inline uint32_t longestMatch(const uint8_t* win, const uint16_t* chain, uint32_t
         return best;  // nothing longer can exist
     }
     const uint8_t* scan = win + pos;
-    uint8_t scanEnd1 = scan[best - 1];
-    uint8_t scanEnd = scan[best];
-    const uint16_t first2 = static_cast<uint16_t>(scan[0] | scan[1] << 8);
+    // The two bytes that end a longer match, and the two that start every match: a
+    // candidate that differs in either pair cannot improve on the best.
+    uint16_t scanEnd = load16(scan + best - 1);
+    const uint16_t scanStart = load16(scan);
+    uint32_t bestStart = *matchStart;
     do {
         const uint8_t* m = win + cand;
-        if (m[best] == scanEnd && m[best - 1] == scanEnd1 &&
-            static_cast<uint16_t>(m[0] | m[1] << 8) == first2) {
-            uint32_t len = 2;
-            for (;;) {
-                uint64_t x = load64(scan + len) ^ load64(m + len);
-                if (x != 0) {
-                    len += matchingBytes(x);
-                    break;
-                }
-                len += 8;
-                if (len >= maxLen) {
-                    break;
-                }
+        if (load16(m + best - 1) != scanEnd || load16(m) != scanStart) {
+            continue;
+        }
+        uint32_t len = 2;
+        for (;;) {
+            uint64_t x = load64(scan + len) ^ load64(m + len);
+            if (x != 0) {
+                len += matchingBytes(x);
+                break;
             }
-            if (len > maxLen) {
-                len = maxLen;
-            }
-            if (len > best) {
-                *matchStart = cand;
-                best = len;
-                if (len >= maxLen) {
-                    break;
-                }
-                scanEnd1 = scan[best - 1];
-                scanEnd = scan[best];
+            len += 8;
+            if (len >= maxLen) {
+                break;
             }
         }
+        if (len > maxLen) {
+            len = maxLen;
+        }
+        if (len > best) {
+            bestStart = cand;
+            best = len;
+            if (len >= maxLen) {
+                break;
+            }
+            scanEnd = load16(scan + best - 1);
+        }
     } while ((cand = chain[cand & kHashMask]) > limit && --chainLeft != 0);
+    *matchStart = bestStart;
     return best;
 }
 
