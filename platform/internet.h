@@ -107,12 +107,11 @@ std::unique_ptr<InternetService> CreateInternetService();
 // The parts of a split address.
 struct UrlParts {
     int nScheme = kSchemeDefault;  // InternetScheme numbering
-    std::string strScheme;         // scheme name as written, without ":"
     std::string strHost;
-    std::string strUser;
-    std::string strPassword;
-    std::string strPath;  // path with query and fragment
-    uint16_t nPort = 0;   // the scheme's default port when the address names none
+    // Path with query and fragment, as written ("/" for a web address without one). For
+    // file: addresses, the local path.
+    std::string strPath;
+    uint16_t nPort = 0;  // the scheme's default port when the address names none
 };
 
 // Splits url. flags: 0 or kCrackDecode. hostSize/pathSize bound the host and path (like the

@@ -17,7 +17,7 @@ class CPageRewriter;
 // Ordered list of strings (heads are taken off the page queue) and growable array of strings.
 using CStringList = std::deque<std::string>;
 using CStringArray = std::vector<std::string>;
-// Every frame page queued during one grab: absolute address → local path in the work folder.
+// Every frame page queued during one grab: absolute address → its local file name.
 using CFrameMap = std::map<std::string, std::string>;
 
 // Owns the service's session handle; closes it when closed or destroyed.
@@ -106,6 +106,11 @@ class CGrabber : public CInternetSession {
     // Every frame page queued during the current grab, so that a frame cycle ends and a
     // repeated reference carries the first local name. Emptied at the start of each grab.
     CFrameMap m_mapQueuedFrames;
+    // The server ("host:port", host lower-cased) that m_strUser and m_strPassword were entered
+    // for: they are sent to no other.
+    std::string m_strCredentialsServer;
+    // Whether the last address opened (after redirects) was read over https.
+    bool m_bSecure = false;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).

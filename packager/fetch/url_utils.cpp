@@ -1,0 +1,206 @@
+#include "packager/fetch/url_utils.h"
+
+#include <cctype>
+
+#include "platform/files.h"
+#include "platform/internet.h"
+
+namespace {
+
+char Lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+std::string LowerCopy(const std::string& text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = Lower(c);
+    }
+    return out;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() || Lower(text[i]) != Lower(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+uint16_t DefaultPort(int scheme) {
+    return scheme == platform::kSchemeHttps ? 443 : 80;
+}
+
+}  // namespace
+
+bool HasPrefix(const std::string& text, const std::string& prefix, bool ignoreCase) {
+    if (text.size() <= prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char a = text[i];
+        char b = prefix[i];
+        if (ignoreCase ? Lower(a) != Lower(b) : a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int FindChar(const std::string& text, char ch, int start) {
+    if (start < 0 || static_cast<size_t>(start) >= text.size()) {
+        return -1;
+    }
+    size_t pos = text.find(ch, static_cast<size_t>(start));
+    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+int FindText(const std::string& text, const std::string& needle, int start) {
+    if (start < 0 || static_cast<size_t>(start) > text.size()) {
+        return -1;
+    }
+    size_t pos = text.find(needle, static_cast<size_t>(start));
+    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+int FindTextNoCase(const std::string& text, const std::string& needle, int start) {
+    if (start < 0 || static_cast<size_t>(start) > text.size()) {
+        return -1;
+    }
+    if (needle.empty()) {
+        return start;
+    }
+    // Compared in place (no lower-cased copies) so that searching a large page stays cheap.
+    const char first = Lower(needle[0]);
+    const size_t n = needle.size();
+    for (size_t i = static_cast<size_t>(start); i + n <= text.size(); ++i) {
+        if (Lower(text[i]) != first) {
+            continue;
+        }
+        size_t k = 1;
+        while (k < n && Lower(text[i + k]) == Lower(needle[k])) {
+            ++k;
+        }
+        if (k == n) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool IsAbsoluteAddress(const std::string& text) {
+    return StartsWithNoCase(text, "http://") || StartsWithNoCase(text, "https://") ||
+           StartsWithNoCase(text, "file:");
+}
+
+std::string CombineAddress(const std::string& base, const std::string& reference) {
+    if (IsAbsoluteAddress(reference)) {
+        return reference;
+    }
+    std::string prepared(base);
+    if (!prepared.empty() && prepared.back() != '/') {
+        size_t slash = prepared.rfind('/');
+        if (slash != std::string::npos) {
+            if (prepared.find('.', slash + 1) != std::string::npos) {
+                prepared.erase(slash + 1);  // a file name
+            } else {
+                prepared += '/';  // a folder
+            }
+        }
+    }
+    std::string result;
+    if (!platform::CombineUrl(prepared, reference, result)) {
+        return std::string();
+    }
+    if (StartsWithNoCase(result, "file:")) {
+        int scheme = 0;
+        result = FileAddressToPath(result, scheme);
+    }
+    return result;
+}
+
+std::string FileAddressToPath(const std::string& address, int& scheme) {
+    platform::UrlParts parts;
+    if (!platform::CrackUrl(address, platform::kCrackDecode, parts, platform::kHostBufferSize,
+                            platform::kPathBufferSize)) {
+        scheme = -1;
+        return address;
+    }
+    scheme = parts.nScheme;
+    return parts.strPath;
+}
+
+bool SplitLocalPath(const std::string& path, std::string& fileName, std::string& folder) {
+    int handle = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
+    if (handle < 0) {
+        return false;
+    }
+    platform::FileClose(handle);
+    size_t sep = std::string::npos;
+    for (size_t i = path.size(); i > 0; --i) {
+        if (IsPathSeparator(path[i - 1])) {
+            sep = i - 1;
+            break;
+        }
+    }
+    fileName = sep == std::string::npos ? path : path.substr(sep + 1);
+    folder = sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+    return !fileName.empty();
+}
+
+bool MakePageNames(const std::string& address, std::string& siteRoot, std::string& path,
+                   std::string& pageName) {
+    std::string lower = LowerCopy(address);
+    platform::UrlParts parts;
+    if (!platform::CrackUrl(lower, 0, parts, platform::kHostBufferSize,
+                            platform::kPathBufferSize)) {
+        return false;
+    }
+    size_t slashes = lower.find("//");
+    siteRoot = (slashes == std::string::npos ? std::string() : lower.substr(0, slashes + 2)) +
+               parts.strHost;
+    // Keep a port that is not the scheme's default: relative references of a page served on
+    // another port must be fetched from that port.
+    if (parts.nPort != 0 && parts.nPort != DefaultPort(parts.nScheme)) {
+        siteRoot += ':' + std::to_string(parts.nPort);
+    }
+    path = parts.strPath;
+    std::string probe;
+    if (platform::TempFileName(".", "QBT", 0, probe) != 0) {
+        platform::FileRemove(probe);
+        size_t sep = std::string::npos;
+        for (size_t i = probe.size(); i > 0; --i) {
+            if (IsPathSeparator(probe[i - 1])) {
+                sep = i - 1;
+                break;
+            }
+        }
+        std::string name = sep == std::string::npos ? probe : probe.substr(sep + 1);
+        pageName = name.substr(0, name.find('.')) + ".htm";
+    } else {
+        pageName = "home.htm";
+    }
+    return true;
+}
+
+bool ClearReadOnly(const std::string& path) {
+    uint32_t attributes = platform::GetAttributes(path);
+    if (attributes == platform::kInvalidAttributes) {
+        return false;
+    }
+    if ((attributes & platform::kAttrReadOnly) == 0) {
+        return true;
+    }
+    attributes &= ~platform::kAttrReadOnly;
+    return platform::SetAttributes(path, attributes == 0 ? platform::kAttrNormal : attributes);
+}
