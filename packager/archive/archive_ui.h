@@ -1,0 +1,20 @@
+// What the archive builder shows the user: its task-modal messages and the busy
+// cursor while it works.
+#pragma once
+
+#include <string>
+
+// A task-modal OK message box with the application's name as caption.
+void ArchiveShowMessage(const std::string& text);
+
+// Shows the busy cursor for its lifetime (Windows only).
+class ArchiveBusyCursor {
+  public:
+    ArchiveBusyCursor();
+    ~ArchiveBusyCursor();
+    ArchiveBusyCursor(const ArchiveBusyCursor&) = delete;
+    ArchiveBusyCursor& operator=(const ArchiveBusyCursor&) = delete;
+
+  private:
+    void* m_hPrevious = nullptr;
+};

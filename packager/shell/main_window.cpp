@@ -1,0 +1,284 @@
+#include "packager/shell/main_window.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "packager/archive/archive_builder.h"
+#include "packager/fetch/grabber.h"
+#include "packager/shell/history.h"
+#include "platform/files.h"
+
+const char* const kStrBadOutputPath =
+    "The file path you are saving to is not a valid Quillbox file path.\r\nPlease verify that "
+    "the path exists, and the file has an \"EXE\" extension, and try again.";
+const char* const kStrBadAddress =
+    "The internet address entered is not valid. Please enter a valid internet address, and try "
+    "again.";
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool IsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+// The extension as the platform's path splitting gives it: from the last "." of the
+// file-name part, the dot included; empty when there is none.
+std::string Extension(const std::string& path) {
+    size_t nameStart = path.size();
+    while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1]))
+        --nameStart;
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return std::string();
+    return path.substr(dot);
+}
+
+bool StartsWithNoCase(const std::string& s, const char* prefix) {
+    size_t n = std::char_traits<char>::length(prefix);
+    if (s.size() < n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(s[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+bool CanOpenForReading(const std::string& path) {
+    if (platform::FolderExists(path))
+        return false;
+    int h = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
+    if (h < 0)
+        return false;
+    platform::FileClose(h);
+    return true;
+}
+
+}  // namespace
+
+CMainWindow::CMainWindow(PackagerState& app) : m_app(app) {}
+
+CMainWindow::~CMainWindow() = default;
+
+void CMainWindow::InstallProgressCallback() {
+    m_app.job.pfnProgress = &MainWindowProgress;
+    m_app.job.pProgressContext = this;
+}
+
+// The output path must end in .EXE and be writable. An existing file is only
+// replaced once packaging writes the new executable: the check opens it without
+// truncating, so a failed grab or a mistyped address never costs the user the old
+// file.
+bool CMainWindow::CheckOutputPath() {
+    if (m_strOutPath.empty())
+        return false;
+    std::string ext = Extension(m_strOutPath);
+    for (char& c : ext)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (ext != ".EXE")
+        return false;
+    return true;
+}
+
+void CMainWindow::OnZip() {
+    m_strURL = GetAddressText();
+    m_strOutPath = GetOutputPathText();
+
+    if (!CheckOutputPath()) {
+        MessageBox(kStrBadOutputPath, kMbOk | kMbIconExclamation);
+        SetFocusTo(kIdOutputPathBox);
+        return;
+    }
+    bool exists = CanOpenForReading(m_strOutPath);
+    if (exists) {
+        char question[1200];
+        std::snprintf(question, sizeof(question), "Are you sure you want to overwrite\r\n%s?",
+                      m_strOutPath.c_str());
+        if (MessageBox(question, kMbYesNo | kMbIconQuestion) != kIdYes)
+            return;
+    }
+    // Writability, without destroying anything.
+    platform::SetAttributes(m_strOutPath, platform::kAttrNormal);
+    bool writable;
+    if (exists) {
+        int h = platform::FileOpen(m_strOutPath, platform::kOpenReadWrite | platform::kOpenBinary);
+        writable = h >= 0;
+        if (writable)
+            platform::FileClose(h);
+    } else {
+        int h = platform::FileOpen(m_strOutPath,
+                                   platform::kOpenReadWrite | platform::kOpenCreate |
+                                       platform::kOpenExclusive | platform::kOpenBinary,
+                                   platform::kModeReadWrite);
+        writable = h >= 0;
+        if (writable) {
+            platform::FileClose(h);
+            platform::FileRemove(m_strOutPath);
+        }
+    }
+    if (!writable) {
+        MessageBox(kStrBadOutputPath, kMbOk | kMbIconExclamation);
+        SetFocusTo(kIdOutputPathBox);
+        return;
+    }
+
+    // Tested as typed: an address of blanks passes and becomes "http://".
+    if (m_strURL.empty()) {
+        MessageBox(kStrBadAddress, kMbOk | kMbIconExclamation);
+        SetFocusTo(kIdAddressBox);
+        return;
+    }
+    NormalizeAddress(m_strURL);
+    BeginBusy();
+    m_app.m_strJobURL = m_strURL;
+    if (!StartWorker([this] { GrabThreadProc(this); })) {
+        // No worker: nothing can end the busy state but us.
+        FinishOnWindowThread(false);
+    }
+}
+
+void CMainWindow::NormalizeAddress(std::string& address) {
+    address = Trim(address);
+    if (CanOpenForReading(address))
+        return;
+    if (StartsWithNoCase(address, "http://") || StartsWithNoCase(address, "https://"))
+        return;
+    address = "http://" + address;
+}
+
+void CMainWindow::BeginBusy() {
+    if (!m_pProgressDlg) {
+        m_pProgressDlg.reset(new CProgressDialog(GetHandle()));
+        m_pProgressDlg->Create("", true, GetHandle());
+    }
+    m_pProgressDlg->Show();
+    EnableWindow(false);
+    StartTimer();
+    m_bBusy = true;
+}
+
+void CMainWindow::EndBusy(bool success) {
+    RunOnWindowThread([this, success] { FinishOnWindowThread(success); });
+}
+
+void CMainWindow::FinishOnWindowThread(bool success) {
+    EnableWindow(true);
+    if (m_pProgressDlg) {
+        SetProgressData(" ", 0, 100);
+        UpdateProgressDialog(" ", 0, 100);
+        m_pProgressDlg->ClearCancelled();
+        m_pProgressDlg->Hide();
+    }
+    StopTimer();
+    if (success) {
+        ShowDoneDialog();
+        int n = ComboGetCount();
+        int found = ComboFindString(n - 1, m_strURL);
+        if (found < 0)
+            found = ComboAddString(m_strURL);
+        ComboSetCurSel(found);
+    }
+    BringToForeground();
+    SetFocusTo(kIdZipButton);
+    m_bBusy = false;
+}
+
+bool CMainWindow::IsCancelled() const {
+    return m_pProgressDlg && m_pProgressDlg->m_bCancelled;
+}
+
+int CMainWindow::SetProgressData(const std::string& text, int32_t position, int32_t range) {
+    m_nProgressPos = position;
+    m_nProgressRange = range;
+    std::lock_guard<std::mutex> lock(m_csProgress);
+    m_strProgressText = text;
+    return 1;
+}
+
+void CMainWindow::UpdateProgressDialog(const std::string& text, int32_t position, int32_t range) {
+    if (!m_pProgressDlg || !m_pProgressDlg->IsOpen())
+        return;
+    // The range travels as 16 bits.
+    int32_t r = range & 0xFFFF;
+    m_pProgressDlg->SetRange(r);
+    m_pProgressDlg->SetPosition(range == 0 ? 0 : position % range);
+    m_pProgressDlg->SetMessage(text);
+}
+
+void CMainWindow::OnTimer(int timerId) {
+    if (timerId != 1 || !m_pProgressDlg || !m_pProgressDlg->IsOpen())
+        return;
+    std::string text;
+    int32_t pos, range;
+    {
+        std::lock_guard<std::mutex> lock(m_csProgress);
+        text = m_strProgressText;
+        pos = m_nProgressPos;
+        range = m_nProgressRange;
+    }
+    UpdateProgressDialog(text, pos, range);
+}
+
+void CMainWindow::RunWorker() {
+    std::string error = m_app.pGrabber->Grab(std::string(m_app.m_strJobURL), m_app.job);
+    CMainWindow* w = m_app.job.pProgressContext ? m_app.job.pProgressContext : this;
+    bool ok = false;
+    if (!w->IsCancelled()) {
+        if (!Trim(error).empty()) {
+            w->EndBusy(false);
+            return;
+        }
+        ok = Package(std::string(m_app.job.strMainPage));
+        w->RecordHistory(w->m_strURL);
+    }
+    w->EndBusy(ok && !w->IsCancelled());
+}
+
+bool CMainWindow::Package(const std::string& mainPagePath) {
+    bool result = PackageFolder(m_strOutPath, mainPagePath);
+    size_t cut = mainPagePath.size();
+    while (cut > 0 && !IsPathSeparator(mainPagePath[cut - 1]))
+        --cut;
+    if (cut == 0)
+        return false;
+    m_app.pGrabber->RemoveFolder(mainPagePath.substr(0, cut - 1));
+    return result;
+}
+
+bool CMainWindow::PackageFolder(const std::string& outputPath, const std::string& mainPagePath) {
+    return ::PackageFolder(nullptr, outputPath, mainPagePath);
+}
+
+void CMainWindow::RecordHistory(const std::string& address) {
+    ::RecordHistory(address);
+}
+
+int MainWindowProgress(CMainWindow* pContext, std::string strText, int32_t nPosition,
+                       int32_t nRange) {
+    if (!pContext || !pContext->WindowExists() || pContext->IsCancelled())
+        return 0;
+    return pContext->SetProgressData(strText, nPosition, nRange);
+}
+
+unsigned GrabThreadProc(void* pParam) {
+    static_cast<CMainWindow*>(pParam)->RunWorker();
+    return 0;
+}

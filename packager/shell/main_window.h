@@ -1,0 +1,136 @@
+// The Zip command: from the address and output path in the main window to a
+// finished executable, on one worker thread.
+//
+// CMainWindow holds the command's logic and state. Every window operation it needs
+// is a virtual function that the platform's window implements (the Win32 main
+// window; the terminal on Linux; a fake in the tests), so the logic is the same
+// everywhere and is tested without a window system.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "packager/fetch/grab_job.h"
+#include "packager/shell/progress_dialog.h"
+
+class CGrabber;
+
+// Control ids of the main window that the command moves the focus to.
+constexpr int kIdAddressBox = 1000;
+constexpr int kIdOutputPathBox = 1002;
+constexpr int kIdZipButton = 1;
+
+// Message-box answers and styles, in the platform's numbering.
+constexpr int kIdOk = 1;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+constexpr unsigned kMbOk = 0x0;
+constexpr unsigned kMbYesNo = 0x4;
+constexpr unsigned kMbIconExclamation = 0x30;
+constexpr unsigned kMbIconQuestion = 0x20;
+
+// String 114.
+extern const char* const kStrBadOutputPath;
+// String 115.
+extern const char* const kStrBadAddress;
+
+// What the application object holds for the command: the job record, the address
+// of the running job and the grabber.
+struct PackagerState {
+    GrabJob job;
+    std::string m_strJobURL;
+    CGrabber* pGrabber = nullptr;
+};
+
+class CMainWindow {
+  public:
+    explicit CMainWindow(PackagerState& app);
+    virtual ~CMainWindow();
+    CMainWindow(const CMainWindow&) = delete;
+    CMainWindow& operator=(const CMainWindow&) = delete;
+
+    // Installs this window's progress callback in the job record.
+    void InstallProgressCallback();
+
+    // The command (window thread).
+    void OnZip();
+    // Trims the address; keeps an openable local file; otherwise puts "http://" in
+    // front unless it starts with "http://" or "https://" in any case.
+    static void NormalizeAddress(std::string& address);
+    void BeginBusy();
+    // At the end of the worker; the window operations run on the window thread, in order.
+    void EndBusy(bool success);
+    bool IsCancelled() const;
+    // Stores a report in the mailbox; always 1.
+    int SetProgressData(const std::string& text, int32_t position, int32_t range);
+    void UpdateProgressDialog(const std::string& text, int32_t position, int32_t range);
+    // Timer 1: carries the latest report into the dialog.
+    void OnTimer(int timerId);
+
+    // The worker's body (GrabThreadProc calls it).
+    void RunWorker();
+    // Packs the work folder of the main page and removes the folder.
+    bool Package(const std::string& mainPagePath);
+
+    // Whether the worker is running (between BeginBusy and the end of EndBusy).
+    bool IsBusy() const { return m_bBusy; }
+    // Whether the platform's window still exists.
+    virtual bool WindowExists() = 0;
+
+    std::string m_strURL;
+    std::string m_strOutPath;
+    std::unique_ptr<CProgressDialog> m_pProgressDlg;
+    std::string m_strProgressText;
+    std::atomic<int32_t> m_nProgressPos{0};
+    std::atomic<int32_t> m_nProgressRange{100};
+    std::mutex m_csProgress;
+
+  protected:
+    // ---- Window operations, implemented by the platform's window ----
+    virtual std::string GetAddressText() = 0;
+    virtual std::string GetOutputPathText() = 0;
+    // A message box with the application's name as caption; returns kIdOk/kIdYes/kIdNo.
+    virtual int MessageBox(const std::string& text, unsigned style) = 0;
+    virtual void SetFocusTo(int controlId) = 0;
+    virtual void EnableWindow(bool enable) = 0;
+    virtual WindowHandle GetHandle() = 0;
+    virtual void StartTimer() = 0;  // timer 1, 500 ms
+    virtual void StopTimer() = 0;
+    // The done dialog, modal, without an owner.
+    virtual void ShowDoneDialog() = 0;
+    // The address box's list: count, prefix search (case-insensitive) over the whole
+    // list starting after `after`, append, select.
+    virtual int ComboGetCount() = 0;
+    virtual int ComboFindString(int after, const std::string& text) = 0;
+    virtual int ComboAddString(const std::string& text) = 0;
+    virtual void ComboSetCurSel(int index) = 0;
+    virtual void BringToForeground() = 0;
+    // Starts the worker thread running fn; false when it cannot be started.
+    virtual bool StartWorker(std::function<void()> fn) = 0;
+    // Runs fn on the window thread and returns when it has run.
+    virtual void RunOnWindowThread(std::function<void()> fn) = 0;
+    // Packs the folder (the archive builder; tests substitute it).
+    virtual bool PackageFolder(const std::string& outputPath, const std::string& mainPagePath);
+    // Records the address in the history (tests substitute it).
+    virtual void RecordHistory(const std::string& address);
+
+    PackagerState& m_app;
+
+  private:
+    bool CheckOutputPath();
+    void FinishOnWindowThread(bool success);
+
+    std::atomic<bool> m_bBusy{false};
+};
+
+// The main window's progress callback: 0 when there is no window, it is gone, or the
+// user cancelled; otherwise the report goes to the mailbox and the answer is 1.
+int MainWindowProgress(CMainWindow* pContext, std::string strText, int32_t nPosition,
+                       int32_t nRange);
+
+// The worker thread's procedure; the parameter is the main window.
+unsigned GrabThreadProc(void* pParam);

@@ -1,0 +1,147 @@
+// The progress dialog as a terminal line on stderr. Ctrl-C is the Cancel button:
+// the signal only raises a process-wide flag, which every dialog takes over at its
+// next message processing, just as a click waits in a window's queue.
+#include "packager/shell/progress_dialog.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+volatile sig_atomic_t g_interrupted = 0;
+std::once_flag g_handlerOnce;
+std::mutex g_terminalLock;  // the worker and the main thread may both draw
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+void InstallInterruptHandler() {
+    std::call_once(g_handlerOnce, [] {
+        struct sigaction sa = {};
+        sa.sa_handler = OnInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+    });
+}
+
+bool StderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
+
+}  // namespace
+
+// Lets tests play the Ctrl-C key.
+void ProgressDialogSimulateInterrupt() {
+    g_interrupted = 1;
+}
+
+CProgressDialog::CProgressDialog(WindowHandle owner) : m_pOwner(owner) {}
+
+CProgressDialog::~CProgressDialog() {
+    DestroyWindow();
+    EnableOwner();
+}
+
+int CProgressDialog::Create(const std::string& text, bool showCancel, WindowHandle owner) {
+    m_pOwner = owner;
+    m_strMessage = text;
+    m_bShowCancel = showCancel ? 1 : 0;
+    m_bCancelled = 0;
+    InstallInterruptHandler();
+    g_interrupted = 0;
+    m_bOpen = true;
+    m_bVisible = true;
+    m_nPosition = 0;
+    m_nRange = 100;
+    PumpMessages();
+    if (!IsOpen()) {
+        EnableOwner();
+        return 0;
+    }
+    return 1;
+}
+
+bool CProgressDialog::IsOpen() const {
+    return m_bOpen;
+}
+
+void CProgressDialog::PumpMessages() {
+    if (!m_bOpen)
+        return;
+    if (g_interrupted && m_bShowCancel) {
+        // Stays raised for every other dialog of the process too, like the one
+        // Ctrl-C that it was; the owner clears its own flag when it is done.
+        m_bCancelled = 1;
+    }
+    if (!m_bVisible || !StderrIsTerminal())
+        return;
+    std::lock_guard<std::mutex> lock(g_terminalLock);
+    const int width = 30;
+    int range = m_nRange > 0 ? m_nRange : 1;
+    int pos = std::min(std::max(m_nPosition, 0), range);
+    int filled = static_cast<int>(static_cast<long long>(pos) * width / range);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(width - filled), '.');
+    std::string text = m_strMessage.substr(0, 60);
+    std::fprintf(stderr, "\r[%s] %3d%% %-60s", bar.c_str(),
+                 static_cast<int>(static_cast<long long>(pos) * 100 / range), text.c_str());
+    std::fflush(stderr);
+}
+
+void CProgressDialog::SetMessage(const std::string& text) {
+    if (!m_bOpen)
+        return;
+    m_strMessage = text;
+    PumpMessages();
+}
+
+void CProgressDialog::SetPosition(int position) {
+    if (!m_bOpen)
+        return;
+    m_nPosition = position;
+    PumpMessages();
+}
+
+void CProgressDialog::SetRange(int range) {
+    if (!m_bOpen)
+        return;
+    m_nRange = range & 0xFFFF;
+}
+
+void CProgressDialog::Show() {
+    if (m_bOpen)
+        m_bVisible = true;
+}
+
+void CProgressDialog::Hide() {
+    if (!m_bOpen || !m_bVisible)
+        return;
+    m_bVisible = false;
+    if (StderrIsTerminal()) {
+        std::lock_guard<std::mutex> lock(g_terminalLock);
+        std::fprintf(stderr, "\r%*s\r", 100, "");
+        std::fflush(stderr);
+    }
+}
+
+void CProgressDialog::DestroyWindow() {
+    if (!m_bOpen)
+        return;
+    Hide();
+    m_bOpen = false;
+    EnableOwner();
+}
+
+void CProgressDialog::ClearCancelled() {
+    g_interrupted = 0;
+    m_bCancelled = 0;
+}
+
+void CProgressDialog::EnableOwner() {
+    // A terminal has no owner window to give back its enabled state.
+}

@@ -1,0 +1,195 @@
+// The progress dialog as the modeless dialog of template 4014.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "packager/res/resource.h"
+#include "packager/shell/progress_dialog.h"
+
+namespace {
+
+HWND Hwnd(WindowHandle h) {
+    return static_cast<HWND>(h);
+}
+
+INT_PTR CALLBACK ProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam);
+
+struct DialogState {
+    CProgressDialog* pDialog;
+    const std::string* pMessage;
+    int showCancel;
+    HICON hIcon;
+};
+
+}  // namespace
+
+// Lets the dialog procedure reach the object's private state.
+struct ProgressDialogAccess {
+    static void Destroyed(CProgressDialog& d) {
+        d.m_hWnd = nullptr;
+        d.EnableOwner();
+        if (d.m_pOwner)
+            SetActiveWindow(Hwnd(d.m_pOwner));
+    }
+    static HICON Icon(CProgressDialog& d) { return static_cast<HICON>(d.m_hIcon); }
+};
+
+namespace {
+
+INT_PTR CALLBACK ProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    CProgressDialog* self =
+        reinterpret_cast<CProgressDialog*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA));
+    switch (msg) {
+        case WM_INITDIALOG: {
+            const DialogState* st = reinterpret_cast<const DialogState*>(lParam);
+            SetWindowLongPtrA(hDlg, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(st->pDialog));
+            SendMessageA(hDlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(st->hIcon));
+            SendMessageA(hDlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(st->hIcon));
+            SetDlgItemTextA(hDlg, IDC_PROGRESS_MESSAGE, st->pMessage->c_str());
+            if (!st->showCancel) {
+                HWND hCancel = GetDlgItem(hDlg, IDCANCEL);
+                EnableWindow(hCancel, FALSE);
+                ShowWindow(hCancel, SW_HIDE);
+            }
+            SendDlgItemMessageA(hDlg, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+            return TRUE;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDCANCEL && self) {
+                // Cancel (button or Escape) only raises the flag; the dialog stays.
+                self->OnCancel();
+                return TRUE;
+            }
+            break;
+        case WM_PAINT:
+            if (IsIconic(hDlg) && self) {
+                PAINTSTRUCT ps;
+                HDC dc = BeginPaint(hDlg, &ps);
+                SendMessageA(hDlg, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+                RECT rc;
+                GetClientRect(hDlg, &rc);
+                int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+                DrawIcon(dc, (rc.right - rc.left - cx + 1) / 2, (rc.bottom - rc.top - cy + 1) / 2,
+                         ProgressDialogAccess::Icon(*self));
+                EndPaint(hDlg, &ps);
+                return TRUE;
+            }
+            break;
+        case WM_QUERYDRAGICON:
+            if (self)
+                return reinterpret_cast<INT_PTR>(ProgressDialogAccess::Icon(*self));
+            break;
+        case WM_DESTROY:
+            if (self) {
+                SetWindowLongPtrA(hDlg, GWLP_USERDATA, 0);
+                ProgressDialogAccess::Destroyed(*self);
+            }
+            break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+CProgressDialog::CProgressDialog(WindowHandle owner) : m_pOwner(owner) {
+    m_hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+}
+
+CProgressDialog::~CProgressDialog() {
+    DestroyWindow();
+    EnableOwner();
+}
+
+int CProgressDialog::Create(const std::string& text, bool showCancel, WindowHandle owner) {
+    m_pOwner = owner;
+    m_strMessage = text;
+    m_bShowCancel = showCancel ? 1 : 0;
+    m_bCancelled = 0;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    DialogState st = {this, &m_strMessage, m_bShowCancel, static_cast<HICON>(m_hIcon)};
+    HWND h = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS),
+                                Hwnd(owner), ProgressDlgProc, reinterpret_cast<LPARAM>(&st));
+    m_hWnd = h;
+    if (h)
+        PumpMessages();
+    if (!IsOpen()) {
+        EnableOwner();
+        return 0;
+    }
+    return 1;
+}
+
+bool CProgressDialog::IsOpen() const {
+    return m_hWnd != nullptr && IsWindow(Hwnd(m_hWnd));
+}
+
+void CProgressDialog::PumpMessages() {
+    if (!IsOpen())
+        return;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // Dialog keys (Escape, Tab) go to whichever dialog the message is for.
+        HWND target = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+        if (target && IsDialogMessageA(target, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void CProgressDialog::SetMessage(const std::string& text) {
+    if (!IsOpen())
+        return;
+    SetDlgItemTextA(Hwnd(m_hWnd), IDC_PROGRESS_MESSAGE, text.c_str());
+    PumpMessages();
+}
+
+void CProgressDialog::SetPosition(int position) {
+    if (!IsOpen())
+        return;
+    SendDlgItemMessageA(Hwnd(m_hWnd), IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position),
+                        0);
+    PumpMessages();
+}
+
+void CProgressDialog::SetRange(int range) {
+    if (!IsOpen())
+        return;
+    SendDlgItemMessageA(Hwnd(m_hWnd), IDC_PROGRESS_BAR, PBM_SETRANGE, 0,
+                        MAKELPARAM(0, static_cast<WORD>(range)));
+}
+
+void CProgressDialog::Show() {
+    if (!IsOpen())
+        return;
+    HWND h = Hwnd(m_hWnd);
+    RECT rd, ro;
+    GetWindowRect(h, &rd);
+    HWND owner = m_pOwner ? Hwnd(m_pOwner) : GetDesktopWindow();
+    GetWindowRect(owner, &ro);
+    int w = rd.right - rd.left, hgt = rd.bottom - rd.top;
+    int x = ro.left + ((ro.right - ro.left) - w) / 2;
+    int y = ro.top + ((ro.bottom - ro.top) - hgt) / 2;
+    SetWindowPos(h, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    BringWindowToTop(h);
+}
+
+void CProgressDialog::Hide() {
+    if (IsOpen())
+        ShowWindow(Hwnd(m_hWnd), SW_HIDE);
+}
+
+void CProgressDialog::DestroyWindow() {
+    if (IsOpen())
+        ::DestroyWindow(Hwnd(m_hWnd));
+    m_hWnd = nullptr;
+}
+
+void CProgressDialog::ClearCancelled() {
+    m_bCancelled = 0;
+}
+
+void CProgressDialog::EnableOwner() {
+    if (m_pOwner && IsWindow(Hwnd(m_pOwner)))
+        EnableWindow(Hwnd(m_pOwner), TRUE);
+}
