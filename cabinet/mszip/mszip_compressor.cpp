@@ -1,4 +1,5 @@
 #include "cabinet/mszip/mszip_compressor.h"
+#include "cabinet/mszip/mszip_enc_tree.h"
 
 #include <cstring>
 #include <new>
@@ -23,7 +24,6 @@ constexpr int kFixedLitCodes = 288;
 constexpr int kDistCodes = 30;
 constexpr int kClCodes = 19;
 constexpr int kEndOfBlock = 256;
-constexpr int kMaxNodes = 2 * kLitCodes + 1;
 
 const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
@@ -39,17 +39,6 @@ const uint16_t kDistBase[30] = {0,    1,    2,    3,    4,    6,    8,    12,   
 const uint8_t kClExtra[kClCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 const uint8_t kClOrder[kClCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
-
-// Scratch for building one Huffman code.
-struct TreeScratch {
-    uint32_t freq[kMaxNodes];
-    uint16_t parent[kMaxNodes];
-    uint8_t depth[kMaxNodes];
-    uint8_t nodeLen[kMaxNodes];
-    uint16_t heap[kMaxNodes + 1];
-    uint16_t order[kMaxNodes];  // nodes in the order they left the heap, root last
-    uint16_t blCount[16];
-};
 
 }  // namespace
 
@@ -87,7 +76,7 @@ struct MszipCompressor {
 
     uint16_t rle[kLitCodes + kDistCodes];  // run-length coded lengths: symbol | extra << 5
 
-    TreeScratch scratch;
+    MszipTreeScratch scratch;
 };
 
 namespace {
@@ -121,119 +110,6 @@ void assignCodes(const uint8_t* len, int count, uint16_t* code) {
     for (int i = 0; i < count; ++i) {
         code[i] = len[i] ? static_cast<uint16_t>(reverseBits(next[len[i]]++, len[i])) : 0;
     }
-}
-
-inline bool smaller(const TreeScratch& s, unsigned n, unsigned m) {
-    return s.freq[n] < s.freq[m] || (s.freq[n] == s.freq[m] && s.depth[n] <= s.depth[m]);
-}
-
-void siftDown(TreeScratch& s, int heapLen, int k) {
-    unsigned v = s.heap[k];
-    int j = k << 1;
-    while (j <= heapLen) {
-        if (j < heapLen && smaller(s, s.heap[j + 1], s.heap[j])) {
-            j++;
-        }
-        if (smaller(s, v, s.heap[j])) {
-            break;
-        }
-        s.heap[k] = s.heap[j];
-        k = j;
-        j <<= 1;
-    }
-    s.heap[k] = static_cast<uint16_t>(v);
-}
-
-// Builds length-limited Huffman code lengths for count symbols with the given frequencies.
-// Unused symbols get length 0; at least two symbols always get a code, so that every
-// code is complete. Answers the highest symbol with a code.
-int buildLengths(TreeScratch& s, const uint32_t* freq, int count, int maxBits, uint8_t* len) {
-    int heapLen = 0;
-    int maxCode = -1;
-    for (int i = 0; i < count; ++i) {
-        s.depth[i] = 0;
-        s.freq[i] = freq[i];
-        len[i] = 0;
-        if (freq[i] != 0) {
-            s.heap[++heapLen] = static_cast<uint16_t>(i);
-            maxCode = i;
-        }
-    }
-    while (heapLen < 2) {
-        int node = maxCode < 2 ? ++maxCode : 0;
-        s.freq[node] = 1;
-        s.depth[node] = 0;
-        s.heap[++heapLen] = static_cast<uint16_t>(node);
-    }
-    for (int k = heapLen / 2; k >= 1; --k) {
-        siftDown(s, heapLen, k);
-    }
-    int next = count;  // next internal node
-    int popped = 0;
-    do {
-        unsigned n = s.heap[1];
-        s.heap[1] = s.heap[heapLen--];
-        siftDown(s, heapLen, 1);
-        unsigned m = s.heap[1];
-        s.order[popped++] = static_cast<uint16_t>(n);
-        s.order[popped++] = static_cast<uint16_t>(m);
-        s.freq[next] = s.freq[n] + s.freq[m];
-        s.depth[next] =
-            static_cast<uint8_t>((s.depth[n] >= s.depth[m] ? s.depth[n] : s.depth[m]) + 1);
-        s.parent[n] = s.parent[m] = static_cast<uint16_t>(next);
-        s.heap[1] = static_cast<uint16_t>(next);
-        siftDown(s, heapLen, 1);
-        next++;
-    } while (heapLen >= 2);
-    s.order[popped] = s.heap[1];  // the root
-
-    // Lengths from the root down (parents come after their children in the order),
-    // clamping at maxBits and counting the leaves that overflowed.
-    std::memset(s.blCount, 0, sizeof s.blCount);
-    int overflow = 0;
-    s.nodeLen[s.order[popped]] = 0;
-    for (int h = popped - 1; h >= 0; --h) {
-        unsigned n = s.order[h];
-        int bits = s.nodeLen[s.parent[n]] + 1;
-        if (bits > maxBits) {
-            bits = maxBits;
-            overflow++;
-        }
-        s.nodeLen[n] = static_cast<uint8_t>(bits);
-        if (static_cast<int>(n) < count) {
-            s.blCount[bits]++;
-            len[n] = static_cast<uint8_t>(bits);
-        }
-    }
-    if (overflow == 0) {
-        return maxCode;
-    }
-    // Move overflowing leaves down: take a leaf from the deepest level that still has
-    // room, hang it and an overflowed leaf below it as two leaves one level deeper.
-    do {
-        int bits = maxBits - 1;
-        while (s.blCount[bits] == 0) {
-            bits--;
-        }
-        s.blCount[bits]--;
-        s.blCount[bits + 1] += 2;
-        s.blCount[maxBits]--;
-        overflow -= 2;
-    } while (overflow > 0);
-    // Hand out the lengths again, longest to the least frequent leaves.
-    int h = 0;
-    for (int bits = maxBits; bits != 0; --bits) {
-        int n = s.blCount[bits];
-        while (n != 0) {
-            unsigned m = s.order[h++];
-            if (static_cast<int>(m) >= count) {
-                continue;
-            }
-            len[m] = static_cast<uint8_t>(bits);
-            n--;
-        }
-    }
-    return maxCode;
 }
 
 // Run-length codes lengths[0..count) into out (symbol | extra << 5); answers the entries.
@@ -374,9 +250,9 @@ void writeSymbols(const MszipCompressor* c, const Symbols& sym, const uint16_t* 
 // in the cheapest of the stored, fixed and dynamic forms; then empties the buffers.
 void flushBlock(MszipCompressor* c, Symbols& sym, uint32_t start, uint32_t end, bool final,
                 BitWriter& w) {
-    TreeScratch& s = c->scratch;
-    int litMax = buildLengths(s, c->litFreq, kLitCodes, 15, c->litLen);
-    int distMax = buildLengths(s, c->distFreq, kDistCodes, 15, c->distLen);
+    MszipTreeScratch& s = c->scratch;
+    int litMax = mszipBuildCodeLengths(s, c->litFreq, kLitCodes, 15, c->litLen);
+    int distMax = mszipBuildCodeLengths(s, c->distFreq, kDistCodes, 15, c->distLen);
     int litCount = litMax + 1;
     int distCount = distMax + 1;
 
@@ -386,7 +262,7 @@ void flushBlock(MszipCompressor* c, Symbols& sym, uint32_t start, uint32_t end, 
     for (int i = 0; i < rleAll; ++i) {
         c->clFreq[c->rle[i] & 31]++;
     }
-    buildLengths(s, c->clFreq, kClCodes, 7, c->clLen);
+    mszipBuildCodeLengths(s, c->clFreq, kClCodes, 7, c->clLen);
     int clCount = kClCodes;
     while (clCount > 4 && c->clLen[kClOrder[clCount - 1]] == 0) {
         clCount--;
