@@ -186,7 +186,12 @@ bool MakePageNames(const std::string& address, std::string& siteRoot, std::strin
             }
         }
         std::string name = sep == std::string::npos ? probe : probe.substr(sep + 1);
-        pageName = name.substr(0, name.find('.')) + ".htm";
+        pageName = name.substr(0, name.find('.'));
+        // Some services write the digits in lower case; one case is used throughout.
+        for (char& c : pageName) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        pageName += ".htm";
     } else {
         pageName = "home.htm";
     }

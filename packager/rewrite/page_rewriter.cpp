@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -165,16 +166,25 @@ void CPageRewriter::StripQuotes(std::string& value) {
 std::string CPageRewriter::MakeLocalName(const std::string& absoluteAddress) {
     uint32_t counter = g_nNameCounter.fetch_add(1);
     std::string name;
-    std::string formed;
-    if (platform::TempFileName(".", "QBT", counter, formed) != 0) {
-        if (counter == 0) {
-            platform::FileRemove(formed);  // the service created a probe file
+    if (counter != 0) {
+        // The temporary-name scheme with a number given: the prefix and the number's low
+        // 16 bits in hexadecimal; no file is made.
+        char digits[8];
+        std::snprintf(digits, sizeof(digits), "%X", static_cast<unsigned>(counter & 0xFFFF));
+        name = std::string("QBT") + digits;
+    } else {
+        // Number 0: the service picks an unused number and creates the file, which goes at
+        // once.
+        std::string formed;
+        if (platform::TempFileName(".", "QBT", 0, formed) != 0) {
+            platform::FileRemove(formed);
+            name = BaseName(formed);
+            name = name.substr(0, name.find('.'));
+            // Some services write the digits in lower case; one case is used throughout.
+            for (char& c : name) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
         }
-        name = BaseName(formed);
-        name = name.substr(0, name.find('.'));
-    } else if (counter != 0 && (counter & 0xFFFF) == 0) {
-        // A counter whose low 16 bits are zero still names a file without creating one.
-        name = "QBT0";
     }
     if (name.empty()) {
         std::string fallback(absoluteAddress);

@@ -320,7 +320,7 @@ TEST_F(LocalFiles, PageNamesHaveTheirFormAndLeaveNoProbeFile) {
     std::string root, path, first, second;
     ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, first));
     ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, second));
-    const std::regex form("QBT[0-9A-Fa-f]{1,4}\\.htm");
+    const std::regex form("QBT[0-9A-F]{1,4}\\.htm");
     EXPECT_TRUE(std::regex_match(first, form)) << first;
     EXPECT_TRUE(std::regex_match(second, form)) << second;
     EXPECT_EQ(0u, EntryCount());
