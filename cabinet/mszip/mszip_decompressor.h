@@ -46,9 +46,10 @@ int mszipDecompressCreate(uint32_t blockSize, MszipDecompressAllocFn alloc,
 // the deflate block with the final bit, or when the limit is reached.
 // Answers mszipDecompressOk, mszipDecompressNotDecompressor, mszipDecompressInputTooLong,
 // or mszipDecompressBadData for a block that cannot be decoded or was cut short (its
-// decoding needs bits past its last byte); then *outputSize is 0 and the output buffer's
-// contents are unspecified. Never reads outside compressed[0 ..
-// compressedLength) nor writes outside output[0 .. limit).
+// decoding needs bits past its last byte) and for null buffers; then *outputSize is 0 and
+// the output buffer may hold partly decoded bytes. Never reads outside
+// compressed[0 .. compressedLength) or output[0 .. 32768), never writes outside
+// output[0 .. limit).
 int mszipDecompress(MszipDecompressor* decompressor, const uint8_t* compressed,
                     uint32_t compressedLength, uint8_t* output, uint32_t* outputSize);
 
