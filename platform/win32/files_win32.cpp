@@ -78,7 +78,15 @@ long FileSeek(int handle, long offset, int origin) {
         errno = EINVAL;
         return -1;
     }
-    return _lseek(handle, offset, origin);
+    // The runtime's 32-bit seek wraps past 2 GB; the 64-bit one lets that be refused.
+    __int64 pos = _lseeki64(handle, offset, origin);
+    if (pos < 0)
+        return -1;
+    if (pos > 0x7FFFFFFF) {
+        errno = EINVAL;
+        return -1;
+    }
+    return static_cast<long>(pos);
 }
 
 int FileClose(int handle) {

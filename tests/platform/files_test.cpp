@@ -149,6 +149,10 @@ TEST(FileHandles, ReadWriteSeek) {
     EXPECT_EQ(FileSeek(h, 13, kSeekSet), 13);
     EXPECT_EQ(FileWrite(h, "!", 1), 1);
     EXPECT_EQ(FileSeek(h, 0, kSeekEnd), 14);
+    // Positions past 2 GB are refused, never wrapped to a small or negative number.
+    EXPECT_EQ(FileSeek(h, 0x7FFFFFFF, kSeekSet), 0x7FFFFFFF);
+    EXPECT_EQ(FileSeek(h, 1, kSeekCur), -1);
+    EXPECT_EQ(FileSeek(h, 0, kSeekSet), 0);
     EXPECT_EQ(FileClose(h), 0);
     EXPECT_EQ(ScratchFolder::Read(path), std::string("hello\nworld\0\0!", 14));
     EXPECT_EQ(FileSize(path), 14);
