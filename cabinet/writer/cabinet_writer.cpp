@@ -480,7 +480,9 @@ bool AskNextCabinet(FciContext* f, NextCabinetFn nextCabinet, uint64_t projectio
 }
 
 // Moves the staged blocks of the folder into the cabinet's data file, as far as
-// room allows; the rest goes to carryData. Returns the compressed bytes placed.
+// room allows; the rest goes to carryData. *placedBytes is what went into this
+// cabinet (headers and data); *placedUncompressed grows by the uncompressed
+// bytes of the blocks placed whole.
 bool PlaceBlocks(FciContext* f, StatusFn status, int64_t room, uint64_t projection,
                  TempFile* carryData, CabFolderEntry* entry, uint64_t* placedUncompressed,
                  uint32_t* placedBytes) {
