@@ -50,7 +50,10 @@ struct MszipCompressor {
 
     uint8_t window[kWindowSize + kWindowPad];
     uint16_t head[kHalf];
-    uint16_t chain[kHalf];
+    // Chain links indexed by the whole window position rather than modulo 32768: the links
+    // are the same (a position's slot is only reused once it has fallen out of reach), but
+    // the search loop saves a mask on its critical path.
+    uint16_t chain[kWindowSize];
     uint8_t litBuf[kHalf];
     uint16_t distBuf[16384];
     uint8_t flagBuf[kHalf / 8];
@@ -415,7 +418,7 @@ longestMatch(const uint8_t* win, const uint16_t* chain, uint32_t pos, uint32_t c
             }
             scanEnd = load16(scan + best - 1);
         }
-    } while ((cand = chain[cand & kHashMask]) > limit && --chainLeft != 0);
+    } while ((cand = chain[cand]) > limit && --chainLeft != 0);
     *matchStart = bestStart;
     return best;
 }
@@ -540,8 +543,9 @@ int mszipCompress(MszipCompressor* c, const uint8_t* input, uint32_t n, uint8_t*
             uint16_t v = head[i];
             head[i] = static_cast<uint16_t>(v >= kHalf ? v - kHalf : 0);
         }
+        // The upper half's links move down with the block; the lower half's are out of reach.
         for (uint32_t i = 0; i < kHalf; ++i) {
-            uint16_t v = chain[i];
+            uint16_t v = chain[i + kHalf];
             chain[i] = static_cast<uint16_t>(v >= kHalf ? v - kHalf : 0);
         }
     } else {
@@ -616,7 +620,7 @@ int mszipCompress(MszipCompressor* c, const uint8_t* input, uint32_t n, uint8_t*
         if (left >= 3) {
             hash = ((hash << 5) ^ win[pos + 2]) & kHashMask;
             cand = head[hash];
-            chain[pos & kHashMask] = static_cast<uint16_t>(cand);
+            chain[pos] = static_cast<uint16_t>(cand);
             head[hash] = static_cast<uint16_t>(pos);
         }
         uint32_t prevLen = matchLen;
@@ -641,7 +645,7 @@ int mszipCompress(MszipCompressor* c, const uint8_t* input, uint32_t n, uint8_t*
             for (uint32_t p = pos + 1; p < newPos; ++p) {
                 if (p <= lastInsert) {
                     hash = ((hash << 5) ^ win[p + 2]) & kHashMask;
-                    chain[p & kHashMask] = head[hash];
+                    chain[p] = head[hash];
                     head[hash] = static_cast<uint16_t>(p);
                 }
             }
