@@ -175,7 +175,7 @@ struct BitWriter {
     bool failed;
 };
 
-void writeByteChecked(BitWriter& w, uint8_t b) {
+inline void writeByteChecked(BitWriter& w, uint8_t b) {
     if (w.pos < w.limit) {
         w.out[w.pos++] = b;
     } else {
@@ -227,7 +227,8 @@ struct Symbols {
 
 void writeSymbols(const MszipCompressor* c, const Symbols& sym, const uint16_t* litCode,
                   const uint8_t* litLen, const uint16_t* distCode, const uint8_t* distLen,
-                  BitWriter& w) {
+                  BitWriter& out) {
+    BitWriter w = out;  // a local copy stays in registers through the loop
     const uint8_t* litBuf = c->litBuf;
     const uint8_t* flags = c->flagBuf;
     const uint16_t* distBuf = c->distBuf;
@@ -247,6 +248,7 @@ void writeSymbols(const MszipCompressor* c, const Symbols& sym, const uint16_t* 
         }
     }
     putBits(w, litCode[kEndOfBlock], litLen[kEndOfBlock]);
+    out = w;
 }
 
 // Writes one deflate block holding the buffered symbols, which cover window[start, end),
