@@ -125,6 +125,40 @@ TEST_F(CabinetWriter, LaysOutFoldersFilesAndBlocks) {
     }
 }
 
+TEST_F(CabinetWriter, FolderThresholdClosesFoldersAfterTheFileThatPassesIt) {
+    struct Case {
+        uint32_t threshold;
+        std::vector<size_t> sizes;
+        std::vector<uint16_t> folderOfFile;
+    } cases[] = {
+        {0x7FFFFFFF, {32768, 32768, 32768, 32768}, {0, 0, 0, 0}},
+        // Each full block stages 8 + 32768 bytes: two pass 40000.
+        {40000, {32768, 32768, 32768, 32768}, {0, 0, 1, 1}},
+        {65552, {32768, 32768, 32768, 32768}, {0, 0, 0, 1}},  // not more than 65552
+        // An empty file stages nothing, so it joins the next file's folder.
+        {0, {32768, 0, 32768}, {0, 1, 1}},
+        // Bytes still waiting in the input buffer are not staged yet.
+        {0, {600, 600, 32768}, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.threshold);
+        MemWriter w(MakeParams("t.cab", 0, c.threshold));
+        for (size_t i = 0; i < c.sizes.size(); ++i) {
+            std::string name = "f" + std::to_string(i);
+            w.fs.files[name] = PatternBytes(c.sizes[i], uint32_t(i));
+            ASSERT_TRUE(w.Add(name, name));
+        }
+        ASSERT_TRUE(w.FlushCabinet());
+        ParsedCabinet p = ParseCabinet(w.fs.files["t.cab"]);
+        ASSERT_EQ("", p.error);
+        ASSERT_EQ(c.sizes.size(), p.files.size());
+        for (size_t i = 0; i < p.files.size(); ++i) {
+            EXPECT_EQ(c.folderOfFile[i], p.files[i].entry.folderIndex) << i;
+        }
+        EXPECT_EQ(size_t(c.folderOfFile.back()) + 1, p.folders.size());
+    }
+}
+
 TEST_F(CabinetWriter, HeaderFieldsComeFromParamsAndTheSourcesInfo) {
     CabinetParams params = MakeParams("h.cab");
     params.cabinetNumber = 1;
