@@ -418,8 +418,14 @@ int32_t ArchiveBuilder::OpenInfoFn(const char* path, uint16_t* date, uint16_t* t
 
 bool PackageFolder(WindowHandle parent, const std::string& outputPath,
                    const std::string& mainPagePath) {
+    return PackageFolder(parent, outputPath, mainPagePath, FindExtractorTemplate());
+}
+
+bool PackageFolder(WindowHandle parent, const std::string& outputPath,
+                   const std::string& mainPagePath, const std::string& templatePath) {
     ArchiveBusyCursor busy;
     ArchiveBuilder builder(parent);
+    builder.m_strTemplatePath = templatePath;
     builder.m_outputPath = outputPath;
     builder.m_cancelled = 0;
 

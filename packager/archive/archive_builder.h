@@ -20,6 +20,9 @@ constexpr const char* kExtractorTemplateName = "ExtractQLBX_Lite.exe";
 // failure the user has been told already.
 bool PackageFolder(WindowHandle parent, const std::string& outputPath,
                    const std::string& mainPagePath);
+// The same with the extractor template taken from templatePath.
+bool PackageFolder(WindowHandle parent, const std::string& outputPath,
+                   const std::string& mainPagePath, const std::string& templatePath);
 
 // Where the extractor template is taken from: the Windows folder, else the folder of
 // the packager's own program file. Empty when neither has it.

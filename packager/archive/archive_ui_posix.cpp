@@ -1,15 +1,5 @@
-#include <cstdio>
-
 #include "packager/archive/archive_ui.h"
 
-void ArchiveShowMessage(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c != '\r')
-            out += c;
-    }
-    std::fprintf(stderr, "quillbox: %s\n", out.c_str());
-}
-
+// A terminal has no busy cursor.
 ArchiveBusyCursor::ArchiveBusyCursor() {}
 ArchiveBusyCursor::~ArchiveBusyCursor() {}

@@ -103,7 +103,7 @@ void CMainWindow::OnZip() {
     m_strOutPath = GetOutputPathText();
 
     if (!CheckOutputPath()) {
-        MessageBox(kStrBadOutputPath, kMbOk | kMbIconExclamation);
+        ShowMessageBox(kStrBadOutputPath, platform::kMbOk | platform::kMbIconWarning);
         SetFocusTo(kIdOutputPathBox);
         return;
     }
@@ -112,7 +112,8 @@ void CMainWindow::OnZip() {
         char question[1200];
         std::snprintf(question, sizeof(question), "Are you sure you want to overwrite\r\n%s?",
                       m_strOutPath.c_str());
-        if (MessageBox(question, kMbYesNo | kMbIconQuestion) != kIdYes)
+        if (ShowMessageBox(question, platform::kMbYesNo | platform::kMbIconQuestion) !=
+            platform::kIdYes)
             return;
     }
     // Writability, without destroying anything.
@@ -135,14 +136,14 @@ void CMainWindow::OnZip() {
         }
     }
     if (!writable) {
-        MessageBox(kStrBadOutputPath, kMbOk | kMbIconExclamation);
+        ShowMessageBox(kStrBadOutputPath, platform::kMbOk | platform::kMbIconWarning);
         SetFocusTo(kIdOutputPathBox);
         return;
     }
 
     // Tested as typed: an address of blanks passes and becomes "http://".
     if (m_strURL.empty()) {
-        MessageBox(kStrBadAddress, kMbOk | kMbIconExclamation);
+        ShowMessageBox(kStrBadAddress, platform::kMbOk | platform::kMbIconWarning);
         SetFocusTo(kIdAddressBox);
         return;
     }
@@ -170,7 +171,7 @@ void CMainWindow::BeginBusy() {
         m_pProgressDlg->Create("", true, GetHandle());
     }
     m_pProgressDlg->Show();
-    EnableWindow(false);
+    EnableMainWindow(false);
     StartTimer();
     m_bBusy = true;
 }
@@ -180,7 +181,7 @@ void CMainWindow::EndBusy(bool success) {
 }
 
 void CMainWindow::FinishOnWindowThread(bool success) {
-    EnableWindow(true);
+    EnableMainWindow(true);
     if (m_pProgressDlg) {
         SetProgressData(" ", 0, 100);
         UpdateProgressDialog(" ", 0, 100);

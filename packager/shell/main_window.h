@@ -16,6 +16,7 @@
 
 #include "packager/fetch/grab_job.h"
 #include "packager/shell/progress_dialog.h"
+#include "platform/ui.h"
 
 class CGrabber;
 
@@ -23,15 +24,6 @@ class CGrabber;
 constexpr int kIdAddressBox = 1000;
 constexpr int kIdOutputPathBox = 1002;
 constexpr int kIdZipButton = 1;
-
-// Message-box answers and styles, in the platform's numbering.
-constexpr int kIdOk = 1;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
-constexpr unsigned kMbOk = 0x0;
-constexpr unsigned kMbYesNo = 0x4;
-constexpr unsigned kMbIconExclamation = 0x30;
-constexpr unsigned kMbIconQuestion = 0x20;
 
 // String 114.
 extern const char* const kStrBadOutputPath;
@@ -93,10 +85,11 @@ class CMainWindow {
     // ---- Window operations, implemented by the platform's window ----
     virtual std::string GetAddressText() = 0;
     virtual std::string GetOutputPathText() = 0;
-    // A message box with the application's name as caption; returns kIdOk/kIdYes/kIdNo.
-    virtual int MessageBox(const std::string& text, unsigned style) = 0;
+    // A message box with the application's name as caption; style and answer in
+    // platform::kMb* / platform::kId* numbering.
+    virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
     virtual void SetFocusTo(int controlId) = 0;
-    virtual void EnableWindow(bool enable) = 0;
+    virtual void EnableMainWindow(bool enable) = 0;
     virtual WindowHandle GetHandle() = 0;
     virtual void StartTimer() = 0;  // timer 1, 500 ms
     virtual void StopTimer() = 0;

@@ -46,6 +46,11 @@ class CProgressDialog {
     void DestroyWindow();
     // The window, or null.
     WindowHandle GetSafeHwnd() const { return m_hWnd; }
+    // What the window shows (0 / empty without a window).
+    int GetPosition() const;
+    int GetRange() const;
+    std::string GetMessageText() const;
+    bool IsVisible() const;
 
     // The Cancel button's work: raise the flag; the dialog stays.
     void OnCancel() { m_bCancelled = 1; }

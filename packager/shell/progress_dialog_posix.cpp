@@ -145,3 +145,19 @@ void CProgressDialog::ClearCancelled() {
 void CProgressDialog::EnableOwner() {
     // A terminal has no owner window to give back its enabled state.
 }
+
+int CProgressDialog::GetPosition() const {
+    return m_bOpen ? m_nPosition : 0;
+}
+
+int CProgressDialog::GetRange() const {
+    return m_bOpen ? m_nRange : 0;
+}
+
+std::string CProgressDialog::GetMessageText() const {
+    return m_bOpen ? m_strMessage : std::string();
+}
+
+bool CProgressDialog::IsVisible() const {
+    return m_bOpen && m_bVisible;
+}

@@ -193,3 +193,28 @@ void CProgressDialog::EnableOwner() {
     if (m_pOwner && IsWindow(Hwnd(m_pOwner)))
         EnableWindow(Hwnd(m_pOwner), TRUE);
 }
+
+int CProgressDialog::GetPosition() const {
+    if (!IsOpen())
+        return 0;
+    return static_cast<int>(SendDlgItemMessageA(Hwnd(m_hWnd), IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+}
+
+int CProgressDialog::GetRange() const {
+    if (!IsOpen())
+        return 0;
+    return static_cast<int>(
+        SendDlgItemMessageA(Hwnd(m_hWnd), IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, 0));
+}
+
+std::string CProgressDialog::GetMessageText() const {
+    if (!IsOpen())
+        return std::string();
+    char text[1024];
+    GetDlgItemTextA(Hwnd(m_hWnd), IDC_PROGRESS_MESSAGE, text, sizeof(text));
+    return text;
+}
+
+bool CProgressDialog::IsVisible() const {
+    return IsOpen() && IsWindowVisible(Hwnd(m_hWnd));
+}

@@ -115,29 +115,30 @@ class CConsoleMainWindow : public CMainWindow {
   protected:
     std::string GetAddressText() override { return m_address; }
     std::string GetOutputPathText() override { return m_output; }
-    int MessageBox(const std::string& text, unsigned style) override {
-        if ((style & 0xF) != kMbYesNo) {
+    int ShowMessageBox(const std::string& text, unsigned style) override {
+        if ((style & 0xF) != platform::kMbYesNo) {
             PrintMessage(text);
-            return kIdOk;
+            return platform::kIdOk;
         }
         std::string question = text;
         PrintMessage(question);
         if (m_bYes) {
             std::fprintf(stderr, "quillbox: yes (-y)\n");
-            return kIdYes;
+            return platform::kIdYes;
         }
         if (!isatty(STDIN_FILENO)) {
             std::fprintf(stderr, "quillbox: no answer on standard input; use -y to overwrite\n");
-            return kIdNo;
+            return platform::kIdNo;
         }
         std::fprintf(stderr, "[y/N] ");
         std::string line;
         if (!std::getline(std::cin, line))
-            return kIdNo;
-        return (!line.empty() && (line[0] == 'y' || line[0] == 'Y')) ? kIdYes : kIdNo;
+            return platform::kIdNo;
+        return (!line.empty() && (line[0] == 'y' || line[0] == 'Y')) ? platform::kIdYes
+                                                                     : platform::kIdNo;
     }
     void SetFocusTo(int) override {}
-    void EnableWindow(bool) override {}
+    void EnableMainWindow(bool) override {}
     WindowHandle GetHandle() override { return nullptr; }
     bool WindowExists() override { return true; }
     void StartTimer() override { m_bTimer = true; }

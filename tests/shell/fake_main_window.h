@@ -1,0 +1,118 @@
+// A main window without windows: records what the Zip command does to it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "packager/shell/main_window.h"
+
+class FakeMainWindow : public CMainWindow {
+  public:
+    explicit FakeMainWindow(PackagerState& app) : CMainWindow(app) {}
+    ~FakeMainWindow() override {
+        if (worker.joinable())
+            worker.join();
+    }
+
+    // Runs the command and serves the "window thread" until it is over.
+    void Zip() {
+        OnZip();
+        while (IsBusy()) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(queueLock);
+                queueSignal.wait_for(lock, std::chrono::milliseconds(20),
+                                     [this] { return !queue.empty(); });
+                if (!queue.empty()) {
+                    job = std::move(queue.front());
+                    queue.pop_front();
+                }
+            }
+            if (job) {
+                job();
+                std::lock_guard<std::mutex> lock(queueLock);
+                ++done;
+                queueSignal.notify_all();
+            }
+            if (timerRunning)
+                OnTimer(1);
+        }
+        if (worker.joinable())
+            worker.join();
+    }
+
+    std::string address, outPath;
+    std::vector<std::string> messages;
+    std::vector<int> focus;
+    std::vector<std::string> combo;
+    int comboSel = -1;
+    int answer = platform::kIdYes;
+    bool enabled = true, timerRunning = false;
+    int doneDialogs = 0;
+    std::vector<std::string> recorded;
+    std::function<bool(const std::string&, const std::string&)> packageFolder;
+
+  protected:
+    std::string GetAddressText() override { return address; }
+    std::string GetOutputPathText() override { return outPath; }
+    int ShowMessageBox(const std::string& text, unsigned style) override {
+        messages.push_back(text);
+        return (style & platform::kMbButtonMask) == platform::kMbYesNo ? answer : platform::kIdOk;
+    }
+    void SetFocusTo(int id) override { focus.push_back(id); }
+    void EnableMainWindow(bool enable) override { enabled = enable; }
+    WindowHandle GetHandle() override { return nullptr; }
+    bool WindowExists() override { return true; }
+    void StartTimer() override { timerRunning = true; }
+    void StopTimer() override { timerRunning = false; }
+    void ShowDoneDialog() override { ++doneDialogs; }
+    int ComboGetCount() override { return static_cast<int>(combo.size()); }
+    int ComboFindString(int after, const std::string& text) override {
+        int n = static_cast<int>(combo.size());
+        for (int k = 1; k <= n; ++k) {
+            int i = ((after + k) % n + n) % n;
+            const std::string& e = combo[static_cast<size_t>(i)];
+            if (e.size() >= text.size() && Lower(e.substr(0, text.size())) == Lower(text))
+                return i;
+        }
+        return -1;
+    }
+    int ComboAddString(const std::string& text) override {
+        combo.push_back(text);
+        return static_cast<int>(combo.size()) - 1;
+    }
+    void ComboSetCurSel(int index) override { comboSel = index; }
+    void BringToForeground() override {}
+    bool StartWorker(std::function<void()> fn) override {
+        worker = std::thread(std::move(fn));
+        return true;
+    }
+    void RunOnWindowThread(std::function<void()> fn) override {
+        std::unique_lock<std::mutex> lock(queueLock);
+        unsigned long ticket = queued++;
+        queue.push_back(std::move(fn));
+        queueSignal.notify_all();
+        queueSignal.wait(lock, [this, ticket] { return done > ticket; });
+    }
+    bool PackageFolder(const std::string& out, const std::string& mainPage) override {
+        return packageFolder ? packageFolder(out, mainPage) : false;
+    }
+    void RecordHistory(const std::string& address) override { recorded.push_back(address); }
+
+  private:
+    static std::string Lower(std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    }
+    std::thread worker;
+    std::mutex queueLock;
+    std::condition_variable queueSignal;
+    std::deque<std::function<void()>> queue;
+    unsigned long queued = 0, done = 0;
+};

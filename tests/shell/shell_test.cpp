@@ -1,0 +1,401 @@
+// The Zip command and the address history, driven through a fake main window.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_main_window.h"
+#include "packager/archive/archive_builder.h"
+#include "packager/fetch/grabber.h"
+#include "packager/shell/history.h"
+#include "platform/files.h"
+#include "platform/internet.h"
+#include "platform/settings.h"
+#include "platform/trace.h"
+#include "platform/ui.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#define chdir _chdir
+#define getcwd _getcwd
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+using platform::JoinPath;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+class SilentUi : public platform::IUserInterface {
+  public:
+    int ShowMessage(const std::string& text, const std::string&, unsigned, void*) override {
+        messages.push_back(text);
+        return platform::kIdOk;
+    }
+    bool AskAuthorization(const platform::AuthorizationPrompt&, std::string&, std::string&,
+                          void*) override {
+        return false;
+    }
+    bool AskPassword(const platform::PasswordPrompt&, std::string&, void*) override {
+        return false;
+    }
+    intptr_t ShellOpen(const std::string&, void*) override { return 0; }
+    bool RunAndWait(const std::string&) override { return false; }
+    std::vector<std::string> messages;
+};
+
+std::string MakeTempFolder(const char* prefix) {
+    std::string name;
+    if (platform::TempFileName(platform::GetTempFolder(), prefix, 0, name) == 0)
+        return std::string();
+    platform::FileRemove(name);
+    platform::FolderCreate(name);
+    return name;
+}
+
+void RemoveTree(const std::string& folder) {
+    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*"))) {
+        if (f.name == "." || f.name == "..")
+            continue;
+        std::string p = JoinPath(folder, f.name);
+        if (f.attributes & platform::kAttrDirectory) {
+            RemoveTree(p);
+        } else {
+            platform::SetAttributes(p, platform::kAttrNormal);
+            platform::FileRemove(p);
+        }
+    }
+    platform::FolderRemove(folder);
+}
+
+class ZipCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::SetTraceEnabled(false);
+        platform::SetUserInterface(&ui);
+        root = MakeTempFolder("qbz");
+        ASSERT_FALSE(root.empty());
+        grabber.reset(new CGrabber(platform::CreateInternetService()));
+        app.pGrabber = grabber.get();
+        window.reset(new FakeMainWindow(app));
+        window->InstallProgressCallback();
+        templ = JoinPath(root, "template.exe");
+        WriteAll(templ, std::string(1024, 'T').replace(124, 4, 4, '\0'));
+        window->packageFolder = [this](const std::string& out, const std::string& page) {
+            return ::PackageFolder(nullptr, out, page, templ);
+        };
+    }
+    void TearDown() override {
+        window.reset();
+        grabber.reset();
+        platform::SetUserInterface(nullptr);
+        RemoveTree(root);
+    }
+
+    // A local page with n pictures beside it; the grab resolves them from the current folder.
+    std::string MakeSite(int pictures) {
+        std::string site = JoinPath(root, "site");
+        platform::FolderCreate(site);
+        std::string html = "<html><body>\n";
+        for (int i = 0; i < pictures; ++i) {
+            std::string pic = "p" + std::to_string(i) + ".gif";
+            WriteAll(JoinPath(site, pic), std::string(100 + i, 'g'));
+            html += "<img src=\"" + pic + "\">\n";
+        }
+        html += "</body></html>\n";
+        WriteAll(JoinPath(site, "page.htm"), html);
+        return site;
+    }
+
+    SilentUi ui;
+    std::string root, templ;
+    PackagerState app;
+    std::unique_ptr<CGrabber> grabber;
+    std::unique_ptr<FakeMainWindow> window;
+};
+
+struct CurrentFolder {
+    explicit CurrentFolder(const std::string& to) {
+        char buf[4096];
+        if (getcwd(buf, sizeof(buf)))
+            saved = buf;
+        EXPECT_EQ(chdir(to.c_str()), 0);
+    }
+    ~CurrentFolder() { EXPECT_EQ(chdir(saved.c_str()), 0); }
+    std::string saved;
+};
+
+TEST_F(ZipCommandTest, OutputPathMustBeAnExeThatCanBeWritten) {
+    struct Case {
+        std::string path;
+        bool valid;
+    };
+    std::string sep(1, platform::kPathSeparator);
+    const std::vector<Case> cases = {
+        {"", false},
+        {JoinPath(root, "a.exe"), true},
+        {JoinPath(root, "B.EXE"), true},
+        {JoinPath(root, "c.ExE"), true},
+        {JoinPath(root, "a.exe2"), false},
+        {JoinPath(root, "a.exe.bak"), false},
+        {JoinPath(root, "a.exe "), false},
+        {JoinPath(root, "noext"), false},
+        {JoinPath(root, "dir.exe") + sep, false},
+        {JoinPath(JoinPath(root, "missing"), "a.exe"), false},
+    };
+    for (const Case& c : cases) {
+        FakeMainWindow w(app);
+        w.outPath = c.path;
+        w.address = "";  // a valid path then stops at the address check
+        w.Zip();
+        ASSERT_EQ(w.messages.size(), 1u) << c.path;
+        EXPECT_EQ(w.messages[0], c.valid ? kStrBadAddress : kStrBadOutputPath) << c.path;
+        EXPECT_EQ(w.focus, std::vector<int>{c.valid ? kIdAddressBox : kIdOutputPathBox}) << c.path;
+        EXPECT_FALSE(platform::PathExists(c.path)) << "the check leaves nothing behind";
+        EXPECT_TRUE(w.enabled);
+    }
+}
+
+TEST_F(ZipCommandTest, DecliningTheOverwriteChangesNothing) {
+    std::string out = JoinPath(root, "old.exe");
+    WriteAll(out, "old executable");
+    window->outPath = out;
+    window->address = "http://host/";
+    window->answer = platform::kIdNo;
+    window->Zip();
+    ASSERT_EQ(window->messages.size(), 1u);
+    EXPECT_EQ(window->messages[0], "Are you sure you want to overwrite\r\n" + out + "?");
+    EXPECT_TRUE(window->focus.empty());
+    EXPECT_EQ(ReadAll(out), "old executable");
+    EXPECT_EQ(window->m_pProgressDlg, nullptr);
+}
+
+TEST_F(ZipCommandTest, AcceptedOverwriteKeepsTheOldFileUntilANewOneIsWritten) {
+    std::string out = JoinPath(root, "old.exe");
+    WriteAll(out, "old executable");
+    ASSERT_TRUE(platform::SetAttributes(out, platform::kAttrReadOnly));
+    // Yes, then an empty address.
+    window->outPath = out;
+    window->address = "";
+    window->Zip();
+    ASSERT_EQ(window->messages.size(), 2u);
+    EXPECT_EQ(window->messages[1], kStrBadAddress);
+    EXPECT_EQ(ReadAll(out), "old executable");
+    EXPECT_EQ(platform::GetAttributes(out) & platform::kAttrReadOnly, 0u);
+
+    // Yes, then a grab that fails.
+    FakeMainWindow w(app);
+    w.InstallProgressCallback();
+    w.outPath = out;
+    w.address = JoinPath(root, "no-such-page.htm");
+    w.Zip();
+    EXPECT_EQ(ReadAll(out), "old executable");
+    EXPECT_EQ(w.doneDialogs, 0);
+    EXPECT_TRUE(w.recorded.empty()) << "a failed grab records no history";
+    EXPECT_TRUE(w.enabled);
+    EXPECT_FALSE(w.timerRunning);
+    EXPECT_FALSE(w.m_pProgressDlg->IsVisible());
+}
+
+TEST_F(ZipCommandTest, SuccessfulZipWritesTheExecutableAndOffersTheAddress) {
+    std::string site = MakeSite(2);
+    CurrentFolder cd(site);
+    std::string out = JoinPath(root, "new.exe");
+    WriteAll(out, "old executable");
+    window->outPath = out;
+    window->address = "  " + JoinPath(site, "page.htm") + " ";
+    window->combo = {"http://elsewhere/"};
+    window->Zip();
+    EXPECT_EQ(window->doneDialogs, 1);
+    std::string exe = ReadAll(out);
+    ASSERT_GT(exe.size(), 1024u);
+    EXPECT_EQ(exe.substr(1024, 4), "MSCF");
+    EXPECT_EQ(window->recorded, std::vector<std::string>{JoinPath(site, "page.htm")});
+    EXPECT_EQ(window->combo.size(), 2u);
+    EXPECT_EQ(window->comboSel, 1);
+    EXPECT_EQ(window->focus, std::vector<int>{kIdZipButton});
+    EXPECT_TRUE(window->enabled);
+    // The work folder is gone once packed.
+    std::string workFolder = platform::FolderOf(app.job.strMainPage);
+    EXPECT_FALSE(platform::FolderExists(workFolder)) << workFolder;
+}
+
+TEST_F(ZipCommandTest, AnAddressIsOfferedByItsLongerEntry) {
+    std::string site = MakeSite(0);
+    CurrentFolder cd(site);
+    std::string page = JoinPath(site, "page.htm");
+    window->outPath = JoinPath(root, "x.exe");
+    window->address = page.substr(0, page.size() - 4);  // the page without ".htm"
+    window->combo = {"http://a/", page};
+    WriteAll(window->address, "<html></html>");  // the shorter name is a page too
+    window->Zip();
+    ASSERT_EQ(window->doneDialogs, 1);
+    EXPECT_EQ(window->combo.size(), 2u) << "prefix match: no entry added";
+    EXPECT_EQ(window->comboSel, 1);
+}
+
+int CancellingProgress(CMainWindow* w, std::string text, int32_t pos, int32_t range) {
+    if (text.rfind("Loading images (2 of", 0) == 0 && w->m_pProgressDlg)
+        w->m_pProgressDlg->m_bCancelled = 1;
+    return MainWindowProgress(w, text, pos, range);
+}
+
+TEST_F(ZipCommandTest, CancelDuringImagesWritesNothingAndTheNextCommandWorks) {
+    std::string site = MakeSite(5);
+    CurrentFolder cd(site);
+    std::string out = JoinPath(root, "cancel.exe");
+    window->outPath = out;
+    window->address = JoinPath(site, "page.htm");
+    app.job.pfnProgress = &CancellingProgress;
+    window->Zip();
+    EXPECT_FALSE(platform::PathExists(out));
+    EXPECT_EQ(window->doneDialogs, 0);
+    EXPECT_TRUE(window->recorded.empty());
+    EXPECT_TRUE(window->enabled);
+    EXPECT_EQ(window->m_pProgressDlg->m_bCancelled, 0);
+
+    window->InstallProgressCallback();
+    window->Zip();
+    EXPECT_EQ(window->doneDialogs, 1);
+    EXPECT_TRUE(platform::FileExists(out));
+}
+
+TEST_F(ZipCommandTest, ProgressBarShowsPositionModuloRange) {
+    window->outPath = JoinPath(root, "p.exe");
+    // BeginBusy makes the dialog; the worker is not needed here.
+    struct Probe : FakeMainWindow {
+        using FakeMainWindow::FakeMainWindow;
+        void Begin() { BeginBusy(); }
+    } w(app);
+    w.Begin();
+    ASSERT_TRUE(w.m_pProgressDlg && w.m_pProgressDlg->IsOpen());
+    w.UpdateProgressDialog("Reading", 250, 100);
+    EXPECT_EQ(w.m_pProgressDlg->GetPosition(), 50);
+    EXPECT_EQ(w.m_pProgressDlg->GetMessageText(), "Reading");
+    w.UpdateProgressDialog("x", 7, 0);
+    EXPECT_EQ(w.m_pProgressDlg->GetPosition(), 0);
+    // The mailbox carries the latest report to the dialog on the next tick.
+    EXPECT_EQ(MainWindowProgress(&w, "Opening x", 30, 100), 1);
+    w.OnTimer(1);
+    EXPECT_EQ(w.m_pProgressDlg->GetPosition(), 30);
+    EXPECT_EQ(w.m_pProgressDlg->GetMessageText(), "Opening x");
+    w.m_pProgressDlg->m_bCancelled = 1;
+    EXPECT_EQ(MainWindowProgress(&w, "y", 1, 100), 0);
+    EXPECT_EQ(MainWindowProgress(nullptr, "y", 1, 100), 0);
+}
+
+TEST(NormalizeAddress, SchemesBlanksAndLocalFiles) {
+    std::string local = JoinPath(platform::GetTempFolder(), "qb-normalize.htm");
+    WriteAll(local, "x");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"host/page.htm", "http://host/page.htm"},
+        {"HTTP://Host/A", "HTTP://Host/A"},
+        {"https://h/", "https://h/"},
+        {"HtTpS://h/", "HtTpS://h/"},
+        {"ftp://host/x", "http://ftp://host/x"},
+        {"  \thost \r\n", "http://host"},
+        {"   ", "http://"},
+        {local, local},
+        {" " + local + " ", local},
+    };
+    for (const auto& c : cases) {
+        std::string a = c.first;
+        CMainWindow::NormalizeAddress(a);
+        EXPECT_EQ(a, c.second) << "[" << c.first << "]";
+    }
+    platform::FileRemove(local);
+}
+
+// ---- History ---------------------------------------------------------------------
+
+class RecordingBox : public IAddressBox {
+  public:
+    int AddString(const std::string& t) override {
+        entries.push_back(t);
+        return static_cast<int>(entries.size()) - 1;
+    }
+    void SetCurSel(int i) override {
+        sel = i >= 0 && i < static_cast<int>(entries.size()) ? i : -1;
+    }
+    void SetText(const std::string& t) override { text = t; }
+    std::vector<std::string> entries;
+    int sel = -1;
+    std::string text;
+};
+
+class HistoryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifndef _WIN32
+        config = MakeTempFolder("qbh");
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+#endif
+        ASSERT_TRUE(platform::SetSettingsKey("Tarnwick", "quillbox-history-test"));
+        platform::RemoveSettings();
+    }
+    void TearDown() override {
+        platform::RemoveSettings();
+#ifndef _WIN32
+        RemoveTree(config);
+#endif
+    }
+    std::string config;
+};
+
+TEST_F(HistoryTest, FirstRunOffersTheVendorsHomePage) {
+    RecordingBox box;
+    LoadHistory(box);
+    EXPECT_TRUE(box.entries.empty());
+    EXPECT_EQ(box.text, kVendorHomePage);
+}
+
+TEST_F(HistoryTest, AddressesAreKeptOnceEachWithCaseMattering) {
+    RecordHistory("http://host/a");
+    RecordHistory("http://host/b");
+    RecordHistory("http://host/a");
+    RecordHistory("http://HOST/a");
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "number", -1), 3);
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "last", -1), 2);
+    RecordHistory("http://HOST/a");
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "number", -1), 3);
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "last", -1), 2);
+    RecordHistory("http://host/b");
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "last", -1), 1);
+
+    RecordingBox box;
+    LoadHistory(box);
+    EXPECT_EQ(box.entries,
+              (std::vector<std::string>{"http://host/a", "http://host/b", "http://HOST/a"}));
+    EXPECT_EQ(box.sel, 1);
+}
+
+TEST_F(HistoryTest, GapsAndOutOfRangeSelectionsAreTolerated) {
+    platform::WriteSettingInt(kHistorySection, "number", 3);
+    platform::WriteSettingString(kHistorySection, "0", "http://a/");
+    platform::WriteSettingString(kHistorySection, "2", "http://c/");
+    platform::WriteSettingInt(kHistorySection, "last", 7);
+    RecordingBox box;
+    LoadHistory(box);
+    EXPECT_EQ(box.entries, (std::vector<std::string>{"http://a/", "", "http://c/"}));
+    EXPECT_EQ(box.sel, -1);
+    // A new address goes after the gap.
+    RecordHistory("http://d/");
+    EXPECT_EQ(platform::ReadSettingString(kHistorySection, "3", ""), "http://d/");
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "number", -1), 4);
+}
+
+}  // namespace
