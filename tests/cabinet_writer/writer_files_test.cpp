@@ -263,6 +263,7 @@ TEST(CabinetWriterFiles, WritesRealCabinetsThatPeersAccept) {
         {"stored set", {50000, 30000, 0, 20000}, 0, false, 0, 0, 0, 30000},
         {"MSZIP set", {150000, 3000, 90000}, 1, false, 0, 0, 0, 25000},
         {"MSZIP set, folder each", {150000, 3000, 90000}, 1, true, 0, 0, 0, 25000},
+        {"MSZIP set with reserves", {150000, 3000, 90000}, 1, false, 10, 2, 3, 25000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
