@@ -1,0 +1,55 @@
+// The extractor driver: finds the cabinet behind the running program, unpacks it through
+// the cabinet reader and opens the marked page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cabinet/reader/cabinet_reader.h"
+#include "extractor/extractor_host.h"
+
+namespace spillet {
+
+// What the reader callbacks hand around as a file handle. A read-only open is the
+// self-extracting executable: its positions are translated by the base read at offset 124.
+struct SfxHandle {
+    int fd = -1;
+    bool translate = false;
+    uint32_t base = 0;
+    bool refused = false;  // an output whose name would leave the destination; nothing opened
+};
+
+// Told when a file starts (kind 2, value = its name) and is finished (kind 3, value = the
+// number of files finished); answers -1 to stop the extraction, 1 to go on.
+using ProgressHook = int (*)(void* hookContext, int kind, const void* value);
+
+struct ExtractionContext {
+    FdiContext* reader = nullptr;
+    CabError error{};
+    std::string inputPath;
+    std::string destinationFolder;  // always ends in a backslash
+    ProgressHook progress = nullptr;
+    void* progressContext = nullptr;
+    uint32_t filesDone = 0;
+    uint32_t fileCount = 0;
+    std::vector<std::string> launchList;
+    bool progressOpen = false;
+    bool aborted = false;
+    bool refusedName = false;  // an entry was refused for leaving the destination
+};
+
+// Runs the whole program against `host` (splash, command line, extraction, launching).
+// The exit code, always 0.
+int RunExtractor(CExtractorHost& host);
+
+// Steps of the run, open for tests.
+// Opens the cabinet inside ctx.inputPath; returns its file count, 0 when there is nothing
+// to extract (the reader is then already destroyed).
+uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx);
+// FDICopy on the opened cabinet; true on success, else ctx.error holds the code.
+bool CopyCabinet(CExtractorHost& host, ExtractionContext& ctx);
+// Opens one extracted file: programs are run and waited for, anything else goes to the shell.
+void LaunchFile(CExtractorHost& host, const std::string& path);
+
+}  // namespace spillet

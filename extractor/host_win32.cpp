@@ -1,0 +1,153 @@
+#include "extractor/host.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "extractor/dialogs.h"
+#include "extractor/extractor_text.h"
+
+namespace spillet {
+namespace {
+
+class CWindowsHost : public CExtractorHost {
+  public:
+    // The C runtime of Windows numbers its open flags exactly as the cabinet callbacks do.
+    int Open(const std::string& path, int flags, int mode) override {
+        return _open(path.c_str(), flags, mode);
+    }
+    long Read(int fd, void* buffer, unsigned long count) override {
+        return _read(fd, buffer, static_cast<unsigned>(count));
+    }
+    long Write(int fd, const void* buffer, unsigned long count) override {
+        return _write(fd, buffer, static_cast<unsigned>(count));
+    }
+    long Seek(int fd, long offset, int origin) override { return _lseek(fd, offset, origin); }
+    int Close(int fd) override { return _close(fd); }
+
+    bool Exists(const std::string& path) override {
+        std::string p = path;
+        if (p.size() > 3 && p.back() == '\\') {
+            p.pop_back();
+        }
+        return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    bool CreateFolder(const std::string& path) override {
+        return CreateDirectoryA(path.c_str(), nullptr) != 0;
+    }
+    bool SetDosTime(const std::string& path, uint16_t date, uint16_t time) override {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        FILETIME local, utc;
+        if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
+            SetFileTime(file, &utc, nullptr, &utc);
+        }
+        CloseHandle(file);
+        return true;
+    }
+    bool SetAttributes(const std::string& path, unsigned attributes) override {
+        return SetFileAttributesA(path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL) !=
+               0;
+    }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return MoveFileA(from.c_str(), to.c_str()) != 0;
+    }
+    std::string TempFolder() override {
+        char buffer[MAX_PATH];
+        DWORD n = GetTempPathA(MAX_PATH, buffer);
+        return n == 0 || n >= MAX_PATH ? std::string() : std::string(buffer, n);
+    }
+    std::string CommandLine() override { return GetCommandLineA(); }
+    void Trace(const std::string& text) override {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    }
+
+    void Message(const std::string& text, const std::string& title) override {
+        MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK | MB_TASKMODAL);
+    }
+    bool AskYesNo(const std::string& text, const std::string& title) override {
+        UINT icon = title == kTitleExtractor ? MB_ICONQUESTION : 0;
+        return MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_TASKMODAL | icon) ==
+               IDYES;
+    }
+    bool AskPassword(std::string& password) override { return RunPasswordDialog(password); }
+    void ShowSplash() override { spillet::ShowSplash(); }
+    void EndSplash() override { spillet::EndSplash(); }
+
+    bool OpenProgress(const std::string& title, bool cancellable) override {
+        m_pProgress = std::make_unique<ExtractProgressDialog>();
+        if (!m_pProgress->Create(title, cancellable, nullptr)) {
+            m_pProgress.reset();
+            return false;
+        }
+        return true;
+    }
+    void SetProgressMessage(const std::string& text) override {
+        if (m_pProgress) {
+            m_pProgress->SetMessage(text);
+        }
+    }
+    void SetProgressPosition(int percent) override {
+        if (m_pProgress) {
+            m_pProgress->SetPosition(percent);
+        }
+    }
+    void PumpProgress() override { ExtractProgressDialog::Pump(); }
+    bool IsProgressOpen() override { return m_pProgress && m_pProgress->IsOpen(); }
+    void CloseProgress() override { m_pProgress.reset(); }
+
+    bool RunAndWait(const std::string& path) override {
+        STARTUPINFOA start{};
+        start.cb = sizeof start;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &start, &process)) {
+            return false;
+        }
+        WaitForInputIdle(process.hProcess, INFINITE);
+        for (;;) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            DWORD r = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT);
+            if (r != WAIT_OBJECT_0 + 1) {
+                break;  // the process ended, or the wait was abandoned or failed
+            }
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return true;
+    }
+    bool ShellOpen(const std::string& path) override {
+        HINSTANCE r =
+            ShellExecuteA(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        return reinterpret_cast<INT_PTR>(r) > 32;
+    }
+    std::string LoadText(int id) override {
+        char buffer[512];
+        int n =
+            LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id), buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : DefaultText(id);
+    }
+
+  private:
+    std::unique_ptr<ExtractProgressDialog> m_pProgress;
+};
+
+}  // namespace
+
+std::unique_ptr<CExtractorHost> MakeSystemHost(int, char**) {
+    return std::make_unique<CWindowsHost>();
+}
+
+}  // namespace spillet
