@@ -383,7 +383,11 @@ TEST(MszipCompressorOracle, HistoryOnlyAfterAFullBlock) {
     // A reset after a full block forgets it as well.
     EXPECT_EQ(mszipCompressReset(comp.c), mszipCompressOk);
     oracle.add(comp.compress(text), text, nullptr);
-    // Repeating a full text block reaches back into it.
+    // Repeating a full text block reaches back into it, even after a refused call.
+    Bytes scratch(comp.outSize);
+    uint16_t len = 0;
+    EXPECT_EQ(mszipCompress(comp.c, text.data(), 32768, scratch.data(), comp.outSize - 1, &len),
+              mszipCompressBadArgument);
     oracle.add(comp.compress(text), text, &text, true);
     oracle.check();
 }
