@@ -27,7 +27,8 @@ struct FdiContext {
     fdi::CloseFn close;
     fdi::SeekFn seek;
     int processorType;
-    CabError* error;
+    CabError* error;  // the client's record, or ownError when it gave none
+    CabError ownError;
 
     // Per FDICopy.
     NotifyFn notify;
@@ -702,7 +703,7 @@ FdiContext* FDICreate(fdi::AllocFn alloc, fdi::FreeFn release, fdi::OpenFn open,
     c->close = close;
     c->seek = seek;
     c->processorType = processorType;
-    c->error = error;
+    c->error = error ? error : &c->ownError;
     c->cabHandle = -1;
     c->dataHandle = -1;
     c->compressionType = kNoCompression;

@@ -157,8 +157,9 @@ using DecryptFn = int32_t (*)(FdiDecrypt* info);
 struct FdiContext;
 
 // Creates a reader. processorType is only meaningful to a Quantum decompressor (which this
-// reader does not have); the extractor passes 1. Returns null with code 5 stored in *error
-// when the context cannot be allocated.
+// reader does not have); the extractor passes 1. error receives the code of every later
+// failure (null: the codes are kept inside the context, unseen). Returns null, with code 5
+// stored in *error, when the context cannot be allocated.
 FdiContext* FDICreate(fdi::AllocFn alloc, fdi::FreeFn release, fdi::OpenFn open, fdi::ReadFn read,
                       fdi::WriteFn write, fdi::CloseFn close, fdi::SeekFn seek, int processorType,
                       CabError* error);

@@ -477,6 +477,16 @@ TEST_F(Reader, ContextSurvivesFailuresAndServesFurtherCopies) {
     }
 }
 
+TEST(ReaderErrors, ReaderWithoutAnErrorRecordStillFailsCleanly) {
+    memfs::Reset();
+    FdiContext* reader = memfs::CreateReader(nullptr);
+    ASSERT_NE(reader, nullptr);
+    Client client;
+    EXPECT_FALSE(Copy(reader, "missing.cab", "", client));
+    EXPECT_TRUE(FDIDestroy(reader));
+    EXPECT_EQ(memfs::LiveBlocks(), 0);
+}
+
 TEST(ReaderErrors, TextsForEveryCode) {
     const char* texts[] = {"No error",
                            "Cabinet not found",
