@@ -23,7 +23,7 @@ class CGrabber;
 // Control ids of the main window that the command moves the focus to.
 constexpr int kIdAddressBox = 1000;
 constexpr int kIdOutputPathBox = 1002;
-constexpr int kIdZipButton = 1;
+constexpr int kIdZipButton = 1001;
 
 // String 114.
 extern const char* const kStrBadOutputPath;
