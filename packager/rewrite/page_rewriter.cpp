@@ -32,18 +32,61 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) {
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+template <size_t N>
+bool EqualsNoCase(const std::string& a, const char (&b)[N]) {
+    if (a.size() != N - 1) {
         return false;
     }
-    for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
+    for (size_t i = 0; i + 1 < N; ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
             return false;
         }
     }
     return true;
+}
+
+// HasPrefix ignoring case, without making a string of the prefix.
+template <size_t N>
+bool StartsNoCase(const std::string& token, const char (&prefix)[N]) {
+    if (token.size() <= N - 1) {
+        return false;
+    }
+    for (size_t i = 0; i + 1 < N; ++i) {
+        if (LowerAscii(token[i]) != LowerAscii(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A scratch buffer kept between calls holds no more than this.
+void ReleaseIfLarge(std::string& scratch) {
+    if (scratch.capacity() > (1u << 20)) {
+        std::string().swap(scratch);
+    }
+}
+
+// Whether a token could match a rule of the attribute table: every rule's prefix starts with
+// one of these letters and is at least five characters long with what follows it.
+bool MightBeRewritten(const char* token, size_t length) {
+    if (length < 5) {
+        return false;
+    }
+    switch (LowerAscii(token[0])) {
+        case 's':
+        case 'h':
+        case 'c':
+        case 'b':
+        case 'a':
+        case 'o':
+            return true;
+        default:
+            return false;
+    }
 }
 
 void Trim(std::string& text) {
@@ -122,12 +165,21 @@ bool CPageRewriter::IsAlreadyProcessed(const std::string& text) {
 }
 
 void CPageRewriter::TightenEquals(std::string& text) {
-    if (text.find('=') == std::string::npos) {
+    // Most tags have nothing to tighten: look before copying.
+    bool bNeeded = false;
+    for (size_t eq = text.find('='); eq != std::string::npos; eq = text.find('=', eq + 1)) {
+        if ((eq > 0 && IsSpace(text[eq - 1])) || (eq + 1 < text.size() && IsSpace(text[eq + 1]))) {
+            bNeeded = true;
+            break;
+        }
+    }
+    if (!bNeeded) {
         return;
     }
     // One pass: white space before an "=" is taken back off the output, white space after it
     // is skipped.
-    std::string out;
+    static thread_local std::string out;
+    out.clear();
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
@@ -145,6 +197,7 @@ void CPageRewriter::TightenEquals(std::string& text) {
         }
     }
     text.swap(out);
+    ReleaseIfLarge(out);
 }
 
 void CPageRewriter::StripQuotes(std::string& value) {
@@ -281,9 +334,8 @@ void CPageRewriter::AddFrame(std::string& token, const std::string& pageAddress,
 
 void CPageRewriter::RewriteAttribute(const std::string& tagName, std::string& token,
                                      std::string& pageAddress, const Targets& targets) const {
-    auto is = [&tagName](const char* name) { return EqualsNoCase(tagName, name); };
-    auto starts = [&token](const char* prefix) { return HasPrefix(token, prefix, true); };
-
+    auto is = [&tagName](const auto& name) { return EqualsNoCase(tagName, name); };
+    auto starts = [&token](const auto& prefix) { return StartsNoCase(token, prefix); };
     if (is("IMG") && starts("SRC=")) {
         AddResource(token, pageAddress, targets.lstResources, targets.arrResourceNames);
     } else if (is("BASE") && starts("HREF=")) {
@@ -313,7 +365,10 @@ void CPageRewriter::RewriteAttribute(const std::string& tagName, std::string& to
 void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string& pageAddress,
                                const Targets& targets) const {
     name.clear();
-    std::string out;
+    // The output buffer is swapped with the tag text at the end; keeping it between calls
+    // lets the page pass run without an allocation per tag.
+    static thread_local std::string out;
+    out.clear();
     out.reserve(text.size() + 16);
     bool bSingle = false;
     bool bDouble = false;
@@ -326,16 +381,25 @@ void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string
         const bool bSeparator = (c == ' ' || c == '\n' || c == '\t') && !bSingle && !bDouble;
         const bool bClosingQuote = (c == '\'' && bSingle) || (c == '"' && bDouble);
         if (bSeparator || bLast || bClosingQuote) {
-            std::string token = text.substr(tokenStart, i - tokenStart + 1);
-            Trim(token);
+            size_t a = tokenStart;
+            size_t b = i + 1;
+            while (b > a && IsSpace(text[b - 1])) {
+                --b;
+            }
+            while (a < b && IsSpace(text[a])) {
+                ++a;
+            }
             if (!bSeen) {
-                name = token;
+                name.assign(text, a, b - a);
                 bSeen = true;
             }
-            if (!token.empty()) {
+            if (MightBeRewritten(text.data() + a, b - a)) {
+                std::string token(text, a, b - a);
                 RewriteAttribute(name, token, pageAddress, targets);
+                out += token;
+            } else {
+                out.append(text, a, b - a);
             }
-            out += token;
             if (!bLast) {
                 out += bSeparator ? c : ' ';
             }
@@ -352,6 +416,7 @@ void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string
         out += pageAddress;
     }
     text.swap(out);
+    ReleaseIfLarge(out);
 }
 
 bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text,

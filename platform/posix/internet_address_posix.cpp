@@ -90,6 +90,9 @@ int HexValue(char c) {
 // Turns %xx sequences into bytes. %00 stays as written: a NUL byte would cut the address
 // short wherever it is later used as a C string.
 std::string Decode(const std::string& text) {
+    if (text.find('%') == std::string::npos) {
+        return text;
+    }
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -109,7 +112,8 @@ std::string Decode(const std::string& text) {
 
 // Removes "." and ".." segments from a path (no query or fragment), in one pass.
 std::string RemoveDotSegments(const std::string& path) {
-    if (path.find('.') == std::string::npos) {
+    // Only a segment that starts with "." can be a dot segment.
+    if (path.find("/.") == std::string::npos && (path.empty() || path[0] != '.')) {
         return path;
     }
     bool bAbsolute = !path.empty() && path[0] == '/';
@@ -189,10 +193,7 @@ bool NeedsEscape(unsigned char c, bool bInTail) {
     if (c <= 0x20 || c >= 0x7F) {
         return true;
     }
-    if (bInTail) {
-        return false;
-    }
-    return std::strchr("\"<>", c) != nullptr;
+    return !bInTail && (c == '"' || c == '<' || c == '>');
 }
 
 void AppendEscaped(std::string& out, const std::string& text, bool bInTail) {

@@ -200,6 +200,44 @@ TEST(Rewrite, PagePassDropsScriptsAndAddsFooters) {
     }
 }
 
+// Inputs that would take quadratic time if the pass searched from the start again or erased
+// from the front of the page; they must come out right (and the run stay short).
+TEST(Rewrite, HostilePagesStayLinear) {
+    const std::string huge(10u << 20, 'a');
+    Pass p = Rewrite("<IMG SRC=\"" + huge + ".gif\">after");
+    // The address does not fit the combining buffer: an empty address with a fresh name.
+    EXPECT_EQ("<IMG SRC=\"QBT10\">after", p.strText);
+    EXPECT_EQ((std::vector<std::string>{""}), V(p.lstResources));
+
+    p = Rewrite("<A HREF='" + huge + ">tail");
+    EXPECT_EQ("<A HREF=\"\">tail", p.strText);
+
+    std::string scripts;
+    for (int i = 0; i < 200000; ++i) {
+        scripts += "<SCRIPT>";
+    }
+    p = Rewrite(scripts + "x");
+    EXPECT_EQ("x", p.strText);
+
+    const std::string opens(1u << 20, '<');
+    p = Rewrite("a<B>" + opens);
+    EXPECT_EQ("a<B>" + opens, p.strText);
+
+    std::string comments;
+    for (int i = 0; i < 200000; ++i) {
+        comments += "<!--";
+    }
+    p = Rewrite(comments);
+    EXPECT_EQ(comments, p.strText);
+
+    std::string tags;
+    for (int i = 0; i < 200000; ++i) {
+        tags += "<I>\"";
+    }
+    p = Rewrite(tags);
+    EXPECT_EQ(tags, p.strText);
+}
+
 TEST(Rewrite, FooterNamesTheMakersPage) {
     EXPECT_EQ(
         "<p><b>This page has been grabbed for free using <a "
