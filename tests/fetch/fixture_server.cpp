@@ -38,13 +38,24 @@ bool SpawnHost(const std::vector<std::string>& argv) {
     for (const std::string& a : argv) {
         line += (line.empty() ? "" : " ") + a;
     }
+    // The server's own output goes nowhere.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE nul =
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA si{};
     si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = nul;
     PROCESS_INFORMATION pi{};
     std::vector<char> buffer(line.begin(), line.end());
     buffer.push_back('\0');
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi)) {
+    BOOL started = CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &pi);
+    if (nul != INVALID_HANDLE_VALUE) {
+        CloseHandle(nul);
+    }
+    if (!started) {
         return false;
     }
     CloseHandle(pi.hThread);
@@ -92,8 +103,11 @@ std::string HostToLocal(const std::string& hostPath) {
 }
 
 std::string MakeHostScratch(const std::string& tag) {
-    std::string path = "/tmp/qb-fetch-" + std::to_string(ProcessId()) + "-" + tag + "-" +
-                       std::to_string(++g_nScratch);
+    // Process ids repeat quickly under Wine: the clock keeps runs apart.
+    static const long long s_nStart =
+        std::chrono::system_clock::now().time_since_epoch().count() % 1000000007;
+    std::string path = "/tmp/qb-fetch-" + std::to_string(ProcessId()) + "-" +
+                       std::to_string(s_nStart) + "-" + tag + "-" + std::to_string(++g_nScratch);
     platform::FolderCreate(HostToLocal(path));
     return path;
 }

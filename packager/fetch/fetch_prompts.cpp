@@ -1,0 +1,32 @@
+#include "packager/fetch/fetch_prompts.h"
+
+#include "platform/files.h"
+#include "platform/ui.h"
+
+namespace {
+
+// The application's name: the program's file name without its extension.
+std::string ApplicationName() {
+    std::string path = platform::GetProgramPath();
+    std::string folder = platform::FolderOf(path);
+    std::string name = folder.empty() ? path : path.substr(folder.size() + 1);
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        name.erase(dot);
+    }
+    return name;
+}
+
+}  // namespace
+
+bool AskForCredentials(std::string& user, std::string& password) {
+    // The fields start empty every time the prompt is shown.
+    user.clear();
+    password.clear();
+    platform::AuthorizationPrompt prompt;
+    return platform::Ui().AskAuthorization(prompt, user, password, nullptr);
+}
+
+void ShowFetchMessage(const std::string& text) {
+    platform::Ui().ShowMessage(text, ApplicationName(), platform::kMbOk, nullptr);
+}

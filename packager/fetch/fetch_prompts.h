@@ -1,0 +1,11 @@
+// What the fetcher asks of the user: the authorization prompt and the
+// connection message. Both go through the platform's user-interface layer.
+#pragma once
+
+#include <string>
+
+// Shows the authorization prompt with empty fields; true with the entered user
+// name and password when the user chose OK, false on Cancel.
+bool AskForCredentials(std::string& user, std::string& password);
+// Shows an OK message box with the application's name as caption.
+void ShowFetchMessage(const std::string& text);

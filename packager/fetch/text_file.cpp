@@ -1,0 +1,59 @@
+#include "packager/fetch/text_file.h"
+
+#include "platform/files.h"
+
+namespace {
+
+bool WriteAll(int handle, const char* data, size_t size) {
+    while (size > 0) {
+        unsigned part = size > 0x10000000 ? 0x10000000u : static_cast<unsigned>(size);
+        int n = platform::FileWrite(handle, data, part);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ToTextMode(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    char last = '\0';
+    for (char c : text) {
+        if (c == '\n' && last != '\r') {
+            out += '\r';
+        }
+        out += c;
+        last = c;
+    }
+    return out;
+}
+
+bool CTextModeWriter::Write(const char* data, size_t size) {
+    // Runs without a bare LF go out as they are; each bare LF gets its CR.
+    size_t start = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != '\n') {
+            continue;
+        }
+        bool hasCR = i > 0 ? data[i - 1] == '\r' : m_bLastWasCR;
+        if (hasCR) {
+            continue;
+        }
+        if (!WriteAll(m_nHandle, data + start, i - start) || !WriteAll(m_nHandle, "\r", 1)) {
+            return false;
+        }
+        start = i;
+    }
+    if (!WriteAll(m_nHandle, data + start, size - start)) {
+        return false;
+    }
+    if (size > 0) {
+        m_bLastWasCR = data[size - 1] == '\r';
+    }
+    return true;
+}

@@ -1,0 +1,25 @@
+// Writing pages "in text mode": every line feed not already preceded by a
+// carriage return goes out as CR LF, so a page that already has CR LF line ends
+// keeps them (no CR CR LF), on every platform. The runtime's text mode is never
+// used for this.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class CTextModeWriter {
+  public:
+    // handle: an open platform file handle, written to and not closed.
+    explicit CTextModeWriter(int handle) : m_nHandle(handle) {}
+    // Writes size bytes with line feeds translated; the CR before a LF may
+    // have ended the previous call. False when the file refuses a write.
+    bool Write(const char* data, size_t size);
+    bool Write(const std::string& text) { return Write(text.data(), text.size()); }
+
+  private:
+    int m_nHandle;
+    bool m_bLastWasCR = false;
+};
+
+// The translation alone, for a whole text.
+std::string ToTextMode(const std::string& text);
