@@ -190,7 +190,6 @@ intptr_t OnCopyFile(ExtractionContext& ctx, const FdiNotification& n) {
         // touching the disk. The record's writes fail, so the reader stops with a write
         // failure and the user sees the extraction-failure message.
         g_host->Trace(Format("refused '%s': outside the destination folder\n", Safe(n.str1)));
-        ctx.refusedName = true;
         auto* record = new (std::nothrow) SfxHandle;
         if (!record) {
             return -1;

@@ -36,7 +36,6 @@ struct ExtractionContext {
     std::vector<std::string> launchList;
     bool progressOpen = false;
     bool aborted = false;
-    bool refusedName = false;  // an entry was refused for leaving the destination
 };
 
 // Runs the whole program against `host` (splash, command line, extraction, launching).
