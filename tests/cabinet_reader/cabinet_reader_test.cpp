@@ -147,6 +147,15 @@ TEST_F(Reader, RunMarkTravelsInItsOwnFieldAndSizeZeroFilesWriteNothing) {
     }
 }
 
+TEST_F(Reader, MemoryStaysBoundedWhateverTheCabinetSize) {
+    // 4 MB in one folder: the reader holds one block at a time, never the folder.
+    std::string big = Pattern(4 << 20, 7);
+    Client client;
+    ASSERT_TRUE(CopyOf(BuildCabinet(StoredCabinet({{"big", big}, {"small", "s"}})), client));
+    EXPECT_TRUE(client.Output("big") == big);
+    EXPECT_LT(memfs::PeakBytes(), 64u * 1024);
+}
+
 TEST_F(Reader, SkippingEveryFileReadsNoDataBlock) {
     std::string big = Pattern(100000, 9);
     std::string cab = BuildCabinet(StoredCabinet({{"a", big}, {"b", "xyz"}}));

@@ -1,5 +1,6 @@
 #include "reader_harness.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -22,6 +23,8 @@ struct Store {
     std::map<intptr_t, Handle> handles;
     intptr_t nextHandle = 100;
     int liveBlocks = 0;
+    uint64_t liveBytes = 0;
+    uint64_t peakBytes = 0;
     int allocCalls = 0;
     int failAllocAt = 0;
     uint64_t writeLimit = UINT64_MAX;
@@ -50,6 +53,9 @@ int LiveBlocks() {
 uint64_t BytesRead() {
     return S().bytesRead;
 }
+uint64_t PeakBytes() {
+    return S().peakBytes;
+}
 
 void Reset(int failAllocAt, uint64_t writeLimit) {
     S() = Store();
@@ -63,12 +69,19 @@ void* Alloc(uint32_t size) {
         return nullptr;
     }
     ++S().liveBlocks;
-    return malloc(size);
+    S().liveBytes += size;
+    S().peakBytes = std::max(S().peakBytes, S().liveBytes);
+    // The size travels in front of the block so that Free can count it back.
+    auto* p = static_cast<uint64_t*>(malloc(size + sizeof(uint64_t)));
+    *p = size;
+    return p + 1;
 }
 
 void Free(void* block) {
     --S().liveBlocks;
-    free(block);
+    uint64_t* p = static_cast<uint64_t*>(block) - 1;
+    S().liveBytes -= *p;
+    free(p);
 }
 
 intptr_t Open(const char* path, int flags, int mode) {

@@ -26,6 +26,8 @@ std::vector<OpenCall>& Opens();
 int OpenHandles();
 // Blocks allocated and not yet released.
 int LiveBlocks();
+// Most bytes held through Alloc at any one time since Reset.
+uint64_t PeakBytes();
 // Bytes read through all handles since Reset.
 uint64_t BytesRead();
 // Forgets everything; allocations then fail from the failAllocAt-th on (0: never) and
