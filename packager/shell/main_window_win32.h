@@ -1,0 +1,72 @@
+// The packager's main window on Windows: the picture-backed window with the address
+// box, the output-path box, five bitmap buttons and the banner strip, and the window
+// side of the Zip command.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "packager/banner/banner_window_win32.h"
+#include "packager/shell/main_window.h"
+#include "packager/widgets/control_list.h"
+#include "packager/widgets/dib_win32.h"
+
+class CMainFrame : public CMainWindow, public fw::CWnd {
+  public:
+    explicit CMainFrame(PackagerState& app);
+    ~CMainFrame() override;
+
+    // The window class of the main window (registered once).
+    static const char* RegisterMainClass();
+    // Creates the window sized to the background picture, centred and shown.
+    bool CreateMain();
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    bool PreTranslateMessage(MSG* msg) override;
+    bool WindowExists() override;
+
+    // The output path the window starts with: the program's drive, "\MyZips\QLBX.EXE".
+    static std::string DefaultOutputPath();
+
+  protected:
+    std::string GetAddressText() override;
+    std::string GetOutputPathText() override;
+    int ShowMessageBox(const std::string& text, unsigned style) override;
+    void SetFocusTo(int controlId) override;
+    void EnableMainWindow(bool enable) override;
+    WindowHandle GetHandle() override { return m_hWnd; }
+    void StartTimer() override;
+    void StopTimer() override;
+    void ShowDoneDialog() override;
+    int ComboGetCount() override;
+    int ComboFindString(int after, const std::string& text) override;
+    int ComboAddString(const std::string& text) override;
+    void ComboSetCurSel(int index) override;
+    void BringToForeground() override;
+    bool StartWorker(std::function<void()> fn) override;
+    void RunOnWindowThread(std::function<void()> fn) override;
+
+  private:
+    LRESULT OnCreate(LPARAM lParam);
+    void OnDestroy();
+    void OnCommand(int id);
+    void OnBrowse();
+    void FocusControl(HWND control);
+    LRESULT OnPalette(UINT msg, WPARAM wParam, LPARAM lParam);
+    bool InLogo(POINT pt) const;
+
+    HCURSOR m_hArrow = nullptr;
+    HCURSOR m_hHand = nullptr;
+    CDib m_background;
+    HFONT m_hFont = nullptr;
+    HWND m_hAddress = nullptr;
+    std::unique_ptr<CDibButton> m_pView;
+    HWND m_hOutPath = nullptr;
+    std::unique_ptr<CDibButton> m_pBrowse;
+    BannerWindow m_banner;
+    std::unique_ptr<CDibButton> m_pAbout;
+    std::unique_ptr<CDibButton> m_pClose;
+    std::unique_ptr<CDibButton> m_pZip;
+    CControlList<HWND> m_controls;
+    HACCEL m_hAccel = nullptr;
+};

@@ -1,0 +1,79 @@
+// quillbox.exe: the application object and the program's entry point.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+
+#include "packager/banner/banner_window_win32.h"
+#include "packager/fetch/grabber.h"
+#include "packager/shell/main_window_win32.h"
+#include "platform/files.h"
+#include "platform/internet.h"
+#include "platform/settings.h"
+
+namespace {
+
+const char* const kNoConnection =
+    "Quillbox is unable to establish a connection to the Internet.\r\n"
+    "                           "
+    "Please make sure you have internet service, and try again.";
+
+// The program's name: its file name without the extension.
+std::string ProgramName() {
+    std::string path = platform::GetProgramPath();
+    size_t slash = path.find_last_of("\\/");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return name.empty() ? "quillbox" : name;
+}
+
+class CPackagerApp : public fw::CWinApp {
+  public:
+    CPackagerApp() : m_mainWindow(m_state) {}
+
+    bool InitInstance() override {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&icc);
+        std::unique_ptr<platform::InternetService> service = platform::CreateInternetService();
+        if (!service || service->AttemptConnect() != 0) {
+            MessageBoxA(nullptr, kNoConnection, "Quillbox!", MB_OK);
+            return false;
+        }
+        m_pGrabber.reset(new CGrabber(std::move(service)));
+        m_state.pGrabber = m_pGrabber.get();
+        m_pGrabber->SweepWorkFolders();
+        platform::SetSettingsKey("Tarnwick", ProgramName());
+        StartBannerUpdate(*m_pGrabber);
+        if (!m_mainWindow.CreateMain())
+            return false;
+        m_pMainWnd = &m_mainWindow;
+        return true;
+    }
+
+    int ExitInstance() override {
+        m_mainWindow.DestroyWindow();
+        if (m_pGrabber) {
+            m_pGrabber->Close();
+            m_pGrabber.reset();
+        }
+        m_state.pGrabber = nullptr;
+        return fw::CWinApp::ExitInstance();
+    }
+
+  private:
+    // The job record, the running job's address and the grabber pointer; the
+    // window refers to them, so they come first.
+    PackagerState m_state;
+    CMainFrame m_mainWindow;
+    std::unique_ptr<CGrabber> m_pGrabber;
+};
+
+CPackagerApp theApp;
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return theApp.Run();
+}
