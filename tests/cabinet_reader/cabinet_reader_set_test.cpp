@@ -137,6 +137,29 @@ TEST_F(CabinetSet, SkippedContinuedFilesArePassedOverInTheNextCabinet) {
     EXPECT_EQ(client.events.back().str1, "B");
 }
 
+TEST_F(CabinetSet, AnEmptyFileInAFolderWithoutBlocksNeverAsksForTheNextCabinet) {
+    // As the packager writes them: one folder per file, so an empty file's folder has no
+    // block; the cabinet names a successor that does not exist.
+    CabSpec spec = StoredCabinet({{"a", "abc"}});
+    spec.hasNext = true;
+    spec.nextCabinet = "absent.cab";
+    spec.folders.push_back(FolderSpec());
+    spec.files.push_back({"empty", 0, 0, 1});
+    spec.files.push_back({"b", 2, 0, 2});
+    spec.folders.push_back(StoredFolder("bb"));
+    memfs::Files()["c.cab"] = BuildCabinet(spec);
+    Client client;
+    client.answer = [](int type, FdiNotification*) -> intptr_t {
+        return type == fdintNEXT_CABINET ? -1 : Client::kDefault;
+    };
+    ASSERT_TRUE(Copy(reader, "c.cab", "", client)) << error.code;
+    EXPECT_EQ(client.Output("empty"), "");
+    EXPECT_EQ(client.Output("b"), "bb");
+    for (const Event& e : client.events) {
+        EXPECT_NE(e.type, fdintNEXT_CABINET);
+    }
+}
+
 TEST_F(CabinetSet, AFileMaySpanThreeCabinets) {
     std::string x = Pattern(80000, 21);
     CabSpec one, two, three;

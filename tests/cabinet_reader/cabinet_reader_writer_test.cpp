@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <map>
+#include <ostream>
 
 #include "cabinet/writer/cabinet_writer.h"
 #include "reader_harness.h"
@@ -67,6 +68,10 @@ struct Case {
     uint32_t maxCabinetSize;  // 0: one cabinet
     uint32_t folderReserve, dataReserve;
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class WriterCabinets : public ::testing::TestWithParam<Case> {};
 
