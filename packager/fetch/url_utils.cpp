@@ -37,6 +37,8 @@ bool IsPathSeparator(char c) {
 #endif
 }
 
+constexpr size_t kLongestReference = 64 * 1024;
+
 uint16_t DefaultPort(int scheme) {
     return scheme == platform::kSchemeHttps ? 443 : 80;
 }
@@ -106,6 +108,11 @@ bool IsAbsoluteAddress(const std::string& text) {
 std::string CombineAddress(const std::string& base, const std::string& reference) {
     if (IsAbsoluteAddress(reference)) {
         return reference;
+    }
+    // Nothing this long can resolve to an address that fits the service's 520 bytes; failing
+    // at once spares every platform from working through megabytes of attribute text.
+    if (reference.size() >= kLongestReference || base.size() >= kLongestReference) {
+        return std::string();
     }
     std::string prepared(base);
     if (!prepared.empty() && prepared.back() != '/') {

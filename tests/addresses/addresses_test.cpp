@@ -133,6 +133,7 @@ TEST(Addresses, CombineResolvesAgainstThePreparedBase) {
         // Results that do not fit in 520 bytes fail, and so give the empty address.
         {"http://h/d/p.htm", std::string(600, 'b'), "", nullptr},
         {"http://h/" + std::string(515, 'c') + "/", "x", "", nullptr},
+        {"http://h/d/p.htm", std::string(1u << 20, 'a') + "/../x.gif", "", nullptr},
     };
     for (const CombineCase& c : cases) {
         SCOPED_TRACE(c.base.substr(0, 60) + " + " + c.reference.substr(0, 60));

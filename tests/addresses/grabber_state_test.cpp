@@ -1,0 +1,126 @@
+// The grab job's one reporting operation and the grabber's life: the session it opens, the
+// empty state it starts with, and the order in which it lets go of its connection and session.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "packager/fetch/grab_job.h"
+#include "packager/fetch/grabber.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class FakeConnection : public platform::InternetConnection {
+  public:
+    explicit FakeConnection(Log& log) : m_log(log) {}
+    ~FakeConnection() override { m_log.push_back("connection closed"); }
+    std::unique_ptr<platform::InternetRequest> OpenRequest(const std::string&, const std::string&,
+                                                           const std::string&, uint32_t) override {
+        return nullptr;
+    }
+
+  private:
+    Log& m_log;
+};
+
+class FakeSession : public platform::InternetSession {
+  public:
+    explicit FakeSession(Log& log) : m_log(log) {}
+    ~FakeSession() override { m_log.push_back("session closed"); }
+    std::unique_ptr<platform::InternetConnection> Connect(const std::string& host, uint16_t port,
+                                                          const std::string&, const std::string&,
+                                                          bool) override {
+        m_log.push_back("connect " + host + ":" + std::to_string(port));
+        return std::make_unique<FakeConnection>(m_log);
+    }
+
+  private:
+    Log& m_log;
+};
+
+class FakeService : public platform::InternetService {
+  public:
+    explicit FakeService(Log& log) : m_log(log) {}
+    ~FakeService() override { m_log.push_back("service gone"); }
+    uint32_t AttemptConnect() override { return 0; }
+    std::unique_ptr<platform::InternetSession> OpenSession(const std::string& agent,
+                                                           uint32_t accessType,
+                                                           uint32_t flags) override {
+        char text[64];
+        std::snprintf(text, sizeof(text), "open %s %u 0x%08X", agent.c_str(), accessType, flags);
+        m_log.push_back(text);
+        return std::make_unique<FakeSession>(m_log);
+    }
+    bool GetUrlCacheEntry(const std::string&, std::string&) override { return false; }
+
+  private:
+    Log& m_log;
+};
+
+TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
+    Log log;
+    {
+        CGrabber grabber(std::make_unique<FakeService>(log));
+        ASSERT_EQ((Log{"open Quillbox! 0 0x20200000"}), log);
+        ASSERT_NE(nullptr, grabber.GetSession());
+        EXPECT_EQ(nullptr, grabber.m_pConnection);
+        EXPECT_TRUE(grabber.m_strUser.empty() && grabber.m_strPassword.empty());
+        EXPECT_TRUE(grabber.m_lstResources.empty() && grabber.m_arrResourceNames.empty());
+        EXPECT_TRUE(grabber.m_lstFrames.empty() && grabber.m_lstFramePaths.empty());
+        EXPECT_TRUE(grabber.m_strScheme.empty() && grabber.m_strServer.empty());
+        grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);
+    }
+    EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "connect h:81", "connection closed",
+                   "session closed", "service gone"}),
+              log);
+}
+
+TEST(GrabberState, ClosingTwiceIsHarmless) {
+    Log log;
+    CGrabber grabber(std::make_unique<FakeService>(log));
+    grabber.Close();
+    grabber.Close();
+    EXPECT_EQ(nullptr, grabber.GetSession());
+    EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "session closed"}), log);
+}
+
+struct Seen {
+    CMainWindow* context = nullptr;
+    std::string text;
+    int32_t position = -1;
+    int32_t range = -1;
+    int answer = 1;
+};
+Seen g_seen;
+
+int Callback(CMainWindow* context, std::string text, int32_t position, int32_t range) {
+    g_seen.context = context;
+    g_seen.text = text;
+    g_seen.position = position;
+    g_seen.range = range;
+    return g_seen.answer;
+}
+
+TEST(GrabberState, ReportProgressPassesPositionUnchangedWithRange100) {
+    GrabJob job;
+    EXPECT_EQ(1, ReportProgress(job, "no callback yet", 5));  // nothing installed: go on
+
+    job.pfnProgress = &Callback;
+    job.pProgressContext = reinterpret_cast<CMainWindow*>(&job);
+    g_seen = Seen();
+    EXPECT_EQ(1, ReportProgress(job, "Loading images (0 of 5)", 250));
+    EXPECT_EQ(reinterpret_cast<CMainWindow*>(&job), g_seen.context);
+    EXPECT_EQ("Loading images (0 of 5)", g_seen.text);
+    EXPECT_EQ(250, g_seen.position);  // clamping is the receiver's business
+    EXPECT_EQ(100, g_seen.range);
+
+    g_seen.answer = 0;
+    EXPECT_EQ(0, ReportProgress(job, "x", -3));
+    EXPECT_EQ(-3, g_seen.position);
+}
+
+}  // namespace
