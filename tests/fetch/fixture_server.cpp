@@ -139,6 +139,23 @@ bool RunHost(const std::string& commandLine) {
 #endif
 }
 
+bool MakeTestCertificates(const std::string& hostDir) {
+    const char* kinds[][2] = {
+        {"good", "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"},
+        {"other", "/CN=other.example -addext subjectAltName=DNS:other.example"},
+        {"stranger", "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"}};
+    for (auto& k : kinds) {
+        std::string base = hostDir + "/" + k[0];
+        if (!RunHost("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                     "-days 2 -keyout " +
+                     base + ".key -out " + base + ".pem -subj " + k[1] + " >/dev/null 2>&1")) {
+            return false;
+        }
+    }
+    return RunHost("cat " + hostDir + "/good.pem " + hostDir + "/other.pem > " + hostDir +
+                   "/trusted.pem");
+}
+
 std::string ReadWhole(const std::string& localPath) {
     std::ifstream in(localPath, std::ios::binary);
     std::ostringstream out;

@@ -39,6 +39,10 @@ std::string HostToLocal(const std::string& hostPath);
 std::string FixtureSites();
 // Runs a host command line to its end (openssl and the like); true on exit status 0.
 bool RunHost(const std::string& commandLine);
+// Makes certificates in a host folder for TLS tests: good.pem/key (127.0.0.1),
+// other.pem/key (other.example), stranger.pem/key (127.0.0.1, not trusted) and
+// trusted.pem (good and other), the bundle to name in SSL_CERT_FILE.
+bool MakeTestCertificates(const std::string& hostDir);
 // Whole file, or "" when it cannot be read (local path).
 std::string ReadWhole(const std::string& localPath);
 bool WriteWhole(const std::string& localPath, const std::string& data);

@@ -342,23 +342,7 @@ class HttpsTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         s_dir = MakeHostScratch("tls");
-        const char* kinds[][2] = {
-            {"good", "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"},
-            {"other", "/CN=other.example -addext subjectAltName=DNS:other.example"},
-            {"stranger", "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"}};
-        for (auto& k : kinds) {
-            std::string base = s_dir + "/" + k[0];
-            std::string cmd =
-                "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
-                "-nodes -days 2 -keyout " +
-                base + ".key -out " + base + ".pem -subj " + k[1] + " >/dev/null 2>&1";
-            s_bMade = RunHost(cmd);
-            if (!s_bMade) {
-                return;
-            }
-        }
-        s_bMade = RunHost("cat " + s_dir + "/good.pem " + s_dir + "/other.pem > " + s_dir +
-                          "/trusted.pem");
+        s_bMade = MakeTestCertificates(s_dir);
     }
     static void TearDownTestSuite() { RunHost("rm -rf " + s_dir); }
 
