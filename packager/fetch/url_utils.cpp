@@ -1,6 +1,10 @@
 #include "packager/fetch/url_utils.h"
 
 #include <cctype>
+#include <vector>
+#include <mutex>
+#include <cstdio>
+#include <algorithm>
 
 #include "platform/files.h"
 #include "platform/internet.h"
@@ -182,27 +186,68 @@ bool MakePageNames(const std::string& address, std::string& siteRoot, std::strin
         siteRoot += ':' + std::to_string(parts.nPort);
     }
     path = parts.strPath;
-    std::string probe;
-    if (platform::TempFileName(".", "QBT", 0, probe) != 0) {
-        platform::FileRemove(probe);
-        size_t sep = std::string::npos;
-        for (size_t i = probe.size(); i > 0; --i) {
-            if (IsPathSeparator(probe[i - 1])) {
-                sep = i - 1;
-                break;
-            }
-        }
-        std::string name = sep == std::string::npos ? probe : probe.substr(sep + 1);
-        pageName = name.substr(0, name.find('.'));
-        // Some services write the digits in lower case; one case is used throughout.
-        for (char& c : pageName) {
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
-        pageName += ".htm";
-    } else {
-        pageName = "home.htm";
-    }
+    std::string stem;
+    pageName = MakeFreshNameStem(stem) ? stem + ".htm" : "home.htm";
     return true;
+}
+
+namespace {
+
+std::mutex g_namesLock;
+std::vector<bool> g_namesUsed(0x10000, false);
+uint32_t g_namesCount = 0;
+
+// Marks a number as handed out; the caller holds the lock.
+bool ClaimLocked(uint32_t number) {
+    number &= 0xFFFF;
+    if (g_namesCount >= 0xFFFF) {
+        std::fill(g_namesUsed.begin(), g_namesUsed.end(), false);
+        g_namesCount = 0;
+    }
+    if (g_namesUsed[number])
+        return false;
+    g_namesUsed[number] = true;
+    ++g_namesCount;
+    return true;
+}
+
+}  // namespace
+
+bool ClaimNameNumber(uint32_t number) {
+    std::lock_guard<std::mutex> lock(g_namesLock);
+    return ClaimLocked(number);
+}
+
+void ForgetNameNumbers() {
+    std::lock_guard<std::mutex> lock(g_namesLock);
+    std::fill(g_namesUsed.begin(), g_namesUsed.end(), false);
+    g_namesCount = 0;
+}
+
+bool MakeFreshNameStem(std::string& stem) {
+    std::lock_guard<std::mutex> lock(g_namesLock);
+    // The service may offer a number again once its probe is gone (it starts from the
+    // clock), so probes of numbers already taken stay until a free one comes up.
+    std::vector<std::string> kept;
+    bool found = false;
+    for (int tries = 0; tries < 256 && !found; ++tries) {
+        std::string probe;
+        unsigned number = platform::TempFileName(".", "QBT", 0, probe);
+        if (number == 0)
+            break;
+        if (ClaimLocked(number)) {
+            platform::FileRemove(probe);
+            char digits[8];
+            std::snprintf(digits, sizeof(digits), "%X", number & 0xFFFF);
+            stem = std::string("QBT") + digits;
+            found = true;
+        } else {
+            kept.push_back(probe);
+        }
+    }
+    for (const std::string& probe : kept)
+        platform::FileRemove(probe);
+    return found;
 }
 
 bool ClearReadOnly(const std::string& path) {

@@ -3,6 +3,7 @@
 // lower-cases ASCII letters on both sides.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // True when text is strictly longer than prefix and begins with it.
@@ -33,3 +34,18 @@ bool MakePageNames(const std::string& address, std::string& siteRoot, std::strin
 // Clears the read-only attribute of an existing file, keeping its other attributes and times.
 // False when the status cannot be read or written back.
 bool ClearReadOnly(const std::string& path);
+
+// Local names of one grab lie flat in one folder and must never meet: a frame saved
+// under the main page's name would overwrite it. Page names and the rewriter's names
+// therefore draw their numbers from one registry, and no number is handed out twice
+// in a run (until all 65536 have been, when the registry starts over).
+//
+// A fresh stem "QBT" + hex digits (upper case) from the platform's temporary-name
+// service, which picks an unused number and creates a probe file in the current
+// folder; the probe goes at once. False when the service cannot make one.
+bool MakeFreshNameStem(std::string& stem);
+// Claims `number` (its low 16 bits) for a stem formed from it; false when that number
+// was handed out before.
+bool ClaimNameNumber(uint32_t number);
+// Frees every number again (the run's names start over).
+void ForgetNameNumbers();

@@ -148,6 +148,7 @@ uint32_t CPageRewriter::GetNameCounter() {
 }
 
 void CPageRewriter::SetNameCounter(uint32_t value) {
+    ForgetNameNumbers();
     g_nNameCounter.store(value);
 }
 
@@ -217,7 +218,11 @@ void CPageRewriter::StripQuotes(std::string& value) {
 }
 
 std::string CPageRewriter::MakeLocalName(const std::string& absoluteAddress) {
+    // Numbers already given to other names of the run are passed over, so that no two
+    // names of a grab share a stem (the counter still moves on by one per name made).
     uint32_t counter = g_nNameCounter.fetch_add(1);
+    for (int skips = 0; counter != 0 && !ClaimNameNumber(counter) && skips < 0x10000; ++skips)
+        counter = g_nNameCounter.fetch_add(1);
     std::string name;
     if (counter != 0) {
         // The temporary-name scheme with a number given: the prefix and the number's low
@@ -225,19 +230,8 @@ std::string CPageRewriter::MakeLocalName(const std::string& absoluteAddress) {
         char digits[8];
         std::snprintf(digits, sizeof(digits), "%X", static_cast<unsigned>(counter & 0xFFFF));
         name = std::string("QBT") + digits;
-    } else {
-        // Number 0: the service picks an unused number and creates the file, which goes at
-        // once.
-        std::string formed;
-        if (platform::TempFileName(".", "QBT", 0, formed) != 0) {
-            platform::FileRemove(formed);
-            name = BaseName(formed);
-            name = name.substr(0, name.find('.'));
-            // Some services write the digits in lower case; one case is used throughout.
-            for (char& c : name) {
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            }
-        }
+    } else if (!MakeFreshNameStem(name)) {
+        name.clear();
     }
     if (name.empty()) {
         std::string fallback(absoluteAddress);

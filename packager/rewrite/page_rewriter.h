@@ -64,5 +64,6 @@ class CPageRewriter {
 
     // The process-wide name counter (0 at start, one more for every name made).
     static uint32_t GetNameCounter();
+    // Sets the counter and starts the run's names over: every number is free again.
     static void SetNameCounter(uint32_t value);
 };

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "packager/fetch/url_utils.h"
+#include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 
@@ -325,6 +326,21 @@ TEST_F(LocalFiles, PageNamesHaveTheirFormAndLeaveNoProbeFile) {
     EXPECT_TRUE(std::regex_match(first, form)) << first;
     EXPECT_TRUE(std::regex_match(second, form)) << second;
     EXPECT_EQ(0u, EntryCount());
+    // Both are names of one grab's flat folder: the second page must not overwrite the first.
+    EXPECT_NE(first, second);
+}
+
+TEST_F(LocalFiles, CounterNamesNeverTakeAPageNamesNumber) {
+    std::string root, path, page;
+    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, page));
+    // Point the name counter at the page name's number: the rewriter passes it over.
+    uint32_t number = std::stoul(page.substr(3, page.size() - 7), nullptr, 16);
+    ASSERT_TRUE(ClaimNameNumber(number) == false);
+    CPageRewriter::SetNameCounter(number);
+    ASSERT_TRUE(ClaimNameNumber(number));  // the reset freed it; claim it as the page again
+    std::string frame = CPageRewriter::MakeLocalName("http://h/f.htm");
+    EXPECT_NE(page, frame);
+    EXPECT_EQ(CPageRewriter::GetNameCounter(), number + 2);
 }
 
 TEST_F(LocalFiles, SplitLocalPathNeedsAnOpenableNamedFile) {
