@@ -212,18 +212,22 @@ TEST_F(GrabTest, RedirectedPagesResolveTheirPicturesAgainstTheFinalAddress) {
         std::string location;
         const char* code;
         const char* name;
+        FixtureServer* final;  // the server the page and its picture come from
     } cases[] = {
-        {target, "301", "Location"},
-        {target, "302", "Location"},
-        {target, "303", "Location"},
-        {target, "302", "location"},  // the header name in any case
-        {"/redirect/dir/page.htm", "302", "Location"},
-        {"dir/page.htm", "301", "LOCATION"},  // relative to the redirecting page's folder
+        {target, "301", "Location", s_pServer},
+        {target, "302", "Location", s_pServer},
+        {target, "303", "Location", s_pServer},
+        {target, "302", "location", s_pServer},  // the header name in any case
+        {"/redirect/dir/page.htm", "302", "Location", s_pServer},
+        {"dir/page.htm", "301", "LOCATION", s_pServer},  // relative to the page's folder
+        // Another server on another port: its port is used, not the first one.
+        {s_pAuth->Base() + "/redirect/dir/page.htm", "302", "Location", s_pAuth},
     };
     std::string picture = ReadWhole(FixtureSites() + "/redirect/dir/a.gif");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.location + " " + c.code + " " + c.name);
         s_pServer->ClearRequests();
+        s_pAuth->ClearRequests();
         std::string address = Url("/redirect/go.htm?code=" + std::string(c.code) +
                                   "&name=" + c.name + "&to=" + c.location);
         ASSERT_EQ("", Grab(address));
@@ -232,7 +236,8 @@ TEST_F(GrabTest, RedirectedPagesResolveTheirPicturesAgainstTheFinalAddress) {
         ASSERT_EQ(1u, refs.size());
         EXPECT_EQ(picture,
                   ReadWhole(platform::JoinPath(platform::FolderOf(m_job.strMainPage), refs[0])));
-        std::string log = Paths(s_pServer->Requests());
+        std::string log = Paths(c.final->Requests());
+        EXPECT_NE(std::string::npos, log.find("/redirect/dir/page.htm\n")) << log;
         EXPECT_NE(std::string::npos, log.find("/redirect/dir/a.gif\n")) << log;
     }
 }
