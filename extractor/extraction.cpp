@@ -24,6 +24,7 @@ constexpr int kOpenAppend = 0x0008;
 constexpr int kOpenCreate = 0x0100;
 constexpr uint32_t kBaseOffset = 124;
 constexpr int kUserAborted = 11;
+constexpr int kFdiCabinetNotFound = 1;
 constexpr size_t kMaxPath = 259;
 
 std::string Format(const char* format, ...) {
@@ -260,6 +261,13 @@ intptr_t NotifyFn(int type, FdiNotification* n) {
                        "= %s\n   name of next disk where file continued    = %s\n   "
                        "cabinet path name                         = %s\n\n",
                        Safe(n->str1), Safe(n->str2), Safe(n->str3)));
+            // The reader asks again for as long as the answer is not -1; with nobody to
+            // change disks, a next cabinet that is not there on the first attempt never
+            // will be, and asking forever would hang on a damaged archive.
+            if (n->retryError != 0) {
+                ctx.nextCabinetMissing = true;
+                return -1;
+            }
             return 0;
         default:
             return 0;
@@ -479,8 +487,10 @@ int RunExtractor(CExtractorHost& host) {
                 host.Trace(Format("Launch %s\r\n", path.c_str()));
                 LaunchFile(host, path);
             }
-        } else if (ctx.error.code != kUserAborted) {
-            host.Message(Format("%s %s", host.LoadText(4).c_str(), FDIErrorText(ctx.error.code)),
+        } else if (ctx.error.code != kUserAborted || ctx.nextCabinetMissing) {
+            // Giving up on a missing next cabinet is no user's choice: say what is wrong.
+            int code = ctx.error.code == kUserAborted ? kFdiCabinetNotFound : ctx.error.code;
+            host.Message(Format("%s %s", host.LoadText(4).c_str(), FDIErrorText(code)),
                          kTitleError);
         }
         DestroyReader(ctx);

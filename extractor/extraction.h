@@ -36,6 +36,7 @@ struct ExtractionContext {
     std::vector<std::string> launchList;
     bool progressOpen = false;
     bool aborted = false;
+    bool nextCabinetMissing = false;  // gave up on a next cabinet that is not there
 };
 
 // Runs the whole program against `host` (splash, command line, extraction, launching).

@@ -233,6 +233,51 @@ TEST_P(EscapingName, IsRefusedWithTheFailureMessageAndNothingOutside) {
 INSTANTIATE_TEST_SUITE_P(Names, EscapingName, ::testing::ValuesIn(kEscapes),
                          [](const auto& info) { return std::string(info.param.what); });
 
+// A cabinet that says its file goes on in a next cabinet which is not there: the
+// extractor gives up after one attempt instead of asking for it forever.
+TEST_F(Extraction, AMissingNextCabinetEndsTheExtraction) {
+    const std::string names = std::string("missing.cab") + '\0' + "disk" + '\0';
+    Bytes cab(36, 0);
+    cab[0] = 'M', cab[1] = 'S', cab[2] = 'C', cab[3] = 'F';
+    cab[24] = 3, cab[25] = 1;
+    sfxtest::Put16(cab, 26, 1);       // one folder
+    sfxtest::Put16(cab, 28, 1);       // one file
+    sfxtest::Put16(cab, 30, 0x0002);  // next cabinet named
+    cab.insert(cab.end(), names.begin(), names.end());
+    const uint32_t folderAt = static_cast<uint32_t>(cab.size());
+    sfxtest::Put16(cab, 16, 0);
+    sfxtest::Add32(cab, 0);  // first block, patched below
+    sfxtest::Add16(cab, 1);
+    sfxtest::Add16(cab, 0);
+    sfxtest::Put32(cab, 16, static_cast<uint32_t>(cab.size()));
+    sfxtest::Add32(cab, 10);  // the file is 10 bytes long
+    sfxtest::Add32(cab, 0);
+    sfxtest::Add16(cab, 0xFFFE);  // and continues into the next cabinet
+    sfxtest::Add16(cab, (2024 - 1980) << 9 | 6 << 5 | 15);
+    sfxtest::Add16(cab, 12 << 11);
+    sfxtest::Add16(cab, 0x20);
+    const std::string name = "two.txt";
+    cab.insert(cab.end(), name.begin(), name.end());
+    cab.push_back(0);
+    sfxtest::Put32(cab, folderAt, static_cast<uint32_t>(cab.size()));
+    Bytes header(8, 0);
+    const uint8_t half[5] = {'h', 'a', 'l', 'f', '!'};
+    sfxtest::Put16(header, 4, 5);
+    sfxtest::Put16(header, 6, 5);
+    sfxtest::Put32(header, 0, CabDataBlockChecksum(header.data(), header.size(), half, 5));
+    cab.insert(cab.end(), header.begin(), header.end());
+    cab.insert(cab.end(), half, half + 5);
+    sfxtest::Put32(cab, 8, static_cast<uint32_t>(cab.size()));
+
+    Run(sfxtest::MakeSfx(sfxtest::MakeHead(), cab));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, kFailure + std::string("Cabinet not found"));
+    EXPECT_TRUE(host.opened.empty());
+    for (const std::string& p : Tree()) {
+        EXPECT_TRUE(p == "page.exe" || p == "temp" || p.rfind("out", 0) == 0) << p;
+    }
+}
+
 TEST_F(Extraction, LeadingSeparatorsAreStrippedIntoTheDestination) {
     RunCabinet({{"\\top.txt", "t"}, {"//x/y.txt", "y"}, {"/z.txt", "z"}});
     EXPECT_TRUE(host.messages.empty());
