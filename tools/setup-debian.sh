@@ -5,7 +5,7 @@ SUDO=
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends \
+$SUDO apt-get install -y -q \
     cmake make g++ git python3 ca-certificates file \
     googletest libgtest-dev libgmock-dev \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
