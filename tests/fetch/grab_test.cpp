@@ -76,6 +76,8 @@ class GrabTest : public ::testing::Test {
                      s_pAuth->Start(FixtureSites(), {"--auth", "u:p", "--auth-prefix", "/secure/"});
     }
     static void TearDownTestSuite() {
+        // Failed grabs keep their work folders, as the program does until its next start.
+        CGrabber(nullptr).SweepWorkFolders();
         delete s_pServer;
         delete s_pAuth;
         s_pServer = s_pAuth = nullptr;
