@@ -190,5 +190,8 @@ std::string GetWindowsFolder();
 std::string FolderOf(const std::string& path);
 // Lexically normalises "." and ".." parts and doubled separators of an absolute path.
 std::string NormalisePath(const std::string& path);
+// The absolute form of a path (relative ones count from the current folder), with
+// "." and ".." resolved; empty on failure.
+std::string GetFullPath(const std::string& path);
 
 }  // namespace platform

@@ -265,7 +265,11 @@ bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
     if (!DownloadFile(source, localPath, false, false)) {
         return false;
     }
-    ProcessSavedPage("", localPath, content, folder, job);
+    // A local page's relative references lie beside it, not in whatever folder the
+    // packager happens to run in: resolve them against the page's own file: address.
+    std::string full = platform::GetFullPath(source);
+    ProcessSavedPage(full.empty() ? std::string() : LocalPathToFileAddress(full), localPath,
+                     content, folder, job);
     return true;
 }
 

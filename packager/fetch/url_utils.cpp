@@ -218,6 +218,25 @@ bool ClaimNameNumber(uint32_t number) {
     return ClaimLocked(number);
 }
 
+std::string LocalPathToFileAddress(const std::string& path) {
+    std::string out = "file://";
+    if (path.empty() || (path[0] != '/' && path[0] != '\\'))
+        out += '/';
+    for (char c : path) {
+        if (c == '\\')
+            out += '/';
+        else if (c == '%')
+            out += "%25";
+        else if (c == ' ')
+            out += "%20";
+        else if (c == '#')
+            out += "%23";
+        else
+            out += c;
+    }
+    return out;
+}
+
 void ForgetNameNumbers() {
     std::lock_guard<std::mutex> lock(g_namesLock);
     std::fill(g_namesUsed.begin(), g_namesUsed.end(), false);

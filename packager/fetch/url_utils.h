@@ -47,5 +47,10 @@ bool MakeFreshNameStem(std::string& stem);
 // Claims `number` (its low 16 bits) for a stem formed from it; false when that number
 // was handed out before.
 bool ClaimNameNumber(uint32_t number);
+// The file: address of a local path ("file:///C:/dir/page.htm", "file:///home/page.htm"),
+// with "%" and blanks escaped so that combining (which decodes escapes) gives them back.
+// A local page's references resolve against it, so they are found beside the page
+// whatever the current folder is.
+std::string LocalPathToFileAddress(const std::string& path);
 // Frees every number again (the run's names start over).
 void ForgetNameNumbers();

@@ -242,7 +242,10 @@ std::string CPageRewriter::MakeLocalName(const std::string& absoluteAddress) {
         }
         return fallback;
     }
-    size_t slash = absoluteAddress.rfind('/');
+    // A local path on Windows separates its parts with backslashes; in a web address a
+    // backslash is just a character.
+    bool isLocalPath = absoluteAddress.find("://") == std::string::npos;
+    size_t slash = absoluteAddress.find_last_of(isLocalPath ? "/\\" : "/");
     if (slash != std::string::npos) {
         std::string last = absoluteAddress.substr(slash + 1);
         last = last.substr(0, last.find('?'));

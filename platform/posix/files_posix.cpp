@@ -543,6 +543,17 @@ std::string GetTempFolder() {
     return folder;
 }
 
+std::string GetFullPath(const std::string& path) {
+    if (path.empty())
+        return std::string();
+    if (path[0] == '/')
+        return NormalisePath(path);
+    std::vector<char> cwd(PATH_MAX + 1);
+    if (!getcwd(cwd.data(), cwd.size()))
+        return std::string();
+    return NormalisePath(JoinPath(cwd.data(), path));
+}
+
 std::string GetProgramPath() {
     std::vector<char> buffer(PATH_MAX + 1);
     ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

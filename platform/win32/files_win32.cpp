@@ -269,6 +269,16 @@ std::string GetTempFolder() {
     return folder;
 }
 
+std::string GetFullPath(const std::string& path) {
+    if (path.empty())
+        return std::string();
+    char buffer[MAX_PATH * 4];
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof(buffer), buffer, nullptr);
+    if (n == 0 || n >= sizeof(buffer))
+        return std::string();
+    return std::string(buffer, n);
+}
+
 std::string GetProgramPath() {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {

@@ -414,6 +414,40 @@ TEST_F(GrabTest, CredentialsAreAskedOnceAndSentOnlyToTheirServer) {
     m_grabber->m_arrResourceNames.clear();
 }
 
+// A local page's frames and pictures are found beside it, whatever the current folder.
+TEST_F(GrabTest, LocalPageFindsItsNeighboursFromAnyFolder) {
+    std::string siteHost = MakeHostScratch("localsite");
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() { RunHost("rm -rf " + path); }
+    } cleanup{siteHost};
+    std::string site = HostToLocal(siteHost);
+    std::string pics = platform::JoinPath(site, "my pics");
+    ASSERT_TRUE(platform::FolderCreate(pics));
+    ASSERT_TRUE(WriteWhole(platform::JoinPath(pics, "p.gif"), "PICTURE-P"));
+    ASSERT_TRUE(WriteWhole(platform::JoinPath(site, "q.gif"), "PICTURE-Q"));
+    ASSERT_TRUE(WriteWhole(platform::JoinPath(site, "f.htm"),
+                           "<html><body><img src=\"q.gif\"></body></html>"));
+    ASSERT_TRUE(WriteWhole(platform::JoinPath(site, "page.htm"),
+                           "<html><frameset><frame src=\"f.htm\"></frameset>"
+                           "<body background=\"my%20pics/p.gif\"></body></html>"));
+    ASSERT_EQ("", Grab(platform::JoinPath(site, "page.htm")));
+    Files files = ReadFolder(platform::FolderOf(m_job.strMainPage));
+    std::vector<std::string> contents;
+    for (const auto& entry : files)
+        contents.push_back(entry.second);
+    EXPECT_EQ(4u, files.size());
+    EXPECT_NE(std::find(contents.begin(), contents.end(), "PICTURE-P"), contents.end());
+    EXPECT_NE(std::find(contents.begin(), contents.end(), "PICTURE-Q"), contents.end());
+    bool frameIsPage = false;
+    for (const auto& [name, content] : files) {
+        if (content.find("<frame") == std::string::npos &&
+            content.find("<img") != std::string::npos)
+            frameIsPage = name.size() > 4 && name.substr(name.size() - 4) == ".htm";
+    }
+    EXPECT_TRUE(frameIsPage) << "the frame keeps its .htm extension";
+}
+
 TEST_F(GrabTest, WebPagesNeverPullLocalFilesIn) {
     // A page served from the web that points at a file on this machine.
     std::string siteHost = MakeHostScratch("localref");

@@ -362,6 +362,9 @@ TEST(Rewrite, HelpersOnTheirOwn) {
         // The extension cannot carry the file out of the work folder or name a stream.
         {0x1A, "http://h/x.gif\\..\\..\\evil", "QBT1A.gif"},
         {0x1A, "http://h/a.php#x:y", "QBT1A.php"},
+        // A local page's pictures and frames keep their extensions on Windows too.
+        {0x1A, "C:\\site\\pics\\tile.png", "QBT1A.png"},
+        {0x1A, "/site/frames/nav.htm", "QBT1A.htm"},
     };
     for (const Name& n : names) {
         SCOPED_TRACE(n.address);
