@@ -1,8 +1,9 @@
 # Helpers shared by every folder's CMakeLists.txt.
 #
 # qb_library(<target> [DEPS <targets>...])
-#   A static library from the .cpp files of the calling folder. Files named
-#   *_win32.cpp are built only for Windows, *_posix.cpp only elsewhere.
+#   A static library from the .cpp files of the calling folder. Files with "win32"
+#   as a part of their name (x_win32.cpp, x_win32_test.cpp) are built only for
+#   Windows, those with "posix" only elsewhere.
 #   Includes are relative to the repository root: "cabinet/format/...".
 #
 # qb_test(<name> [LIBS <targets>...] [NATIVE_ONLY] [WINDOWS_ONLY])
@@ -15,10 +16,11 @@ function(qb_sources out dir)
   set(kept)
   foreach(s IN LISTS srcs)
     get_filename_component(n ${s} NAME_WE)
-    if(n MATCHES "_win32$" AND NOT WIN32)
+    # "win32" / "posix" as a part of the name (dib_win32.cpp, dib_win32_test.cpp).
+    if(n MATCHES "(^|_)win32(_|$)" AND NOT WIN32)
       continue()
     endif()
-    if(n MATCHES "_posix$" AND WIN32)
+    if(n MATCHES "(^|_)posix(_|$)" AND WIN32)
       continue()
     endif()
     list(APPEND kept ${s})
