@@ -154,6 +154,7 @@ bool CMainFrame::CreateMain() {
                  (GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     ShowWindow(m_hWnd, SW_SHOWNORMAL);
     UpdateWindow(m_hWnd);
+    SetForegroundWindow(m_hWnd);
     return true;
 }
 
@@ -226,7 +227,7 @@ LRESULT CMainFrame::OnCreate(LPARAM lParam) {
     m_pZip->Create("&Zip", RECT{439, 16, 517, 94}, m_hWnd, IDC_ZIP);
     m_controls.Append(m_pZip->m_hWnd);
 
-    SetFocus(m_hAddress);
+    FocusControl(m_hAddress);
     return 0;
 }
 
@@ -251,8 +252,11 @@ void CMainFrame::OnDestroy() {
 }
 
 void CMainFrame::FocusControl(HWND control) {
-    if (control)
-        SetFocus(control);
+    if (!control)
+        return;
+    // The address box takes keys in its edit field.
+    HWND edit = control == m_hAddress ? GetWindow(control, GW_CHILD) : nullptr;
+    SetFocus(edit ? edit : control);
 }
 
 void CMainFrame::OnCommand(int id) {
@@ -393,7 +397,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 if (control) {
                     InvalidateRect(control, nullptr, TRUE);
                     UpdateWindow(control);
-                    SetFocus(control);
+                    FocusControl(control);
                 }
             }
             return r;
