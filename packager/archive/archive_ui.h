@@ -16,5 +16,5 @@ class ArchiveBusyCursor {
     ArchiveBusyCursor& operator=(const ArchiveBusyCursor&) = delete;
 
   private:
-    void* m_hPrevious = nullptr;
+    [[maybe_unused]] void* m_hPrevious = nullptr;  // Windows only
 };
