@@ -1,7 +1,8 @@
 #!/bin/bash
 # The windowed packager driven like a user, under Wine's virtual desktop (which draws
 # frames and captions) on an X server (xvfb-run):
-#   1. Zip with a slow picture on the page, then Cancel in the progress dialog: no
+#   1. Tab, Tab from the address box to the output-path box, the path typed there;
+#      Zip with a slow picture on the page, then Cancel in the progress dialog: no
 #      executable may appear;
 #   2. Zip again (Enter only works if the window was enabled again): the progress
 #      dialog, the done dialog, and a valid executable at the output path whose
@@ -80,10 +81,12 @@ MX=$X MY=$Y
 # The first click only activates the window (no window manager here).
 xdotool mousemove $((MX + 150)) $((MY + 10)) click 1
 sleep 1
-# Output path: client (28, 196) - (327, 214), under a 3-pixel frame and the caption.
-xdotool mousemove $((MX + 130)) $((MY + 3 + 19 + 205)) click 1
+# Into the address box (client 28, 141 - 328, 162); then Tab, Tab must reach the
+# output-path box (address box, View, output path), where the path is typed: the
+# executable appears there only if the tab order is right.
+xdotool mousemove $((MX + 130)) $((MY + 3 + 19 + 150)) click 1
 sleep 0.3
-xdotool key Home shift+End
+xdotool key Tab Tab Home shift+End
 WINOUT='Z:'$(echo "$WORK" | tr / '\\')'\out.exe'
 xdotool type --delay 20 "$WINOUT"
 
