@@ -9,7 +9,7 @@ $SUDO apt-get install -y -q \
     cmake make g++ git python3 ca-certificates file \
     googletest libgtest-dev libgmock-dev \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
-    wine wine64 xvfb xauth xdotool imagemagick \
+    wine wine64 xvfb xauth xdotool x11-utils imagemagick \
     cabextract gcab 7zip \
     zlib1g-dev libssl-dev openssl \
     clang-14 libclang-rt-14-dev
