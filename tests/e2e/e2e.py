@@ -143,11 +143,32 @@ def main():
             os.makedirs(dest)
             wenv = dict(env, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
             wenv.setdefault("WINEPREFIX", os.path.join(work, "wineprefix"))
-            r = subprocess.run(["wine", args.wine_spillet, "Z:" + out.replace("/", "\\"),
-                                "Z:" + dest.replace("/", "\\")], env=wenv, capture_output=True,
-                               timeout=300, stdin=subprocess.DEVNULL)
-            check(r.returncode == 0, "spillet.exe under Wine exits 0")
+            # A fresh prefix knows no viewer for pages, and spillet would ask whether to
+            # try the browser: register Wine's browser (which hands the page to our fake
+            # xdg-open) as the viewer, as a desktop would have one.
+            for key, value in (("HKCR\\.htm", "htmlfile"),
+                               ("HKCR\\htmlfile\\shell\\open\\command", 'winebrowser "%1"')):
+                subprocess.run(["wine", "reg", "add", key, "/ve", "/d", value, "/f"], env=wenv,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+            if os.path.exists(opened):
+                os.remove(opened)
+            # Output goes to a file: a pipe would stay open while any Wine process lives.
+            with open(os.path.join(work, "wine.log"), "wb") as log:
+                try:
+                    r = subprocess.run(["wine", args.wine_spillet,
+                                        "Z:" + out.replace("/", "\\"),
+                                        "Z:" + dest.replace("/", "\\")], env=wenv, stdout=log,
+                                       stderr=subprocess.STDOUT, timeout=180,
+                                       stdin=subprocess.DEVNULL)
+                    code = r.returncode
+                except subprocess.TimeoutExpired:
+                    code = "timeout"
+            subprocess.run(["wineserver", "-k"], env=wenv, timeout=60)
+            check(code == 0, "spillet.exe under Wine exits 0 (%s)" % code)
             check(read_tree(dest) == reference, "spillet.exe extracts what the peer extracts")
+            launched = open(opened).read().split("\n")[0] if os.path.exists(opened) else ""
+            check(launched == "file://" + os.path.join(dest, marked[0]),
+                  "the marked page goes to the browser: " + launched)
     finally:
         server.stdin.close()
         server.wait(timeout=10)
