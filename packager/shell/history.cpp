@@ -5,16 +5,24 @@
 namespace {
 
 constexpr const char* kNumber = "number";
+// The history has no limit of its own, but a damaged "number" (two billion, say) must
+// not keep the program reading missing values for hours.
+constexpr int kMaxEntries = 65536;
 constexpr const char* kLast = "last";
 
 std::string IndexName(int i) {
     return std::to_string(i);
 }
 
+int StoredCount() {
+    int n = platform::ReadSettingInt(kHistorySection, kNumber, 0);
+    return n < 0 ? 0 : (n > kMaxEntries ? kMaxEntries : n);
+}
+
 }  // namespace
 
 void LoadHistory(IAddressBox& box) {
-    int n = platform::ReadSettingInt(kHistorySection, kNumber, 0);
+    int n = StoredCount();
     for (int i = 0; i < n; ++i)
         box.AddString(platform::ReadSettingString(kHistorySection, IndexName(i), ""));
     if (n != 0)
@@ -24,7 +32,7 @@ void LoadHistory(IAddressBox& box) {
 }
 
 void RecordHistory(const std::string& address) {
-    int n = platform::ReadSettingInt(kHistorySection, kNumber, 0);
+    int n = StoredCount();
     bool found = false;
     // No early stop: with duplicates in the store the highest matching index wins.
     for (int i = 0; i < n; ++i) {
@@ -34,9 +42,8 @@ void RecordHistory(const std::string& address) {
         }
     }
     if (n <= 0 || !found) {
-        int index = n < 0 ? 0 : n;
-        platform::WriteSettingString(kHistorySection, IndexName(index), address);
-        platform::WriteSettingInt(kHistorySection, kLast, index);
-        platform::WriteSettingInt(kHistorySection, kNumber, index + 1);
+        platform::WriteSettingString(kHistorySection, IndexName(n), address);
+        platform::WriteSettingInt(kHistorySection, kLast, n);
+        platform::WriteSettingInt(kHistorySection, kNumber, n + 1);
     }
 }

@@ -398,4 +398,15 @@ TEST_F(HistoryTest, GapsAndOutOfRangeSelectionsAreTolerated) {
     EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "number", -1), 4);
 }
 
+TEST_F(HistoryTest, ADamagedCountIsBounded) {
+    platform::WriteSettingInt(kHistorySection, "number", 2000000000);
+    platform::WriteSettingString(kHistorySection, "0", "http://a/");
+    RecordingBox box;
+    LoadHistory(box);  // returns instead of reading two billion missing values
+    EXPECT_EQ(box.entries.size(), 65536u);
+    EXPECT_EQ(box.entries[0], "http://a/");
+    RecordHistory("http://a/");
+    EXPECT_EQ(platform::ReadSettingInt(kHistorySection, "last", -1), 0);
+}
+
 }  // namespace
