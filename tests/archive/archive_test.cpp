@@ -15,39 +15,16 @@
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "platform/ui.h"
+#include "tests/fixtures/support/packager_test_support.h"
 
 namespace {
 
 using platform::JoinPath;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
-}
-
-// Records every message box instead of showing it.
-class RecordingUi : public platform::IUserInterface {
-  public:
-    int ShowMessage(const std::string& text, const std::string&, unsigned, void*) override {
-        messages.push_back(text);
-        return platform::kIdOk;
-    }
-    bool AskAuthorization(const platform::AuthorizationPrompt&, std::string&, std::string&,
-                          void*) override {
-        return false;
-    }
-    bool AskPassword(const platform::PasswordPrompt&, std::string&, void*) override {
-        return false;
-    }
-    intptr_t ShellOpen(const std::string&, void*) override { return 0; }
-    bool RunAndWait(const std::string&) override { return false; }
-    std::vector<std::string> messages;
-};
+using qbtest::ReadAll;
+using qbtest::RecordingUi;
+using qbtest::RemoveTree;
+using qbtest::WriteAll;
 
 struct StoredFile {
     uint32_t size;
@@ -110,20 +87,6 @@ class ArchiveTest : public ::testing::Test {
     void TearDown() override {
         platform::SetUserInterface(nullptr);
         RemoveTree(root);
-    }
-    static void RemoveTree(const std::string& folder) {
-        for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*"))) {
-            if (f.name == "." || f.name == "..")
-                continue;
-            std::string p = JoinPath(folder, f.name);
-            if (f.attributes & platform::kAttrDirectory)
-                RemoveTree(p);
-            else {
-                platform::SetAttributes(p, platform::kAttrNormal);
-                platform::FileRemove(p);
-            }
-        }
-        platform::FolderRemove(folder);
     }
     // Runs the builder the way PackageFolder does, with our template.
     bool Build(const std::string& out, const std::string& mainName,

@@ -17,6 +17,7 @@
 #include "platform/settings.h"
 #include "platform/trace.h"
 #include "platform/ui.h"
+#include "tests/fixtures/support/packager_test_support.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -30,57 +31,11 @@ namespace {
 
 using platform::JoinPath;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
-}
-
-class SilentUi : public platform::IUserInterface {
-  public:
-    int ShowMessage(const std::string& text, const std::string&, unsigned, void*) override {
-        messages.push_back(text);
-        return platform::kIdOk;
-    }
-    bool AskAuthorization(const platform::AuthorizationPrompt&, std::string&, std::string&,
-                          void*) override {
-        return false;
-    }
-    bool AskPassword(const platform::PasswordPrompt&, std::string&, void*) override {
-        return false;
-    }
-    intptr_t ShellOpen(const std::string&, void*) override { return 0; }
-    bool RunAndWait(const std::string&) override { return false; }
-    std::vector<std::string> messages;
-};
-
-std::string MakeTempFolder(const char* prefix) {
-    std::string name;
-    if (platform::TempFileName(platform::GetTempFolder(), prefix, 0, name) == 0)
-        return std::string();
-    platform::FileRemove(name);
-    platform::FolderCreate(name);
-    return name;
-}
-
-void RemoveTree(const std::string& folder) {
-    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*"))) {
-        if (f.name == "." || f.name == "..")
-            continue;
-        std::string p = JoinPath(folder, f.name);
-        if (f.attributes & platform::kAttrDirectory) {
-            RemoveTree(p);
-        } else {
-            platform::SetAttributes(p, platform::kAttrNormal);
-            platform::FileRemove(p);
-        }
-    }
-    platform::FolderRemove(folder);
-}
+using qbtest::MakeTempFolder;
+using qbtest::ReadAll;
+using qbtest::RemoveTree;
+using qbtest::WriteAll;
+using SilentUi = qbtest::RecordingUi;
 
 class ZipCommandTest : public ::testing::Test {
   protected:
