@@ -12,4 +12,6 @@ $SUDO apt-get install -y -q \
     wine wine64 xvfb xauth xdotool x11-utils imagemagick \
     cabextract gcab 7zip \
     zlib1g-dev libssl-dev openssl \
-    clang-14 libclang-rt-14-dev
+    clang-14 libclang-rt-14-dev \
+    libcurl4-openssl-dev chromium wget \
+    lintian groff man-db bash-completion dpkg-dev fakeroot zip unzip
