@@ -1,6 +1,7 @@
 # Checks that FILE is an executable whose bytes 124-127 are zero (the packager writes the
 # cabinet's base there) and, with COPY_TO, copies it there. With OPTIONAL a missing FILE is
-# reported and skipped.
+# reported and skipped. With REPORT_SIZE the size is printed against that many bytes; with
+# MAX_SIZE a larger FILE fails the check.
 if(NOT EXISTS "${FILE}")
   if(OPTIONAL)
     message(STATUS "Extractor template not found: ${FILE} (build the win32 preset first); "
@@ -28,6 +29,22 @@ foreach(i 3 2 1 0)
 endforeach()
 if(offset LESS 128)
   message(FATAL_ERROR "${FILE}: executable header at ${offset}, inside the first 128 bytes")
+endif()
+file(SIZE "${FILE}" size)
+get_filename_component(name "${FILE}" NAME)
+if(REPORT_SIZE)
+  message(STATUS "${name}: ${size} bytes (at most ${REPORT_SIZE})")
+  if(size GREATER REPORT_SIZE)
+    message(WARNING "${name} is ${size} bytes, more than the ${REPORT_SIZE} that every "
+                    "packaged page may spend on its extractor")
+  endif()
+endif()
+if(MAX_SIZE)
+  if(size GREATER MAX_SIZE)
+    message(FATAL_ERROR "${FILE} is ${size} bytes, more than ${MAX_SIZE}: every packaged page "
+                        "carries a copy")
+  endif()
+  message(STATUS "${name}: ${size} bytes, within ${MAX_SIZE}")
 endif()
 if(COPY_TO)
   get_filename_component(dir "${COPY_TO}" DIRECTORY)

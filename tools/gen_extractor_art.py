@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the extractor's artwork: the splash picture (240 x 166, 8 bits per pixel, with a
-256-entry colour table) and the program icon (32 x 32 and 16 x 16, 8 bits per pixel).
+256-entry colour table, run-length coded) and the program icon (32 x 32 and 16 x 16, 8 bits
+per pixel).
 
 Everything is drawn here from geometry and a small built-in pixel font; nothing is read from
 elsewhere. Shapes are rendered at four times the size and averaged down for smooth edges, then
@@ -283,16 +284,49 @@ def splash():
     return cv.down()
 
 
+def rle8_row(line):
+    """The shortest BI_RLE8 coding of one row (without its end-of-line mark): a run costs two
+    bytes, an absolute stretch of 3 to 255 pixels two bytes plus the pixels, padded to an even
+    count."""
+    w = len(line)
+    INF = 1 << 30
+    cost = [INF] * (w + 1)
+    step = [None] * (w + 1)
+    cost[w] = 0
+    for i in range(w - 1, -1, -1):
+        run = 1
+        while i + run < w and run < 255 and line[i + run] == line[i]:
+            run += 1
+        for k in range(1, run + 1):
+            c = 2 + cost[i + k]
+            if c < cost[i]:
+                cost[i], step[i] = c, ("run", k)
+        for n in range(3, min(255, w - i) + 1):
+            c = 2 + n + (n & 1) + cost[i + n]
+            if c < cost[i]:
+                cost[i], step[i] = c, ("abs", n)
+    out = bytearray()
+    i = 0
+    while i < w:
+        kind, n = step[i]
+        if kind == "run":
+            out += bytes((n, line[i]))
+        else:
+            out += bytes((0, n)) + bytes(line[i:i + n]) + bytes(n & 1)
+        i += n
+    return out
+
+
 def bmp_bytes(rows):
-    """An uncompressed 8-bit BMP file, bottom-up, with the full colour table."""
+    """An 8-bit BMP file, bottom-up, with the full colour table, its pixels run-length coded
+    (BI_RLE8) so that GDI draws them as they lie in the resource."""
     h, w = len(rows), len(rows[0])
-    stride = (w + 3) & ~3
     pixels = bytearray()
-    for row in reversed(rows):
-        line = bytes(nearest(p) for p in row)
-        pixels += line + bytes(stride - w)
+    for n, row in enumerate(reversed(rows)):
+        pixels += rle8_row([nearest(p) for p in row])
+        pixels += b"\x00\x01" if n == h - 1 else b"\x00\x00"  # end of bitmap / of line
     table = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 0, len(pixels), 2835, 2835, 256, 0)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 1, len(pixels), 2835, 2835, 256, 0)
     offset = 14 + len(info) + len(table)
     head = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
     return head + info + table + bytes(pixels)
