@@ -146,7 +146,7 @@ class CWindowsHost : public CExtractorHost {
 
 }  // namespace
 
-std::unique_ptr<CExtractorHost> MakeSystemHost(int, char**) {
+std::unique_ptr<CExtractorHost> MakeSystemHost() {
     return std::make_unique<CWindowsHost>();
 }
 
