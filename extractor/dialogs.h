@@ -28,7 +28,8 @@ class ExtractProgressDialog {
     virtual bool Close();
     void SetMessage(const std::string& text);
     void SetPosition(int percent);
-    // Processes this thread's waiting messages (no dialog keyboard navigation).
+    // Processes this thread's waiting messages; the dialog manager sees those of the open
+    // progress dialog, so Escape cancels it as the Cancel button does.
     static void Pump();
     bool IsOpen() const { return m_hWnd != nullptr; }
     void* Window() const { return m_hWnd; }

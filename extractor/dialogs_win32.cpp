@@ -9,6 +9,18 @@
 namespace spillet {
 namespace {
 
+// A WM_COMMAND runs a command only when it is one: a menu or accelerator (no control
+// handle), a key the dialog manager turned into a button (Enter, Escape) or a button's
+// click. Other notifications of a control (focus, change) carry its id in the low word and
+// must not be taken for the command of that id.
+bool IsCommand(WPARAM wParam, LPARAM lParam) {
+    return lParam == 0 || HIWORD(wParam) == BN_CLICKED;
+}
+
+// The progress dialog that is up, if any: its pump lets the dialog manager see the keys
+// meant for it (Escape is Cancel).
+HWND g_progressWindow = nullptr;
+
 // ---- splash ----------------------------------------------------------------------------------
 
 struct SplashState {
@@ -55,11 +67,20 @@ LRESULT CALLBACK SplashProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 
 char g_password[260];
 
-INT_PTR CALLBACK PasswordProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM) {
+// Puts the keyboard into the password box of a dialog that is in front.
+void FocusPassword(HWND hWnd) {
+    SetForegroundWindow(hWnd);
+    SetActiveWindow(hWnd);
+    SetFocus(GetDlgItem(hWnd, IDC_PASSWORD_EDIT));
+}
+
+INT_PTR CALLBACK PasswordProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        return TRUE;
+        // Nothing owns this dialog: bring it to the front so that typing reaches it.
+        FocusPassword(hWnd);
+        return FALSE;  // the focus is set
     }
-    if (message != WM_COMMAND) {
+    if (message != WM_COMMAND || !IsCommand(wParam, lParam)) {
         return FALSE;
     }
     if (LOWORD(wParam) == IDOK) {
@@ -69,6 +90,9 @@ INT_PTR CALLBACK PasswordProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM) {
                 lstrcpynA(text, DefaultText(1), sizeof text);
             }
             MessageBoxA(nullptr, text, kTitleError, MB_OK | MB_TASKMODAL);
+            // The box has no owner, so closing it activates no window of ours: give the
+            // keyboard back to the password box, where the user types next.
+            FocusPassword(hWnd);
         } else {
             EndDialog(hWnd, IDOK);
         }
@@ -140,7 +164,9 @@ void ShowSplash() {
         y = area.bottom - height;
     }
     SetWindowPos(g_splash.window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ShowWindow(g_splash.window, SW_SHOWNOACTIVATE);
+    // Shown active: the Escape that ends the splash is typed on the keyboard, and keys only
+    // reach the active window.
+    ShowWindow(g_splash.window, SW_SHOW);
     UpdateWindow(g_splash.window);
     g_splash.shownAt = GetTickCount();
 }
@@ -200,8 +226,12 @@ struct ProgressDialogAccess {
         }
         auto* self =
             reinterpret_cast<ExtractProgressDialog*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-        if (self && message == WM_COMMAND && wParam == IDCANCEL) {
-            self->OnCancel();
+        if (self && message == WM_COMMAND && LOWORD(wParam) == IDCANCEL &&
+            IsCommand(wParam, lParam)) {
+            // Escape arrives here too; it only cancels what the Cancel button could.
+            if (self->m_bCancellable) {
+                self->OnCancel();
+            }
             return TRUE;
         }
         return FALSE;
@@ -228,7 +258,9 @@ bool ExtractProgressDialog::Create(const std::string& title, bool cancellable, v
     HWND made = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS),
                                    static_cast<HWND>(m_hOwner), ProgressDialogAccess::Proc,
                                    reinterpret_cast<LPARAM>(this));
-    if (!made) {
+    if (made) {
+        g_progressWindow = made;
+    } else {
         m_hWnd = nullptr;
         if (m_hOwner) {
             EnableWindow(static_cast<HWND>(m_hOwner), TRUE);
@@ -245,6 +277,9 @@ bool ExtractProgressDialog::Close() {
     }
     HWND window = static_cast<HWND>(m_hWnd);
     m_hWnd = nullptr;
+    if (g_progressWindow == window) {
+        g_progressWindow = nullptr;
+    }
     DestroyWindow(window);
     if (m_hOwner) {
         EnableWindow(static_cast<HWND>(m_hOwner), TRUE);
@@ -287,6 +322,10 @@ void ExtractProgressDialog::SetPosition(int percent) {
 void ExtractProgressDialog::Pump() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // Only the dialog manager turns Escape into the dialog's Cancel.
+        if (g_progressWindow && IsDialogMessageA(g_progressWindow, &msg)) {
+            continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

@@ -1,5 +1,6 @@
 #include "extractor/extraction.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -16,16 +17,21 @@ namespace {
 // The reader's callbacks take no context value, so the host they reach and the records
 // that are alive are program-wide. The extractor runs one extraction at a time.
 CExtractorHost* g_host = nullptr;
+ExtractionContext* g_ctx = nullptr;  // the extraction that the reader is running
 std::set<SfxHandle*> g_liveHandles;
 
 constexpr int kOpenWriteOnly = 0x0001;
 constexpr int kOpenReadWrite = 0x0002;
 constexpr int kOpenAppend = 0x0008;
 constexpr int kOpenCreate = 0x0100;
+// Binary, exclusive, create, sequential, write-only: every extracted file is made anew, so
+// it can neither keep an old file's contents or mode nor reach through a link.
+constexpr int kOpenFreshOutput = 0x8521;
+constexpr int kOutputMode = 0x0180;
 constexpr uint32_t kBaseOffset = 124;
 constexpr int kUserAborted = 11;
 constexpr int kFdiCabinetNotFound = 1;
-constexpr size_t kMaxPath = 259;
+constexpr size_t kMaxPath = 259;  // the launch list's and the password's fixed fields
 
 std::string Format(const char* format, ...) {
     va_list args;
@@ -71,11 +77,15 @@ intptr_t ReaderOpen(const char* path, int flags, int mode) {
     // A read-only open is the executable itself: the cabinet starts at the base stored at
     // offset 124. A failed read leaves base 0, and the header test then fails.
     unsigned char raw[4] = {0, 0, 0, 0};
-    if (g_host->Seek(record->fd, kBaseOffset, 0) == static_cast<long>(kBaseOffset) &&
+    if (record->fd >= 0 &&
+        g_host->Seek(record->fd, kBaseOffset, 0) == static_cast<long>(kBaseOffset) &&
         g_host->Read(record->fd, raw, 4) == 4) {
         record->base = raw[0] | raw[1] << 8 | raw[2] << 16 | static_cast<uint32_t>(raw[3]) << 24;
     }
     record->translate = true;
+    if (record->fd < 0) {
+        return reinterpret_cast<intptr_t>(record);  // every read fails; errno tells why
+    }
     if (record->base > INT32_MAX) {
         // Beyond any file this layout can describe: no position is reachable, so every
         // later read fails like a read past the end.
@@ -98,7 +108,25 @@ int32_t ReaderWrite(intptr_t handle, const void* buffer, uint32_t count) {
     if (!record || record->refused) {
         return -1;
     }
-    return static_cast<int32_t>(g_host->Write(record->fd, buffer, count));
+    long written = g_host->Write(record->fd, buffer, count);
+    if (written != static_cast<long>(count)) {
+        if (g_ctx && g_ctx->cause.empty()) {
+            std::string reason = written < 0 ? g_host->LastErrorText() : "the disk is full";
+            g_ctx->cause =
+                Format(kCauseCannotWrite, g_host->NativePath(record->path).c_str(), reason.c_str());
+        }
+        return -1;
+    }
+    if (!record->path.empty() && g_ctx) {
+        // The reader writes one data block at a time: looking at the progress window after
+        // each keeps Cancel prompt even inside one large file.
+        g_host->PumpProgress();
+        if (!g_host->IsProgressOpen()) {
+            g_ctx->aborted = true;
+            return -1;
+        }
+    }
+    return static_cast<int32_t>(written);
 }
 
 int ReaderClose(intptr_t handle) {
@@ -109,6 +137,10 @@ int ReaderClose(intptr_t handle) {
         return 0;
     }
     int result = record->fd >= 0 ? g_host->Close(record->fd) : 0;
+    if (!record->path.empty() && !record->complete) {
+        // Closed by the reader before the file was finished: what is there is not the file.
+        g_host->RemoveFile(record->path);
+    }
     g_liveHandles.erase(record);
     delete record;
     return result;
@@ -163,16 +195,38 @@ int ProgressHookFn(void* hookContext, int kind, const void* value) {
 }
 
 // Creates every folder level of `name` (backslash-separated, already contained) below
-// `folder`; stops at the first level that cannot be made.
-void CreateFoldersFor(const std::string& folder, const std::string& name) {
+// `folder`; stops at the first level that cannot be made (the file's creation then fails).
+// A level that is a link is never entered: false, with the level in `link`.
+bool CreateFoldersFor(const std::string& folder, const std::string& name, std::string& link) {
     std::string path = folder;
     size_t start = 0;
     for (size_t end; (end = name.find('\\', start)) != std::string::npos; start = end + 1) {
-        path.append(name, start, end - start).push_back('\\');
+        path.append(name, start, end - start);
+        if (g_host->IsLink(path)) {
+            link = path;
+            return false;
+        }
+        path.push_back('\\');
         if (!g_host->Exists(path) && !g_host->CreateFolder(path)) {
-            return;
+            return true;
         }
     }
+    return true;
+}
+
+// An output handle whose every write fails, so that the reader ends with a write failure
+// and the user sees the extraction-failure message; nothing is touched on disk.
+intptr_t RefusedOutput(ExtractionContext& ctx, const std::string& cause) {
+    if (ctx.cause.empty()) {
+        ctx.cause = cause;
+    }
+    auto* record = new (std::nothrow) SfxHandle;
+    if (!record) {
+        return -1;
+    }
+    record->refused = true;
+    g_liveHandles.insert(record);
+    return reinterpret_cast<intptr_t>(record);
 }
 
 intptr_t OnCopyFile(ExtractionContext& ctx, const FdiNotification& n) {
@@ -188,27 +242,52 @@ intptr_t OnCopyFile(ExtractionContext& ctx, const FdiNotification& n) {
     std::string name = ContainedName(Safe(n.str1));
     if (name.empty()) {
         // A name that would climb out of the destination (or name nothing): refuse it before
-        // touching the disk. The record's writes fail, so the reader stops with a write
-        // failure and the user sees the extraction-failure message.
+        // touching the disk.
         g_host->Trace(Format("refused '%s': outside the destination folder\n", Safe(n.str1)));
-        auto* record = new (std::nothrow) SfxHandle;
-        if (!record) {
+        return RefusedOutput(ctx, Format(kCauseOutside, g_host->NativePath(Safe(n.str1)).c_str()));
+    }
+    std::string link;
+    if (!CreateFoldersFor(ctx.destinationFolder, name, link)) {
+        return RefusedOutput(ctx, Format(kCauseLink, g_host->NativePath(link).c_str()));
+    }
+    std::string path = ctx.destinationFolder + name;
+    std::string shown = g_host->NativePath(path);
+    if (ctx.progress(ctx.progressContext, 2, g_host->NativePath(name).c_str()) == -1) {
+        return -1;
+    }
+    if (g_host->IsLink(path)) {
+        return RefusedOutput(ctx, Format(kCauseLink, shown.c_str()));
+    }
+    if (g_host->Exists(path)) {
+        if (path.find("index.htm") != std::string::npos &&
+            !g_host->AskYesNo(Format(kOverwriteQuestion, shown.c_str()), kTitleSave)) {
             return -1;
         }
-        record->refused = true;
-        g_liveHandles.insert(record);
-        return reinterpret_cast<intptr_t>(record);
+        // Replaced by a new file, never rewritten in place: nothing of the old one (its
+        // mode, its other names) carries over.
+        if (!g_host->RemoveFile(path)) {
+            return RefusedOutput(
+                ctx, Format(kCauseCannotReplace, shown.c_str(), g_host->LastErrorText().c_str()));
+        }
     }
-    CreateFoldersFor(ctx.destinationFolder, name);
-    std::string path = ctx.destinationFolder + name;
-    if (ctx.progress(ctx.progressContext, 2, name.c_str()) == -1) {
+    int64_t free = g_host->FreeSpace(ctx.destinationFolder);
+    if (free >= 0 && n.size > free) {
+        return RefusedOutput(ctx,
+                             Format(kCauseNoSpace, shown.c_str(), static_cast<long long>(n.size),
+                                    static_cast<long long>(free)));
+    }
+    intptr_t handle = ReaderOpen(path.c_str(), kOpenFreshOutput, kOutputMode);
+    SfxHandle* record = AsRecord(handle);
+    if (!record) {
         return -1;
     }
-    if (path.find("index.htm") != std::string::npos && g_host->Exists(path) &&
-        !g_host->AskYesNo(Format(kOverwriteQuestion, path.c_str()), kTitleSave)) {
-        return -1;
+    if (record->fd < 0) {
+        std::string reason = g_host->LastErrorText();
+        ReaderClose(handle);
+        return RefusedOutput(ctx, Format(kCauseCannotCreate, shown.c_str(), reason.c_str()));
     }
-    return ReaderOpen(path.c_str(), 0x8321, 0x0180);
+    record->path = path;
+    return handle;
 }
 
 intptr_t OnCloseFile(ExtractionContext& ctx, const FdiNotification& n) {
@@ -216,6 +295,9 @@ intptr_t OnCloseFile(ExtractionContext& ctx, const FdiNotification& n) {
                          Safe(n.str1), static_cast<int>(n.size)));
     SfxHandle* record = AsRecord(n.handle);
     bool refused = record && record->refused;
+    if (record) {
+        record->complete = true;
+    }
     ReaderClose(n.handle);
     std::string name = ContainedName(Safe(n.str1));
     if (refused || name.empty()) {
@@ -229,7 +311,8 @@ intptr_t OnCloseFile(ExtractionContext& ctx, const FdiNotification& n) {
     }
     g_host->SetAttributes(path, n.attributes & 0x27);
     if (n.size) {
-        ctx.launchList.push_back(path.substr(0, kMaxPath));
+        // Kept whole: a path cut to a field's length would open some other file.
+        ctx.launchList.push_back(path);
     }
     return result;
 }
@@ -266,6 +349,7 @@ intptr_t NotifyFn(int type, FdiNotification* n) {
             // will be, and asking forever would hang on a damaged archive.
             if (n->retryError != 0) {
                 ctx.nextCabinetMissing = true;
+                ctx.nextCabinet = Safe(n->str1);
                 return -1;
             }
             return 0;
@@ -336,6 +420,10 @@ std::string CExtractorHost::LoadText(int id) {
     return DefaultText(id);
 }
 
+std::string CExtractorHost::LastErrorText() {
+    return std::strerror(errno);
+}
+
 uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx) {
     g_host = &host;
     ctx.aborted = false;
@@ -353,11 +441,15 @@ uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx) {
                           FDIErrorText(ctx.error.code)));
         return 0;
     }
+    std::string shown = host.NativePath(ctx.inputPath);
     intptr_t handle = ReaderOpen(ctx.inputPath.c_str(), 0x8020, 0);
     if (handle == -1) {
         host.Trace(Format("Unable to open '%s' for input\n", ctx.inputPath.c_str()));
         DestroyReader(ctx);
         return 0;
+    }
+    if (AsRecord(handle)->fd < 0) {
+        ctx.cause = Format(kCauseCannotOpen, shown.c_str(), host.LastErrorText().c_str());
     }
     FdiCabinetInfo info{};
     bool isCabinet = FDIIsCabinet(ctx.reader, handle, &info);
@@ -373,8 +465,21 @@ uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx) {
                    info.fileCount, info.setId, info.cabinetIndex, info.hasReserve ? "yes" : "no",
                    info.hasPrevious ? "yes" : "no", info.hasNext ? "yes" : "no"));
         ctx.fileCount = info.fileCount;
+        if (ctx.fileCount == 0) {
+            ctx.cause = Format(kCauseNoFiles, shown.c_str());
+        }
     } else {
         host.Trace(Format("FDIIsCabinet() failed: '%s' is not a cabinet\n", ctx.inputPath.c_str()));
+        if (ctx.cause.empty() && ctx.error.code == 3) {
+            ctx.cause = Format(kCauseVersion, shown.c_str());
+        } else if (ctx.cause.empty()) {
+            // A cabinet signature where the base points means a cabinet that was cut short
+            // or damaged; anything else was never packaged.
+            char signature[4] = {0, 0, 0, 0};
+            bool started = ReaderSeek(handle, 0, 0) == 0 && ReaderRead(handle, signature, 4) == 4 &&
+                           std::memcmp(signature, "MSCF", 4) == 0;
+            ctx.cause = Format(started ? kCauseCutShort : kCauseNotAnArchive, shown.c_str());
+        }
     }
     ReaderClose(handle);
     if (!isCabinet || ctx.fileCount == 0) {
@@ -386,6 +491,7 @@ uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx) {
 
 bool CopyCabinet(CExtractorHost& host, ExtractionContext& ctx) {
     g_host = &host;
+    g_ctx = &ctx;
     // A destination named on the command line may not exist yet; make it rather than fail
     // on the first file.
     if (!host.Exists(ctx.destinationFolder)) {
@@ -408,6 +514,7 @@ bool CopyCabinet(CExtractorHost& host, ExtractionContext& ctx) {
         host.Trace(Format("FDICopy() failed: code %d [%s]\n", ctx.error.code,
                           FDIErrorText(ctx.error.code)));
     }
+    g_ctx = nullptr;
     return ok;
 }
 
@@ -430,16 +537,57 @@ void LaunchFile(CExtractorHost& host, const std::string& path) {
     if (host.ShellOpen(path)) {
         return;
     }
-    if (extension.empty() || !host.AskYesNo(host.LoadText(6), kTitleExtractor)) {
+    if (!host.ShellAvailable()) {
+        // Nothing here opens pages at all: say where the page is instead of asking.
+        host.Message(Format(kNoteNoViewer, host.NativePath(path).c_str()), kTitleExtractor);
+        return;
+    }
+    // Without an extension there is nothing to ask about: the file goes straight to the
+    // browser under an .htm name.
+    if (!extension.empty() && !host.AskYesNo(host.LoadText(6), kTitleExtractor)) {
         return;
     }
     std::string target = path;
     if (upper != ".HTML" && upper != ".HTM") {
         target = path.substr(0, path.size() - extension.size()) + ".htm";
-        host.Rename(path, target);
+        if (!host.Rename(path, target)) {
+            return;  // opening the .htm name now would show some other file
+        }
     }
     host.ShellOpen(target);
 }
+
+namespace {
+
+// The extraction-failure message: string 4, the reader's text for the code when there is
+// one, and the cause on a line of its own.
+void ShowFailure(CExtractorHost& host, int code, const std::string& cause) {
+    std::string text = host.LoadText(4);
+    if (code > 0) {
+        text += Format(" %s", FDIErrorText(code));
+    }
+    if (!cause.empty()) {
+        text += "\n" + cause;
+    }
+    host.Message(text, kTitleError);
+}
+
+std::string CauseOfCode(CExtractorHost& host, const ExtractionContext& ctx) {
+    std::string input = host.NativePath(ctx.inputPath);
+    switch (ctx.error.code) {
+        case 3:
+            return Format(kCauseVersion, input.c_str());
+        case 4:
+        case 7:
+            return Format(kCauseCutShort, input.c_str());
+        case 6:
+            return Format(kCauseCompression, input.c_str());
+        default:
+            return std::string();
+    }
+}
+
+}  // namespace
 
 int RunExtractor(CExtractorHost& host) {
     g_host = &host;
@@ -462,45 +610,85 @@ int RunExtractor(CExtractorHost& host) {
     }
     host.EndSplash();
 
-    ctx.destinationFolder = host.TempFolder();
-    if (ctx.destinationFolder.empty()) {
-        return 0;
+    // Paths beyond what the platform can open are refused like missing ones, with the
+    // usage text, rather than cut to a different path.
+    size_t limit = host.MaxPath();
+    bool explicitFolder = NextToken(cursor, token);
+    std::string cause;
+    if (ctx.inputPath.empty()) {
+        cause = kCauseNoInput;
+    } else if (ctx.inputPath.size() > limit) {
+        cause = Format(kCauseTooLong, host.NativePath(ctx.inputPath).c_str(),
+                       static_cast<unsigned>(limit));
+    } else if (explicitFolder && token.empty()) {
+        cause = kCauseNoOutput;
+    } else if (explicitFolder && token.size() > limit) {
+        cause = Format(kCauseTooLong, host.NativePath(token).c_str(), static_cast<unsigned>(limit));
     }
-    host.Trace(Format("default dest_dir = %s\r\n", ctx.destinationFolder.c_str()));
-    if (NextToken(cursor, token)) {
+    if (!cause.empty()) {
+        host.Message(host.LoadText(3) + "\n" + cause, kTitleError);
+        return kExitUsage;
+    }
+
+    if (explicitFolder) {
         ctx.destinationFolder = token;
         host.Trace(Format("override dest_dir = %s\r\n", ctx.destinationFolder.c_str()));
+    } else {
+        // Every run gets a new folder of its own under the temporary folder, so that no
+        // package replaces the files of another one (or of an earlier run) there.
+        std::string temp = host.TempFolder();
+        if (temp.empty()) {
+            ShowFailure(host, 0, kCauseNoTempFolder);
+            return kExitFailed;
+        }
+        ctx.destinationFolder = host.MakePrivateFolder(temp);
+        if (ctx.destinationFolder.empty()) {
+            ShowFailure(host, 0,
+                        Format(kCausePrivateFolder, host.NativePath(temp).c_str(),
+                               host.LastErrorText().c_str()));
+            return kExitFailed;
+        }
+        host.Trace(Format("default dest_dir = %s\r\n", ctx.destinationFolder.c_str()));
     }
     host.Trace("\r\n");
 
-    // Paths beyond the fixed 259-character fields are refused like missing ones, with the
-    // usage text, rather than cut to a different path.
-    if (ctx.inputPath.empty() || ctx.destinationFolder.empty() || ctx.inputPath.size() > kMaxPath ||
-        ctx.destinationFolder.size() > kMaxPath) {
-        host.Message(host.LoadText(3), kTitleError);
-        return 0;
-    }
-
+    int status = kExitFailed;
     if (OpenCabinet(host, ctx) != 0) {
         if (CopyCabinet(host, ctx)) {
+            status = kExitDone;
+            host.Finished(host.NativePath(ctx.destinationFolder));
             for (const std::string& path : ctx.launchList) {
                 host.Trace(Format("Launch %s\r\n", path.c_str()));
+                if (path.size() > limit) {
+                    host.Message(Format(kNoteTooLongToOpen, host.NativePath(path).c_str(),
+                                        static_cast<unsigned>(limit),
+                                        host.NativePath(ctx.destinationFolder).c_str()),
+                                 kTitleExtractor);
+                    continue;
+                }
                 LaunchFile(host, path);
             }
-        } else if (ctx.error.code != kUserAborted || ctx.nextCabinetMissing) {
+        } else if (ctx.nextCabinetMissing) {
             // Giving up on a missing next cabinet is no user's choice: say what is wrong.
-            int code = ctx.error.code == kUserAborted ? kFdiCabinetNotFound : ctx.error.code;
-            host.Message(Format("%s %s", host.LoadText(4).c_str(), FDIErrorText(code)),
-                         kTitleError);
+            ShowFailure(host, kFdiCabinetNotFound,
+                        Format(kCauseNextCabinet, ctx.nextCabinet.c_str()));
+        } else if (ctx.error.code != kUserAborted && !ctx.aborted) {
+            ShowFailure(host, ctx.error.code,
+                        ctx.cause.empty() ? CauseOfCode(host, ctx) : ctx.cause);
         }
         DestroyReader(ctx);
         host.Trace("\r\n");
+    } else if (ctx.progressOpen) {
+        ShowFailure(host, 0, ctx.cause);
     }
     if (ctx.progressOpen) {
         host.CloseProgress();
         ctx.progressOpen = false;
     }
-    return 0;
+    if (status != kExitDone && !explicitFolder) {
+        host.RemoveFolder(ctx.destinationFolder);  // only goes when nothing was unpacked
+    }
+    return status;
 }
 
 }  // namespace spillet

@@ -17,7 +17,11 @@ struct SfxHandle {
     int fd = -1;
     bool translate = false;
     uint32_t base = 0;
-    bool refused = false;  // an output whose name would leave the destination; nothing opened
+    bool refused = false;  // an output that may not be written; nothing opened, writes fail
+    // An extracted file: removed again when the reader closes it before it is complete
+    // (a failed write, a damaged block, a cancel), so that no partial file stays.
+    std::string path;
+    bool complete = false;
 };
 
 // Told when a file starts (kind 2, value = its name) and is finished (kind 3, value = the
@@ -37,10 +41,19 @@ struct ExtractionContext {
     bool progressOpen = false;
     bool aborted = false;
     bool nextCabinetMissing = false;  // gave up on a next cabinet that is not there
+    std::string nextCabinet;          // the name of that cabinet
+    // One line for the user that says why the extraction failed, when the driver knows
+    // more than the reader's code.
+    std::string cause;
 };
 
+// Exit status of the program.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;  // failed or cancelled; files finished before stay
+constexpr int kExitUsage = 2;   // bad command line
+
 // Runs the whole program against `host` (splash, command line, extraction, launching).
-// The exit code, always 0.
+// Returns the exit status (kExit*).
 int RunExtractor(CExtractorHost& host);
 
 // Steps of the run, open for tests.

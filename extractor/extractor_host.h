@@ -3,6 +3,7 @@
 // terminal; tests install a fake to watch what the driver asks for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,24 @@ class CExtractorHost {
     // Attributes in the FAT numbering: 0x01 read-only, 0x02 hidden, 0x04 system, 0x20 archive.
     virtual bool SetAttributes(const std::string& path, unsigned attributes) = 0;
     virtual bool Rename(const std::string& from, const std::string& to) = 0;
+    // Removes a file (a read-only one too, and a link itself, never what it points to).
+    virtual bool RemoveFile(const std::string& path) = 0;
+    // Removes an empty folder; false when it is not empty or cannot be removed.
+    virtual bool RemoveFolder(const std::string& path) = 0;
+    // True when `path` itself is a symbolic link (Windows: any reparse point).
+    virtual bool IsLink(const std::string& path) = 0;
+    // Bytes free for this user in the file system that holds `folder`; -1 when unknown.
+    virtual int64_t FreeSpace(const std::string& folder) = 0;
+    // Creates a new folder of this run's own inside `parent` (which ends in a separator),
+    // readable by this user only where the platform allows; returns it ending in a
+    // separator, or empty with the reason left for LastErrorText.
+    virtual std::string MakePrivateFolder(const std::string& parent) = 0;
+    // The longest path the platform can open, in characters.
+    virtual size_t MaxPath() { return 259; }
+    // The reason of the last failed file operation, in words ("No space left on device").
+    virtual std::string LastErrorText();
+    // A path as the user reads it: with the platform's separators.
+    virtual std::string NativePath(const std::string& path) { return path; }
     // The temporary folder, ending in a separator; empty when it cannot be determined.
     virtual std::string TempFolder() = 0;
     // The whole command line, first token the program itself.
@@ -60,6 +79,11 @@ class CExtractorHost {
     virtual bool RunAndWait(const std::string& path) = 0;
     // Opens a file with its registered viewer; false when the shell could not.
     virtual bool ShellOpen(const std::string& path) = 0;
+    // False when nothing at all can open a page here (Linux without xdg-open): asking
+    // whether to try the browser would then be a question without a useful answer.
+    virtual bool ShellAvailable() { return true; }
+    // Told where the files are once the extraction has succeeded.
+    virtual void Finished(const std::string& /*folder*/) {}
     // String-table text by id (1 to 8).
     virtual std::string LoadText(int id);
 };

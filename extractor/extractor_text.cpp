@@ -10,6 +10,29 @@ const char kTitleSave[] = "Save";
 const char kTitleExtractor[] = "Extractor";
 const char kOverwriteQuestion[] = "File %s already exists.\r\nDo you want to replace it?";
 
+const char kCauseCannotOpen[] = "Cannot open %s: %s.";
+const char kCauseNotAnArchive[] = "%s is not a self-extracting file made by Quillbox.";
+const char kCauseCutShort[] = "%s is damaged or cut short.";
+const char kCauseNoFiles[] = "The archive in %s holds no files.";
+const char kCauseVersion[] = "%s was made by a cabinet version this program cannot read.";
+const char kCauseCompression[] = "%s uses a compression method this program does not know.";
+const char kCauseNextCabinet[] = "The archive goes on in the cabinet %s, which is not there.";
+const char kCauseOutside[] = "The archive names %s, which lies outside the destination folder.";
+const char kCauseLink[] = "%s is a link; nothing is written through a link.";
+const char kCauseNoSpace[] =
+    "Not enough free space for %s: it needs %lld bytes, %lld bytes are free.";
+const char kCauseCannotCreate[] = "Cannot create %s: %s.";
+const char kCauseCannotReplace[] = "Cannot replace %s: %s.";
+const char kCauseCannotWrite[] = "Cannot write %s: %s.";
+const char kCauseNoTempFolder[] = "There is no temporary folder to unpack into.";
+const char kCausePrivateFolder[] = "Cannot create a folder in %s: %s.";
+const char kCauseNoInput[] = "No input file was given.";
+const char kCauseNoOutput[] = "The output folder is empty.";
+const char kCauseTooLong[] = "The path %s is longer than %u characters.";
+const char kNoteTooLongToOpen[] =
+    "%s was not opened: its path is longer than %u characters.\nThe files are in %s";
+const char kNoteNoViewer[] = "No program is installed to open pages. The page is %s";
+
 const char* DefaultText(int id) {
     switch (id) {
         case 1:

@@ -18,6 +18,29 @@ extern const char kTitleExtractor[];
 // The overwrite question, formatted with the target path.
 extern const char kOverwriteQuestion[];
 
+// The lines that follow a failure message and say its cause, and the notes that tell the
+// user where the files are; printf formats, each %s a path as the user reads it.
+extern const char kCauseCannotOpen[];     // path, reason
+extern const char kCauseNotAnArchive[];   // path
+extern const char kCauseCutShort[];       // path
+extern const char kCauseNoFiles[];        // path
+extern const char kCauseVersion[];        // path
+extern const char kCauseCompression[];    // path
+extern const char kCauseNextCabinet[];    // cabinet name
+extern const char kCauseOutside[];        // name in the archive
+extern const char kCauseLink[];           // path
+extern const char kCauseNoSpace[];        // path, bytes needed, bytes free
+extern const char kCauseCannotCreate[];   // path, reason
+extern const char kCauseCannotReplace[];  // path, reason
+extern const char kCauseCannotWrite[];    // path, reason
+extern const char kCauseNoTempFolder[];   // (nothing)
+extern const char kCausePrivateFolder[];  // parent folder, reason
+extern const char kCauseNoInput[];        // (nothing)
+extern const char kCauseNoOutput[];       // (nothing)
+extern const char kCauseTooLong[];        // path, limit
+extern const char kNoteTooLongToOpen[];   // path, limit, folder
+extern const char kNoteNoViewer[];        // path
+
 // Yields the next command-line token and moves `cursor` past it; false at the end.
 // Only spaces separate tokens; a token that starts with a double quote runs to the next
 // quote (or the end), which is dropped.

@@ -1,18 +1,18 @@
 #include "extractor/host.h"
 
+#include <limits.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <termios.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <iostream>
+#include <cstdlib>
+#include <cstring>
 
 #include "extractor/extractor_text.h"
 #include "platform/files.h"
-
-extern char** environ;
+#include "platform/posix/ui_terminal.h"
 
 namespace spillet {
 namespace {
@@ -33,35 +33,46 @@ std::string Native(const std::string& path) {
     return p;
 }
 
+std::string WithoutTrailingSlash(const std::string& path) {
+    std::string p = Native(path);
+    while (p.size() > 1 && p.back() == '/') {
+        p.pop_back();
+    }
+    return p;
+}
+
 std::string Quoted(const std::string& arg) {
     return arg.find(' ') == std::string::npos && !arg.empty() ? arg : "\"" + arg + "\"";
 }
 
-// Runs a program (with one argument unless it is empty) and waits; its exit status, or -1
-// if it did not start.
-int Spawn(const char* program, const std::string& arg, bool searchPath) {
-    pid_t pid;
-    char* argv[] = {const_cast<char*>(program), const_cast<char*>(arg.c_str()), nullptr};
-    if (arg.empty()) {
-        argv[1] = nullptr;
+// True when `program` is an executable file in one of the PATH folders.
+bool OnPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        std::string folder = folders.substr(start, end - start);
+        std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
     }
-    int r = searchPath ? posix_spawnp(&pid, program, nullptr, nullptr, argv, environ)
-                       : posix_spawn(&pid, program, nullptr, nullptr, argv, environ);
-    if (r != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) == -1) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
 }
 
 class CTerminalHost : public CExtractorHost {
   public:
-    CTerminalHost(int argc, char** argv) {
+    CTerminalHost(const std::vector<std::string>& args, bool verbose)
+        : m_ui(STDIN_FILENO, STDERR_FILENO), m_bVerbose(verbose) {
+        // The command line as Windows would hand it over: the program, then the arguments.
         m_strCommandLine = Quoted(platform::GetProgramPath());
-        for (int i = 1; i < argc; ++i) {
-            m_strCommandLine += " " + Quoted(argv[i]);
+        for (const std::string& arg : args) {
+            m_strCommandLine += " " + Quoted(arg);
         }
     }
 
@@ -81,11 +92,7 @@ class CTerminalHost : public CExtractorHost {
 
     bool Exists(const std::string& path) override { return platform::PathExists(Native(path)); }
     bool CreateFolder(const std::string& path) override {
-        std::string p = Native(path);
-        while (p.size() > 1 && p.back() == '/') {
-            p.pop_back();
-        }
-        return platform::FolderCreate(p);
+        return platform::FolderCreate(WithoutTrailingSlash(path));
     }
     bool SetDosTime(const std::string& path, uint16_t date, uint16_t time) override {
         std::string p = Native(path);
@@ -104,58 +111,63 @@ class CTerminalHost : public CExtractorHost {
     bool Rename(const std::string& from, const std::string& to) override {
         return platform::FileRename(Native(from), Native(to));
     }
+    bool RemoveFile(const std::string& path) override { return unlink(Native(path).c_str()) == 0; }
+    bool RemoveFolder(const std::string& path) override {
+        return rmdir(WithoutTrailingSlash(path).c_str()) == 0;
+    }
+    bool IsLink(const std::string& path) override {
+        struct stat st;
+        return lstat(WithoutTrailingSlash(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
+    int64_t FreeSpace(const std::string& folder) override {
+        struct statvfs fs;
+        if (statvfs(WithoutTrailingSlash(folder).c_str(), &fs) != 0) {
+            return -1;
+        }
+        return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+    }
+    std::string MakePrivateFolder(const std::string& parent) override {
+        // mkdtemp makes the folder with mode 0700 under a name nobody could have guessed.
+        std::string pattern = Native(parent);
+        if (pattern.empty() || pattern.back() != '/') {
+            pattern.push_back('/');
+        }
+        pattern += "spillet-XXXXXX";
+        if (!mkdtemp(&pattern[0])) {
+            return std::string();
+        }
+        return pattern + "/";
+    }
+    size_t MaxPath() override { return PATH_MAX - 1; }
+    std::string NativePath(const std::string& path) override { return Native(path); }
     std::string TempFolder() override { return platform::GetTempFolder(); }
     std::string CommandLine() override { return m_strCommandLine; }
     void Trace(const std::string& text) override {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        if (m_bVerbose) {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fflush(stdout);
+        }
     }
 
     void Message(const std::string& text, const std::string& title) override {
         EndProgressLine();
-        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+        m_ui.ShowMessage(text, title, platform::kMbOk, nullptr);
     }
     bool AskYesNo(const std::string& text, const std::string& title) override {
         EndProgressLine();
-        std::fprintf(stderr, "%s: %s [y/N] ", title.c_str(), text.c_str());
-        std::string answer;
-        if (!std::getline(std::cin, answer)) {
-            std::fputc('\n', stderr);
-            return false;
-        }
-        return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+        return m_ui.ShowMessage(text, title, platform::kMbYesNo, nullptr) == platform::kIdYes;
     }
     bool AskPassword(std::string& password) override {
         EndProgressLine();
-        for (;;) {
-            std::fputs("Quillbox Password: Enter a valid password to open this file:\nPassword: ",
-                       stderr);
-            bool hide = isatty(STDIN_FILENO);
-            termios saved{};
-            if (hide && tcgetattr(STDIN_FILENO, &saved) == 0) {
-                termios quiet = saved;
-                quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-                tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-            }
-            bool read = static_cast<bool>(std::getline(std::cin, password));
-            if (hide) {
-                tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-                std::fputc('\n', stderr);
-            }
-            if (!read) {
-                return false;
-            }
-            if (!password.empty()) {
-                return true;
-            }
-            Message(LoadText(1), kTitleError);
-        }
+        platform::PasswordPrompt prompt;
+        prompt.emptyMessage = LoadText(1);
+        return m_ui.AskPassword(prompt, password, nullptr);
     }
     void ShowSplash() override {}
     void EndSplash() override {}
 
     bool OpenProgress(const std::string& title, bool) override {
-        m_strTitle = title;
+        m_strMessage = title;
         m_bOpen = true;
         g_interrupted = 0;
         struct sigaction action {};
@@ -165,11 +177,11 @@ class CTerminalHost : public CExtractorHost {
     }
     void SetProgressMessage(const std::string& text) override {
         m_strMessage = text;
-        ShowProgress();
+        ShowProgress(true);
     }
     void SetProgressPosition(int percent) override {
         m_nPercent = percent;
-        ShowProgress();
+        ShowProgress(false);
     }
     void PumpProgress() override {
         if (g_interrupted) {
@@ -189,23 +201,35 @@ class CTerminalHost : public CExtractorHost {
         m_bOpen = false;
     }
 
-    bool RunAndWait(const std::string& path) override {
-        return Spawn(Native(path).c_str(), std::string(), false) != -1;
-    }
+    bool RunAndWait(const std::string& path) override { return m_ui.RunAndWait(Native(path)); }
     bool ShellOpen(const std::string& path) override {
-        return Spawn("xdg-open", Native(path), true) == 0;
+        return m_ui.ShellOpen(Native(path), nullptr) > platform::kShellOpenOk;
+    }
+    bool ShellAvailable() override { return OnPath("xdg-open"); }
+    void Finished(const std::string& folder) override {
+        EndProgressLine();
+        std::string line = "Extracted into " + folder + "\n";
+        if (isatty(STDOUT_FILENO)) {
+            line = platform::EscapeControls(line, true);
+        }
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
     }
 
   private:
-    // One line on stderr, redrawn in place on a terminal.
-    void ShowProgress() {
+    // On a terminal one line on stderr, redrawn in place; otherwise a plain line per file.
+    void ShowProgress(bool newFile) {
         if (!m_bOpen) {
             return;
         }
-        bool terminal = isatty(STDERR_FILENO);
-        std::fprintf(stderr, "%s%s %s %3d%%%s", terminal ? "\r\033[K" : "", m_strTitle.c_str(),
-                     m_strMessage.c_str(), m_nPercent, terminal ? "" : "\n");
-        m_bLineOpen = terminal;
+        if (isatty(STDERR_FILENO)) {
+            std::string line = platform::EscapeControls(m_strMessage, false);
+            std::fprintf(stderr, "\r\033[K%3d%% %s", m_nPercent, line.c_str());
+            std::fflush(stderr);
+            m_bLineOpen = true;
+        } else if (newFile) {
+            std::fprintf(stderr, "%s\n", m_strMessage.c_str());
+        }
     }
     void EndProgressLine() {
         if (m_bLineOpen) {
@@ -214,8 +238,9 @@ class CTerminalHost : public CExtractorHost {
         }
     }
 
+    platform::CTerminalUserInterface m_ui;
+    bool m_bVerbose;
     std::string m_strCommandLine;
-    std::string m_strTitle;
     std::string m_strMessage;
     int m_nPercent = 0;
     bool m_bOpen = false;
@@ -225,8 +250,9 @@ class CTerminalHost : public CExtractorHost {
 
 }  // namespace
 
-std::unique_ptr<CExtractorHost> MakeSystemHost(int argc, char** argv) {
-    return std::make_unique<CTerminalHost>(argc, argv);
+std::unique_ptr<CExtractorHost> MakeTerminalHost(const std::vector<std::string>& args,
+                                                 bool verbose) {
+    return std::make_unique<CTerminalHost>(args, verbose);
 }
 
 }  // namespace spillet

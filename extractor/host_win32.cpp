@@ -2,9 +2,12 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -58,6 +61,51 @@ class CWindowsHost : public CExtractorHost {
     }
     bool Rename(const std::string& from, const std::string& to) override {
         return MoveFileA(from.c_str(), to.c_str()) != 0;
+    }
+    bool RemoveFile(const std::string& path) override {
+        // A read-only file is replaced like any other.
+        _chmod(path.c_str(), _S_IREAD | _S_IWRITE);
+        return _unlink(path.c_str()) == 0;
+    }
+    bool RemoveFolder(const std::string& path) override {
+        std::string p = path;
+        if (p.size() > 3 && p.back() == '\\') {
+            p.pop_back();
+        }
+        return _rmdir(p.c_str()) == 0;
+    }
+    bool IsLink(const std::string& path) override {
+        std::string p = path;
+        if (p.size() > 3 && p.back() == '\\') {
+            p.pop_back();
+        }
+        DWORD attributes = GetFileAttributesA(p.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    int64_t FreeSpace(const std::string& folder) override {
+        ULARGE_INTEGER available;
+        if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) {
+            return -1;
+        }
+        return static_cast<int64_t>(available.QuadPart);
+    }
+    std::string MakePrivateFolder(const std::string& parent) override {
+        // A name that no other run picks at the same moment; the creation itself decides,
+        // as it fails when the name is taken.
+        unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+        for (unsigned attempt = 0; attempt < 64; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "spillet-%06X", (seed + attempt * 7919u) & 0xFFFFFFu);
+            std::string folder = parent + name;
+            if (_mkdir(folder.c_str()) == 0) {
+                return folder + "\\";
+            }
+            if (errno != EEXIST) {
+                return std::string();
+            }
+        }
+        return std::string();
     }
     std::string TempFolder() override {
         char buffer[MAX_PATH];
@@ -146,7 +194,7 @@ class CWindowsHost : public CExtractorHost {
 
 }  // namespace
 
-std::unique_ptr<CExtractorHost> MakeSystemHost(int, char**) {
+std::unique_ptr<CExtractorHost> MakeSystemHost() {
     return std::make_unique<CWindowsHost>();
 }
 

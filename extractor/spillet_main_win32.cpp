@@ -5,6 +5,6 @@
 #include "extractor/host.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    auto host = spillet::MakeSystemHost(0, nullptr);
+    auto host = spillet::MakeSystemHost();
     return spillet::RunExtractor(*host);
 }

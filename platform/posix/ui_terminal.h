@@ -5,13 +5,18 @@
 // "o"/"ok", letters in any case. An unknown answer asks again. The end of the input,
 // a closed input or no input at all answers with the safe default: No for Yes/No,
 // Cancel when there is a Cancel button, so nothing ever waits on a closed stdin.
-// Passwords are read without echo when the input is a terminal.
+// Passwords are read without echo when the input is a terminal. On a terminal, control
+// characters in the texts are shown escaped (\x1b), never sent raw.
 // Shell open runs "xdg-open" found through PATH; programs run with fork and exec.
 #pragma once
 
 #include "platform/ui.h"
 
 namespace platform {
+
+// `text` with every control character (and DEL) written as \xNN, so that a name or a
+// server's text cannot drive the terminal; line ends stay when `keepLineEnds`.
+std::string EscapeControls(const std::string& text, bool keepLineEnds);
 
 class CTerminalUserInterface : public IUserInterface {
   public:

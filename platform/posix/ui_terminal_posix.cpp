@@ -63,7 +63,25 @@ int WaitFor(pid_t pid) {
 
 }  // namespace
 
-void CTerminalUserInterface::Print(const std::string& text) {
+std::string EscapeControls(const std::string& text, bool keepLineEnds) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if ((c < 0x20 && !(keepLineEnds && c == '\n') && c != '\t') || c == 0x7f) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+void CTerminalUserInterface::Print(const std::string& raw) {
+    const std::string text = isatty(m_outFd) ? EscapeControls(raw, true) : raw;
     size_t done = 0;
     while (m_outFd >= 0 && done < text.size()) {
         ssize_t n = write(m_outFd, text.data() + done, text.size() - done);

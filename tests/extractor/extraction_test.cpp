@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "extractor/extraction.h"
@@ -35,20 +37,37 @@ class Extraction : public ::testing::Test {
         fs::remove_all(root, ec);
     }
 
-    // Writes the executable and runs the program on it as "prog sfx out".
-    void Run(const Bytes& file) {
+    // Writes the executable and runs the program on it as "prog sfx out"; the exit status.
+    int Run(const Bytes& file) {
         sfxtest::WriteFile(sfx, file);
         host.commandLine = "\"" + sfx + "\" \"" + sfx + "\" \"" + out + "\"";
-        EXPECT_EQ(spillet::RunExtractor(host), 0);
+        int status = spillet::RunExtractor(host);
         EXPECT_EQ(host.OpenFiles(), 0) << "a file handle was left open";
+        return status;
     }
-    void RunCabinet(const std::vector<Entry>& entries, const Bytes& reserve = {}) {
-        Run(sfxtest::MakeSfx(sfxtest::MakeHead(), sfxtest::MakeCabinet(entries, reserve)));
+    int RunCabinet(const std::vector<Entry>& entries, const Bytes& reserve = {}) {
+        return Run(sfxtest::MakeSfx(sfxtest::MakeHead(), sfxtest::MakeCabinet(entries, reserve)));
+    }
+    // The one message shown: its first line is the failure text, the second its cause.
+    void ExpectFailure(const std::string& first, const std::string& causePart) {
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].title, "Error");
+        const std::string& text = host.messages[0].text;
+        size_t line = text.find('\n');
+        EXPECT_EQ(text.substr(0, line), first);
+        ASSERT_NE(line, std::string::npos) << "no cause line: " << text;
+        EXPECT_EQ(text.find('\n', line + 1), std::string::npos) << "one cause line: " << text;
+        EXPECT_NE(text.find(causePart, line), std::string::npos) << text;
     }
     // The path the driver uses for a name in the destination.
     std::string At(std::string name) const {
         std::replace(name.begin(), name.end(), '/', '\\');
         return FakeHost::Native(out + "\\" + name);
+    }
+    // The same path as the driver spells it in its messages.
+    std::string Said(std::string name) const {
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return out + "\\" + name;
     }
     std::string Content(const std::string& name) const { return sfxtest::ReadText(At(name)); }
     bool Has(const std::string& name) const { return fs::exists(At(name)); }
@@ -78,7 +97,7 @@ TEST_F(Extraction, UnpacksFilesFoldersTimesAttributesAndOpensTheMarkedPage) {
     hidden.date = (2001 - 1980) << 9 | 2 << 5 | 3;
     hidden.time = 23 << 11 | 59 << 5 | 29;
     Entry empty{"empty.txt", "", 0x01};
-    RunCabinet({page, picture, hidden, empty});
+    EXPECT_EQ(RunCabinet({page, picture, hidden, empty}), spillet::kExitDone);
 
     EXPECT_EQ(Content("index.htm"), page.content);
     EXPECT_EQ(Content("images/a.gif"), big);
@@ -98,12 +117,14 @@ TEST_F(Extraction, UnpacksFilesFoldersTimesAttributesAndOpensTheMarkedPage) {
     EXPECT_EQ(host.progressTexts.front(), "Extracting...");
     EXPECT_EQ(host.progressTexts[1], "Extracting \"index.htm\"");
     EXPECT_EQ(host.progressTexts[2], "Extracting \"images\\a.gif\"");
+    EXPECT_EQ(host.finished, std::vector<std::string>{out + "\\"});
 }
 
 struct BadFile {
     const char* what;
     Bytes (*make)();
-    const char* message;  // null: silence
+    const char* message;  // the reader's text after string 4, or empty
+    const char* cause;    // part of the cause line
 };
 
 Bytes Cabinet() {
@@ -111,8 +132,9 @@ Bytes Cabinet() {
 }
 
 const BadFile kBadFiles[] = {
-    {"NotAnSfx", [] { return Bytes(4096, 'Z'); }, nullptr},
-    {"EmptyFile", [] { return Bytes(); }, nullptr},
+    {"NotAnSfx", [] { return Bytes(4096, 'Z'); }, "",
+     "is not a self-extracting file made by Quillbox"},
+    {"EmptyFile", [] { return Bytes(); }, "", "is not a self-extracting file made by Quillbox"},
     {"NeverPackaged",
      [] {
          Bytes b = sfxtest::MakeHead();
@@ -120,72 +142,69 @@ const BadFile kBadFiles[] = {
          b.insert(b.end(), cab.begin(), cab.end());
          return b;
      },
-     nullptr},
+     "", "is not a self-extracting file made by Quillbox"},
     {"BasePastTheEnd",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          sfxtest::Put32(b, 124, static_cast<uint32_t>(b.size() + 10));
          return b;
      },
-     nullptr},
+     "", "is not a self-extracting file made by Quillbox"},
     {"BaseFarOutside",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          sfxtest::Put32(b, 124, 0xFFFFFFF0u);
          return b;
      },
-     nullptr},
-    {"PlainCabinet", [] { return Cabinet(); }, nullptr},
-    {"NoFiles", [] { return sfxtest::MakeSfx(sfxtest::MakeHead(), sfxtest::MakeCabinet({})); },
-     nullptr},
+     "", "is not a self-extracting file made by Quillbox"},
+    {"PlainCabinet", [] { return Cabinet(); }, "",
+     "is not a self-extracting file made by Quillbox"},
+    {"NoFiles", [] { return sfxtest::MakeSfx(sfxtest::MakeHead(), sfxtest::MakeCabinet({})); }, "",
+     "holds no files"},
     {"HeaderCut",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          b.resize(sfxtest::MakeHead().size() + 20);
          return b;
      },
-     nullptr},
+     "", "is damaged or cut short"},
     {"DataCut",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          b.resize(b.size() - 3000);
          return b;
      },
-     "Corrupt cabinet"},
+     "Corrupt cabinet", "is damaged or cut short"},
     {"DataFlipped",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          b[b.size() - 100] ^= 0x40;
          return b;
      },
-     "Corrupt cabinet"},
+     "Corrupt cabinet", "is damaged or cut short"},
     {"UnknownCompression",
      [] {
          Bytes cab = Cabinet();
          sfxtest::Put16(cab, 36 + 6, 7);
          return sfxtest::MakeSfx(sfxtest::MakeHead(), cab);
      },
-     "Unknown compression type"},
+     "Unknown compression type", "compression method"},
     {"Version14",
      [] {
          Bytes cab = Cabinet();
          cab[24] = 4;
          return sfxtest::MakeSfx(sfxtest::MakeHead(), cab);
      },
-     nullptr},
+     "", "cabinet version"},
 };
 
 class BadInput : public Extraction, public ::testing::WithParamInterface<BadFile> {};
 
-TEST_P(BadInput, EndsWithTheSpecifiedSilenceOrMessageAndWritesNothingElsewhere) {
-    Run(GetParam().make());
-    if (GetParam().message) {
-        ASSERT_EQ(host.messages.size(), 1u);
-        EXPECT_EQ(host.messages[0].title, "Error");
-        EXPECT_EQ(host.messages[0].text, kFailure + std::string(GetParam().message));
-    } else {
-        EXPECT_TRUE(host.messages.empty()) << host.messages[0].text;
-    }
+TEST_P(BadInput, FailsWithTheFailureMessageAndItsCauseAndWritesNothingElsewhere) {
+    EXPECT_EQ(Run(GetParam().make()), spillet::kExitFailed);
+    std::string first = *GetParam().message ? kFailure + std::string(GetParam().message)
+                                            : std::string("Failed to extract file:");
+    ExpectFailure(first, GetParam().cause);
     EXPECT_FALSE(Has("two.txt"));
     EXPECT_TRUE(host.opened.empty());
     for (const std::string& p : Tree()) {
@@ -219,11 +238,12 @@ const Escape kEscapes[] = {
 class EscapingName : public Extraction, public ::testing::WithParamInterface<Escape> {};
 
 TEST_P(EscapingName, IsRefusedWithTheFailureMessageAndNothingOutside) {
-    RunCabinet({{"first.txt", "1"},
-                {GetParam().name, GetParam().content, 0x40 | 0x20},
-                {"after.txt", "3"}});
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, kFailure + std::string("Failure writing to target file"));
+    EXPECT_EQ(RunCabinet({{"first.txt", "1"},
+                          {GetParam().name, GetParam().content, 0x40 | 0x20},
+                          {"after.txt", "3"}}),
+              spillet::kExitFailed);
+    ExpectFailure(kFailure + std::string("Failure writing to target file"),
+                  "outside the destination folder");
     EXPECT_EQ(Content("first.txt"), "1");
     EXPECT_FALSE(Has("after.txt"));
     EXPECT_TRUE(host.opened.empty());
@@ -269,9 +289,8 @@ TEST_F(Extraction, AMissingNextCabinetEndsTheExtraction) {
     cab.insert(cab.end(), half, half + 5);
     sfxtest::Put32(cab, 8, static_cast<uint32_t>(cab.size()));
 
-    Run(sfxtest::MakeSfx(sfxtest::MakeHead(), cab));
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, kFailure + std::string("Cabinet not found"));
+    EXPECT_EQ(Run(sfxtest::MakeSfx(sfxtest::MakeHead(), cab)), spillet::kExitFailed);
+    ExpectFailure(kFailure + std::string("Cabinet not found"), "missing.cab, which is not there");
     EXPECT_TRUE(host.opened.empty());
     for (const std::string& p : Tree()) {
         EXPECT_TRUE(p == "page.exe" || p == "temp" || p.rfind("out", 0) == 0) << p;
@@ -308,7 +327,8 @@ TEST_P(ExistingFile, OnlyIndexHtmAsksBeforeReplacing) {
     sfxtest::WriteText(At(GetParam().name), "old");
     host.answers = GetParam().answers;
     host.shellOpens.insert(At(GetParam().name));
-    RunCabinet({{"a.txt", "a"}, {GetParam().name, "new", 0x60}});
+    EXPECT_EQ(RunCabinet({{"a.txt", "a"}, {GetParam().name, "new", 0x60}}),
+              GetParam().replaced ? spillet::kExitDone : spillet::kExitFailed);
     if (GetParam().asked) {
         ASSERT_EQ(host.questions.size(), 1u);
         EXPECT_EQ(host.questions[0].title, "Save");
@@ -326,6 +346,100 @@ TEST_P(ExistingFile, OnlyIndexHtmAsksBeforeReplacing) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ExistingFile, ::testing::ValuesIn(kExisting),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// An existing file is replaced by a new one, not rewritten in place: another name of the
+// old file (a hard link planted beside the destination) keeps the old contents, and a
+// read-only old file does not stop the replacement.
+TEST_F(Extraction, ExistingFilesAreReplacedByNewFilesNeverRewrittenInPlace) {
+    fs::create_directories(FakeHost::Native(out));
+    sfxtest::WriteText(root / "elsewhere.gif", "old");
+    std::error_code ec;
+    fs::create_hard_link(root / "elsewhere.gif", At("logo.gif"), ec);
+    if (ec) {
+        GTEST_SKIP() << "no hard links here: " << ec.message();
+    }
+    EXPECT_EQ(RunCabinet({{"logo.gif", "new"}}), spillet::kExitDone);
+    EXPECT_EQ(Content("logo.gif"), "new");
+    EXPECT_EQ(sfxtest::ReadText(root / "elsewhere.gif"), "old");
+    EXPECT_TRUE(host.messages.empty());
+}
+
+#ifndef _WIN32
+struct Planted {
+    const char* what;
+    const char* linkName;  // in the destination
+    bool toFolder;         // the link leads to a folder outside, else to a file outside
+    const char* entry;     // the archive's name that meets the link
+};
+
+const Planted kPlanted[] = {
+    {"FolderLink", "images", true, "images/a.gif"},
+    {"DeepFolderLink", "images", true, "images/sub/a.gif"},
+    {"FileLink", "index.htm", false, "index.htm"},
+    {"DanglingLink", "notes.txt", false, "notes.txt"},
+};
+
+class PlantedLink : public Extraction, public ::testing::WithParamInterface<Planted> {};
+
+TEST_P(PlantedLink, IsNeverWrittenThroughAndTheExtractionFails) {
+    const Planted& c = GetParam();
+    fs::path outside = root / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(FakeHost::Native(out));
+    if (c.toFolder) {
+        fs::create_directory_symlink(outside, At(c.linkName));
+    } else if (std::string(c.what) == "DanglingLink") {
+        fs::create_symlink(outside / "planted.txt", At(c.linkName));
+    } else {
+        sfxtest::WriteText(outside / "planted.txt", "theirs");
+        fs::create_symlink(outside / "planted.txt", At(c.linkName));
+    }
+    host.answers = {true};
+    EXPECT_EQ(RunCabinet({{"first.txt", "1"}, {c.entry, "ours", 0x60}}), spillet::kExitFailed);
+    ExpectFailure(kFailure + std::string("Failure writing to target file"),
+                  Said(c.linkName) + " is a link");
+    EXPECT_EQ(Content("first.txt"), "1");
+    std::vector<std::string> outsideNow;
+    for (auto& e : fs::recursive_directory_iterator(outside)) {
+        outsideNow.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(outsideNow, c.toFolder || std::string(c.what) == "DanglingLink"
+                              ? std::vector<std::string>{}
+                              : std::vector<std::string>{"planted.txt"});
+    if (!c.toFolder && std::string(c.what) != "DanglingLink") {
+        EXPECT_EQ(sfxtest::ReadText(outside / "planted.txt"), "theirs");
+    }
+    EXPECT_TRUE(fs::is_symlink(At(c.linkName)));
+    EXPECT_TRUE(host.opened.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Destination, PlantedLink, ::testing::ValuesIn(kPlanted),
+                         [](const auto& info) { return std::string(info.param.what); });
+#endif
+
+// Too little room for a file, or a write that fails on the way: the partial file goes, the
+// files before it stay, and the message says which file and why.
+TEST_F(Extraction, AFileThatDoesNotFitIsRefusedBeforeWritingAndNoPartialFileStays) {
+    std::string big(70000, 'b');
+    host.freeSpace = 1000;
+    EXPECT_EQ(RunCabinet({{"small.txt", "tiny"}, {"big.bin", big, 0x60}}), spillet::kExitFailed);
+    ExpectFailure(kFailure + std::string("Failure writing to target file"),
+                  "Not enough free space for " + Said("big.bin") +
+                      ": it needs 70000 bytes, 1000 bytes are free.");
+    EXPECT_EQ(Content("small.txt"), "tiny");
+    EXPECT_FALSE(Has("big.bin"));
+    EXPECT_TRUE(host.opened.empty());
+
+    host.messages.clear();
+    host.freeSpace = -1;
+    host.writeLimit = 40000;  // the disk fills in the second block of big.bin
+    EXPECT_EQ(RunCabinet({{"small.txt", "tiny"}, {"big.bin", big, 0x60}}), spillet::kExitFailed);
+    ExpectFailure(kFailure + std::string("Failure writing to target file"),
+                  "Cannot write " + Said("big.bin") + ": " + std::strerror(ENOSPC) + ".");
+    EXPECT_EQ(Content("small.txt"), "tiny");
+    EXPECT_FALSE(Has("big.bin"));
+    EXPECT_TRUE(host.opened.empty());
+}
 
 struct Gate {
     const char* what;
@@ -349,7 +463,8 @@ class PasswordGate : public Extraction, public ::testing::WithParamInterface<Gat
 
 TEST_P(PasswordGate, AsksOnceAndRefusesSilentlyAfterTheWrongPasswordText) {
     host.passwords = GetParam().typed;
-    RunCabinet({{"index.htm", "secret", 0x60}}, GetParam().reserve);
+    EXPECT_EQ(RunCabinet({{"index.htm", "secret", 0x60}}, GetParam().reserve),
+              GetParam().extracted ? spillet::kExitDone : spillet::kExitFailed);
     EXPECT_EQ(host.passwordPrompts, GetParam().prompts);
     EXPECT_EQ(Has("index.htm"), GetParam().extracted);
     EXPECT_EQ(host.opened.size(), GetParam().extracted ? 1u : 0u);
@@ -365,21 +480,68 @@ INSTANTIATE_TEST_SUITE_P(Archives, PasswordGate, ::testing::ValuesIn(kGates),
 
 TEST_F(Extraction, CancelKeepsTheFilesDoneAndEndsSilently) {
     host.closeProgressAfterFiles = 1;
-    RunCabinet({{"one.txt", "1"}, {"two.txt", "2"}, {"index.htm", "3", 0x60}});
+    EXPECT_EQ(RunCabinet({{"one.txt", "1"}, {"two.txt", "2"}, {"index.htm", "3", 0x60}}),
+              spillet::kExitFailed);
     EXPECT_EQ(Content("one.txt"), "1");
     EXPECT_FALSE(Has("two.txt"));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(host.opened.empty());
 }
 
-TEST_F(Extraction, ProgramPathAloneUnpacksIntoTheTemporaryFolder) {
-    sfxtest::WriteFile(sfx, sfxtest::MakeSfx(sfxtest::MakeHead(),
-                                             sfxtest::MakeCabinet({{"index.htm", "p", 0x60}})));
+// The progress window is looked at after every block written, so a Cancel during one large
+// file stops it there; the half-written file goes.
+TEST_F(Extraction, CancelInsideOneLargeFileStopsAtTheNextBlock) {
+    std::string big(10 * 32768, 'L');
+    host.closeProgressAfterPumps = 2;
+    EXPECT_EQ(RunCabinet({{"big.bin", big, 0x60}, {"after.txt", "a"}}), spillet::kExitFailed);
+    EXPECT_EQ(host.pumps, 2);
+    EXPECT_FALSE(Has("big.bin"));
+    EXPECT_FALSE(Has("after.txt"));
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.opened.empty());
+}
+
+// Without an output folder every run unpacks into a new folder of its own under the
+// temporary folder, so that one package never replaces another's files; a run that fails
+// before writing anything leaves no folder behind.
+TEST_F(Extraction, WithoutAnOutputFolderEachRunGetsAFreshFolderOfItsOwn) {
     host.commandLine = "\"" + sfx + "\"";
-    spillet::RunExtractor(host);
-    EXPECT_EQ(sfxtest::ReadText(FakeHost::Native(host.tempFolder + "index.htm")), "p");
+    for (const char* page : {"first", "second"}) {
+        sfxtest::WriteFile(sfx,
+                           sfxtest::MakeSfx(sfxtest::MakeHead(),
+                                            sfxtest::MakeCabinet({{"index.htm", page, 0x60}})));
+        EXPECT_EQ(spillet::RunExtractor(host), spillet::kExitDone);
+    }
+    ASSERT_EQ(host.privateFolders.size(), 2u);
+    std::vector<std::string> pages;
+    for (const std::string& folder : host.privateFolders) {
+        pages.push_back(sfxtest::ReadText(FakeHost::Native(folder + "\\index.htm")));
+    }
+    EXPECT_EQ(pages, (std::vector<std::string>{"first", "second"}));
+    EXPECT_FALSE(fs::exists(FakeHost::Native(host.tempFolder + "index.htm")));
     EXPECT_EQ(host.opened,
-              std::vector<std::string>{FakeHost::Native(host.tempFolder + "index.htm")});
+              (std::vector<std::string>{FakeHost::Native(host.privateFolders[0] + "\\index.htm"),
+                                        FakeHost::Native(host.privateFolders[1] + "\\index.htm")}));
+
+    sfxtest::WriteFile(sfx, Bytes(100, 'x'));
+    EXPECT_EQ(spillet::RunExtractor(host), spillet::kExitFailed);
+    ASSERT_EQ(host.privateFolders.size(), 3u);
+    EXPECT_FALSE(fs::exists(FakeHost::Native(host.privateFolders[2])));
+}
+
+// A marked page whose path is too long for the platform is not opened (a cut path would
+// open another file); the extraction still succeeds and says where the files are.
+TEST_F(Extraction, AMarkedFileWithAPathTooLongToOpenIsNotOpened) {
+    std::string name = std::string(40, 'n') + ".htm";
+    host.maxPath = out.size() + 1 + name.size() - 1;
+    host.shellOpens.insert(At(name));
+    EXPECT_EQ(RunCabinet({{name, "page", 0x60}}), spillet::kExitDone);
+    EXPECT_EQ(Content(name), "page");
+    EXPECT_TRUE(host.opened.empty());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].title, "Extractor");
+    EXPECT_NE(host.messages[0].text.find("The files are in " + out + "\\"), std::string::npos)
+        << host.messages[0].text;
 }
 
 TEST_F(Extraction, EmptyOrOverlongPathsShowTheUsageAndUnpackNothing) {
@@ -393,21 +555,24 @@ TEST_F(Extraction, EmptyOrOverlongPathsShowTheUsageAndUnpackNothing) {
     for (const std::string& line : cases) {
         host.commandLine = line;
         host.messages.clear();
-        spillet::RunExtractor(host);
-        EXPECT_EQ(
-            host.messages,
-            (std::vector<FakeHost::Shown>{{"Error", "Usage: spillet [input_file output_dir]"}}))
-            << line;
+        EXPECT_EQ(spillet::RunExtractor(host), spillet::kExitUsage) << line;
+        ASSERT_EQ(host.messages.size(), 1u) << line;
+        EXPECT_EQ(host.messages[0].title, "Error");
+        EXPECT_EQ(host.messages[0].text.rfind("Usage: spillet [input_file output_dir]\n", 0), 0u)
+            << host.messages[0].text;
     }
     EXPECT_FALSE(fs::exists(FakeHost::Native(out)));
 }
 
-TEST_F(Extraction, NoTemporaryFolderEndsAtOnceShowingNothing) {
+TEST_F(Extraction, NoTemporaryFolderMattersOnlyWithoutAnOutputFolder) {
     host.tempFolder.clear();
-    RunCabinet({{"index.htm", "p", 0x60}});
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_FALSE(host.progressShown);
-    EXPECT_FALSE(Has("index.htm"));
+    EXPECT_EQ(RunCabinet({{"index.htm", "p", 0x60}}), spillet::kExitDone);
+    EXPECT_TRUE(Has("index.htm"));
+
+    host.commandLine = "\"" + sfx + "\"";
+    EXPECT_EQ(spillet::RunExtractor(host), spillet::kExitFailed);
+    ExpectFailure("Failed to extract file:", "There is no temporary folder");
+    EXPECT_EQ(host.opened.size(), 1u);
 }
 
 struct Launch {
@@ -419,6 +584,7 @@ struct Launch {
     std::vector<std::string> ran, opened;
     bool asked;
     const char* renamedTo;  // null: no rename
+    bool shellAvailable = true;
 };
 
 const Launch kLaunches[] = {
@@ -452,8 +618,36 @@ const Launch kLaunches[] = {
      {"page.HTML", "page.HTML"},
      true,
      nullptr},
-    {"NoExtensionNoQuestion", "README", false, {}, {true}, {}, {"README"}, false, nullptr},
-    {"DotInFolderOnly", "v1.2/README", false, {}, {true}, {}, {"v1.2/README"}, false, nullptr},
+    // Without an extension there is no question: the file becomes an .htm and is opened.
+    {"NoExtensionNoQuestion",
+     "README",
+     false,
+     {},
+     {},
+     {},
+     {"README", "README.htm"},
+     false,
+     "README.htm"},
+    {"NoExtensionRenamedAndOpened",
+     "page",
+     false,
+     {"page.htm"},
+     {},
+     {},
+     {"page", "page.htm"},
+     false,
+     "page.htm"},
+    {"DotInFolderOnly",
+     "v1.2/README",
+     false,
+     {},
+     {},
+     {},
+     {"v1.2/README", "v1.2/README.htm"},
+     false,
+     "v1.2/README.htm"},
+    // Nothing can open pages at all: no question, no rename; the page's place is told.
+    {"NoShellAtAll", "notes.txt", false, {}, {true}, {}, {"notes.txt"}, false, nullptr, false},
 };
 
 class Launching : public Extraction, public ::testing::WithParamInterface<Launch> {};
@@ -462,6 +656,7 @@ TEST_P(Launching, ProgramsRunOthersGoToTheShellWithTheBrowserFallback) {
     const Launch& c = GetParam();
     auto in = [&](const std::string& n) { return (root / n).string(); };
     host.programsStart = c.programStarts;
+    host.shellAvailable = c.shellAvailable;
     for (const auto& n : c.shellOpens) {
         host.shellOpens.insert(in(n));
     }
@@ -490,6 +685,12 @@ TEST_P(Launching, ProgramsRunOthersGoToTheShellWithTheBrowserFallback) {
         EXPECT_FALSE(fs::exists(in(c.file)));
     } else {
         EXPECT_TRUE(host.renamed.empty());
+    }
+    if (!c.shellAvailable) {
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.messages[0].text.find(in(c.file)), std::string::npos);
+    } else {
+        EXPECT_TRUE(host.messages.empty());
     }
 }
 

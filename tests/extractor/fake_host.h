@@ -3,6 +3,7 @@
 // queues set up by the test.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -15,6 +16,8 @@
 
 #include "extractor/extractor_host.h"
 #include "extractor/extractor_text.h"
+
+namespace fs = std::filesystem;
 
 class FakeHost : public spillet::CExtractorHost {
   public:
@@ -32,6 +35,11 @@ class FakeHost : public spillet::CExtractorHost {
     int closeProgressAfterFiles = -1;                  // the user cancels after n files
     bool programsStart = false;
     std::set<std::string> shellOpens;  // paths the shell can open (native separators)
+    bool shellAvailable = true;
+    int closeProgressAfterPumps = -1;  // the user cancels during the n-th pump
+    int64_t freeSpace = -1;            // unknown
+    long writeLimit = -1;              // bytes that can be written in all (a full disk)
+    size_t maxPath = 259;
 
     // Record.
     std::vector<Shown> messages;
@@ -45,6 +53,9 @@ class FakeHost : public spillet::CExtractorHost {
     std::vector<std::string> progressTexts;
     std::string trace;
     bool progressShown = false;
+    int pumps = 0;
+    std::vector<std::string> finished;
+    std::vector<std::string> privateFolders;
 
     ~FakeHost() override {
         for (auto& f : m_files) {
@@ -64,6 +75,11 @@ class FakeHost : public spillet::CExtractorHost {
     }
 
     int Open(const std::string& path, int flags, int) override {
+        std::error_code ec;
+        if ((flags & 0x0500) == 0x0500 && fs::exists(fs::symlink_status(Native(path), ec))) {
+            errno = EEXIST;  // create exclusively: anything there, a link too, refuses
+            return -1;
+        }
         const char* mode = (flags & 0x0100) ? "w+b" : (flags & 0x0003) ? "r+b" : "rb";
         std::FILE* f = std::fopen(Native(path).c_str(), mode);
         if (!f) {
@@ -79,8 +95,19 @@ class FakeHost : public spillet::CExtractorHost {
     }
     long Write(int fd, const void* buffer, unsigned long count) override {
         auto it = m_files.find(fd);
-        return it == m_files.end() ? -1
-                                   : static_cast<long>(std::fwrite(buffer, 1, count, it->second));
+        if (it == m_files.end()) {
+            return -1;
+        }
+        if (writeLimit >= 0 && static_cast<long>(count) > writeLimit) {
+            std::fwrite(buffer, 1, static_cast<size_t>(writeLimit), it->second);
+            writeLimit = 0;
+            errno = ENOSPC;
+            return -1;
+        }
+        if (writeLimit >= 0) {
+            writeLimit -= static_cast<long>(count);
+        }
+        return static_cast<long>(std::fwrite(buffer, 1, count, it->second));
     }
     long Seek(int fd, long offset, int origin) override {
         auto it = m_files.find(fd);
@@ -126,6 +153,44 @@ class FakeHost : public spillet::CExtractorHost {
         std::error_code ec;
         std::filesystem::rename(Native(from), Native(to), ec);
         return !ec;
+    }
+    bool RemoveFile(const std::string& path) override {
+        std::error_code ec;
+        return fs::remove(Native(path), ec);
+    }
+    bool RemoveFolder(const std::string& path) override {
+        std::error_code ec;
+        return fs::is_directory(Native(path), ec) && fs::is_empty(Native(path), ec) &&
+               fs::remove(Native(path), ec);
+    }
+    bool IsLink(const std::string& path) override {
+        std::string p = Native(path);
+        while (p.size() > 1 && (p.back() == '/' || p.back() == '\\')) {
+            p.pop_back();
+        }
+        std::error_code ec;
+        return fs::is_symlink(p, ec);
+    }
+    int64_t FreeSpace(const std::string&) override {
+        return freeSpace;
+    }
+    std::string MakePrivateFolder(const std::string& parent) override {
+        std::string folder = parent + "run" + std::to_string(privateFolders.size() + 1);
+        std::error_code ec;
+        if (!fs::create_directory(Native(folder), ec)) {
+            return std::string();
+        }
+        privateFolders.push_back(folder);
+        return folder + static_cast<char>(fs::path::preferred_separator);
+    }
+    size_t MaxPath() override {
+        return maxPath;
+    }
+    bool ShellAvailable() override {
+        return shellAvailable;
+    }
+    void Finished(const std::string& folder) override {
+        finished.push_back(folder);
     }
     std::string TempFolder() override {
         return tempFolder;
@@ -176,7 +241,11 @@ class FakeHost : public spillet::CExtractorHost {
             m_bOpen = false;
         }
     }
-    void PumpProgress() override {}
+    void PumpProgress() override {
+        if (++pumps == closeProgressAfterPumps) {
+            m_bOpen = false;
+        }
+    }
     bool IsProgressOpen() override {
         return m_bOpen;
     }
