@@ -273,8 +273,8 @@ intptr_t OnCopyFile(ExtractionContext& ctx, const FdiNotification& n) {
     int64_t free = g_host->FreeSpace(ctx.destinationFolder);
     if (free >= 0 && n.size > free) {
         return RefusedOutput(ctx,
-                             Format(kCauseNoSpace, shown.c_str(), static_cast<long long>(n.size),
-                                    static_cast<long long>(free)));
+                             Format(kCauseNoSpace, shown.c_str(), std::to_string(n.size).c_str(),
+                                    std::to_string(free).c_str()));
     }
     intptr_t handle = ReaderOpen(path.c_str(), kOpenFreshOutput, kOutputMode);
     SfxHandle* record = AsRecord(handle);

@@ -20,7 +20,7 @@ const char kCauseNextCabinet[] = "The archive goes on in the cabinet %s, which i
 const char kCauseOutside[] = "The archive names %s, which lies outside the destination folder.";
 const char kCauseLink[] = "%s is a link; nothing is written through a link.";
 const char kCauseNoSpace[] =
-    "Not enough free space for %s: it needs %lld bytes, %lld bytes are free.";
+    "Not enough free space for %s: it needs %s bytes, %s bytes are free.";
 const char kCauseCannotCreate[] = "Cannot create %s: %s.";
 const char kCauseCannotReplace[] = "Cannot replace %s: %s.";
 const char kCauseCannotWrite[] = "Cannot write %s: %s.";

@@ -29,7 +29,8 @@ extern const char kCauseCompression[];    // path
 extern const char kCauseNextCabinet[];    // cabinet name
 extern const char kCauseOutside[];        // name in the archive
 extern const char kCauseLink[];           // path
-extern const char kCauseNoSpace[];        // path, bytes needed, bytes free
+extern const char kCauseNoSpace[];        // path, bytes needed, bytes free (as text: the
+                                          // system formatter may not know %lld)
 extern const char kCauseCannotCreate[];   // path, reason
 extern const char kCauseCannotReplace[];  // path, reason
 extern const char kCauseCannotWrite[];    // path, reason
