@@ -1,7 +1,9 @@
 // The page pass over generated pages of realistic markup (links, pictures, tables, forms,
-// scripts, comments, frames), 1 MB and 32 MB. Prints the throughput on the large page and how
-// the time per byte grows from the small page to the large one; the last line is
+// scripts, comments, frames), 1 MB and 32 MB, and the CSS pass over generated stylesheets of
+// the same sizes. Prints the throughput on the large input and how the time per byte grows
+// from the small input to the large one; the last two lines are
 //   rewrite: mb_per_s=X scaling_32mb_vs_1mb=Y
+//   css: mb_per_s=X scaling_32mb_vs_1mb=Y
 #include <algorithm>
 #include <ctime>
 #ifdef __GLIBC__
@@ -11,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+#include "packager/fetch/grab_plan.h"
+#include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
 
 namespace {
@@ -96,20 +100,70 @@ double TimePass(const std::string& page, int runs) {
     GrabJob job;
     job.pfnProgress = &Go;
     for (int i = 0; i < runs; ++i) {
-        CStringList frames, paths, resources;
-        CStringArray names;
-        CFrameMap queued;
+        CGrabPlan plan;
+        CReferenceList found;
+        CJobProgress progress(job);
         std::string text = page;
         std::string address = "http://www.tarnwick.example/club/index.htm";
-        CPageRewriter::SetNameCounter(1);
         const std::clock_t start = std::clock();
-        CPageRewriter().ProcessPage(address, text, "work", frames, paths, resources, names, job,
-                                    &queued);
+        CPageRewriter().ProcessPage(address, text, plan, found, progress);
         const std::clock_t stop = std::clock();
         best = std::min(best, static_cast<double>(stop - start) / CLOCKS_PER_SEC);
         if (i == 0) {
-            std::printf("  %zu bytes -> %zu bytes, %zu resources\n", page.size(), text.size(),
-                        resources.size());
+            std::printf("  %zu bytes -> %zu bytes, %zu references, %zu files\n", page.size(),
+                        text.size(), found.size(), plan.Size());
+        }
+    }
+    return best;
+}
+
+// A stylesheet of the kind sites ship: rules with colours and sizes, comments, background
+// pictures, font faces, strings, an import now and then.
+std::string MakeStylesheet(size_t size) {
+    Random r;
+    std::string css = "@import url(\"base.css\");\n@charset \"utf-8\";\n";
+    uint32_t n = 0;
+    while (css.size() < size) {
+        const std::string id = std::to_string(n++ % 4000);
+        switch (r.Below(8)) {
+            case 0:
+                css += "/* section " + id + ": url(not-a-picture.png) */\n";
+                break;
+            case 1:
+                css += ".hero" + id + " {\n  background: #fff URL( 'img/hero" + id +
+                       ".jpg' ) no-repeat center / cover;\n  min-height: 40vh;\n}\n";
+                break;
+            case 2:
+                css += "@font-face {\n  font-family: \"Face" + id + "\";\n  src: url(fonts/face" +
+                       id + ".woff2) format(\"woff2\"), url(\"fonts/face" + id + ".woff\");\n}\n";
+                break;
+            case 3:
+                css += ".icon-" + id + "::before { content: \"\\f" + id +
+                       "\"; background-image: url(data:image/svg+xml;base64,PHN2Zz48L3N2Zz4=); }\n";
+                break;
+            default:
+                css += ".nav-" + id + " > li a:hover, .nav-" + id +
+                       " > li a:focus { color: rgb(20, 40, 60); padding: 0.25rem 1rem; "
+                       "border-bottom: 1px solid #c0c0c0; transition: color .2s ease-in; }\n";
+                break;
+        }
+    }
+    return css;
+}
+
+double TimeCss(const std::string& css, int runs) {
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        CGrabPlan plan;
+        CReferenceList found;
+        CCssContext context{"http://www.tarnwick.example/club/css/site.css", plan, found};
+        const std::clock_t start = std::clock();
+        std::string out = RewriteCss(css, context);
+        const std::clock_t stop = std::clock();
+        best = std::min(best, static_cast<double>(stop - start) / CLOCKS_PER_SEC);
+        if (i == 0) {
+            std::printf("  css %zu bytes -> %zu bytes, %zu references, %zu files\n", css.size(),
+                        out.size(), found.size(), plan.Size());
         }
     }
     return best;
@@ -154,5 +208,15 @@ int main() {
                     (tSmallHeap / static_cast<double>(small.size())));
 #endif
     std::printf("rewrite: mb_per_s=%.1f scaling_32mb_vs_1mb=%.2f\n", mbPerSecond, scaling);
+
+    const std::string smallCss = MakeStylesheet(kSmall);
+    const std::string largeCss = MakeStylesheet(kLarge);
+    const double tSmallCss = TimeCss(smallCss, 9);
+    const double tLargeCss = TimeCss(largeCss, 3);
+    const double cssPerSecond =
+        static_cast<double>(largeCss.size()) / (1024.0 * 1024.0) / tLargeCss;
+    const double cssScaling = (tLargeCss / static_cast<double>(largeCss.size())) /
+                              (tSmallCss / static_cast<double>(smallCss.size()));
+    std::printf("css: mb_per_s=%.1f scaling_32mb_vs_1mb=%.2f\n", cssPerSecond, cssScaling);
     return 0;
 }

@@ -1,12 +1,12 @@
 // Arbitrary bytes as a page: the first line is the page's address, the rest its text. The
-// page pass must not crash, must stay linear (the run's time-out catches blow-ups), and must
-// leave the grabber's lists paired, the page queue without repeats, and every local name a
+// page pass must not crash, must stay linear (the run's time-out catches blow-ups), must give
+// every reference the one name its address has in the plan, and every local name must be a
 // plain file name.
 #include <cstdint>
 #include <cstdlib>
-#include <set>
 #include <string>
 
+#include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/page_rewriter.h"
 
 namespace {
@@ -44,21 +44,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GrabJob job;
     job.pfnProgress = &Progress;
 
-    CPageRewriter::SetNameCounter(1);
-    CStringList frames, paths, resources;
-    CStringArray names;
-    CFrameMap queued;
-    bool finished = CPageRewriter().ProcessPage(address, text, "W", frames, paths, resources, names,
-                                                job, &queued);
+    CGrabPlan plan;
+    CReferenceList found;
+    CJobProgress progress(job);
+    CRewriteOptions options;
+    options.bKeepStyles = size == 0 || data[0] % 3 != 0;
+    options.bLinksAsWritten = size > 1 && data[1] % 5 == 0;
+    bool finished = CPageRewriter().ProcessPage(address, text, plan, found, progress, options);
 
-    Check(resources.size() == names.size());
-    Check(frames.size() == paths.size());
-    Check(std::set<std::string>(frames.begin(), frames.end()).size() == frames.size());
-    for (const std::string& name : names) {
-        Check(name.compare(0, 3, "QBT") == 0 && IsPlainName(name));
+    // Every reference has the one name its address has in the plan; names are plain.
+    for (const CFoundReference& r : found) {
+        size_t at = plan.Find(r.strAddress);
+        Check(at != std::string::npos && plan.At(at).strLocalName == r.strLocalName);
     }
-    for (const std::string& path : paths) {
-        Check(path.compare(0, 5, "W/QBT") == 0 && IsPlainName(path.substr(2)));
+    for (size_t i = 0; i < plan.Size(); ++i) {
+        const std::string& name = plan.At(i).strLocalName;
+        Check(name.compare(0, 3, "QBT") == 0 && IsPlainName(name));
     }
     if (CPageRewriter::IsAlreadyProcessed(original)) {
         Check(finished && text == original);

@@ -15,3 +15,6 @@ $SUDO apt-get install -y -q \
     clang-14 libclang-rt-14-dev \
     libcurl4-openssl-dev chromium wget \
     lintian groff man-db bash-completion dpkg-dev fakeroot zip unzip
+
+# The styled-page test's web font (a copy of DejaVu Serif Bold is served as the site's font).
+$SUDO apt-get install -y -q fonts-dejavu-core

@@ -86,10 +86,6 @@ bool FindLocation(const std::string& headers, std::string& location) {
     return false;
 }
 
-bool IsWebAddress(const std::string& address) {
-    return HasPrefix(address, "http://", true) || HasPrefix(address, "https://", true);
-}
-
 }  // namespace
 
 FetchLimits GetFetchLimits() {
@@ -143,6 +139,7 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
         if (!request->QueryStatusCode(status)) {
             return fail();
         }
+        m_nLastStatus = status;
         if (status == 401 || status == 407) {
             std::string user, password;
             if (!AskForCredentials(user, password)) {
@@ -296,10 +293,14 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
         }
         m_strServer = root;
         std::string pageAddress = m_strServer + m_strObject;
-        rewriter.ProcessPage(pageAddress, pageText, folder, m_lstFrames, m_lstFramePaths,
-                             m_lstResources, m_arrResourceNames, job, &m_mapQueuedFrames);
+        (void)rewriter;
+        (void)folder;
+        RewritePage(pageAddress, pageText, job);
         CTextModeWriter writer(file);
         ok = writer.Write(pageText);
+        if (!ok) {
+            m_strLastFailure = "could not be written to the work folder (is the disk full?)";
+        }
     }
     if (file >= 0 && platform::FileClose(file) != 0) {
         ok = false;

@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "packager/fetch/fetch_limits.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 #include "packager/fetch/url_utils.h"
+#include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
+#include "platform/settings.h"
 #include "packager/fetch/fetch_prompts.h"
 
 namespace {
@@ -21,8 +24,76 @@ bool IsWebScheme(int scheme) {
     return scheme == platform::kSchemeHttp || scheme == platform::kSchemeHttps;
 }
 
-bool IsWebAddress(const std::string& address) {
-    return HasPrefix(address, "http://", true) || HasPrefix(address, "https://", true);
+// Imports nested deeper than this are left pointing at the web.
+const int kMaxImportDepth = 8;
+
+const char kRefusedLocal[] = "refused: a page from the web may not take a file of this machine";
+const char kNotWritten[] = "could not be written to the work folder (is the disk full?)";
+
+std::string StatusText(uint32_t status) {
+    return "HTTP " + std::to_string(status);
+}
+
+bool IsSuccess(uint32_t status) {
+    return status >= 200 && status <= 299;
+}
+
+bool WriteAll(int file, const char* data, size_t size) {
+    while (size > 0) {
+        unsigned part = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+        int n = platform::FileWrite(file, data, part);
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes a whole file afresh; false when any part of it could not be written.
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+    int file = platform::FileOpen(path,
+                                  platform::kOpenCreate | platform::kOpenTruncate |
+                                      platform::kOpenWriteOnly | platform::kOpenBinary,
+                                  platform::kModeReadWrite);
+    if (file < 0) {
+        return false;
+    }
+    bool ok = WriteAll(file, content.data(), content.size());
+    if (platform::FileClose(file) != 0) {
+        ok = false;
+    }
+    if (!ok) {
+        platform::FileRemove(path);
+    }
+    return ok;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit) {
+    int file = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
+    if (file < 0) {
+        return false;
+    }
+    content.clear();
+    std::vector<char> chunk(65536);
+    bool ok = true;
+    for (;;) {
+        int n = platform::FileRead(file, chunk.data(), static_cast<unsigned>(chunk.size()));
+        if (n < 0) {
+            ok = false;
+        }
+        if (n <= 0) {
+            break;
+        }
+        if (content.size() + static_cast<size_t>(n) > limit) {
+            ok = false;
+            break;
+        }
+        content.append(chunk.data(), static_cast<size_t>(n));
+    }
+    platform::FileClose(file);
+    return ok;
 }
 
 bool IsDotEntry(const std::string& name) {
@@ -108,60 +179,80 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     }
     job.strMainPage.clear();
     // Whatever an earlier, failed grab left behind is not this grab's.
-    m_lstFrames.clear();
-    m_lstFramePaths.clear();
-    m_lstResources.clear();
-    m_arrResourceNames.clear();
-    m_mapQueuedFrames.clear();
+    m_plan.Reset();
+    m_bKeepStyles = !m_bNoStyles && platform::ReadSettingInt("Settings", "KeepStyles", 1) != 0;
 
     std::string folder;
     if (!MakeWorkFolder(folder)) {
+        m_plan.SetFailed(m_plan.AddMainPage(target, "-"), "the work folder could not be made");
         return kUnableToLoad + target;
     }
     std::string localPath, extra;
     int scheme = MakeLocalPath(target, folder, localPath, extra);
     if (scheme == -1) {
+        m_plan.SetFailed(m_plan.AddMainPage(target, "-"), IsWebAddress(target)
+                                                              ? "not an address that can be read"
+                                                              : "the local file cannot be read");
         return kUnableToLoad + target;
     }
-    // A frame that leads back to the main page shows the saved main page.
-    m_mapQueuedFrames.emplace(target, localPath.substr(folder.size() + 1));
+    m_bFromWeb = IsWebScheme(scheme);
+    // A web page gets a fresh name of the grab; a local page keeps its own.
+    size_t main = m_plan.AddMainPage(target, m_bFromWeb ? std::string() : BaseName(localPath));
+    localPath = platform::JoinPath(folder, m_plan.At(main).strLocalName);
     CPageRewriter rewriter;
     if (!LoadPage(target, folder, localPath, scheme, rewriter, job)) {
+        m_plan.SetFailed(main, PageFailure());
         return kUnableToLoad + target;
     }
+    NotePageStatus(main);
     job.strMainPage = localPath;
 
-    // A page from the web never pulls the user's own files into the archive:
-    // frames and resources that resolve to local paths are left out.
-    bool fromWeb = IsWebScheme(scheme);
-    while (!m_lstFrames.empty()) {
-        std::string frame = m_lstFrames.front();
-        std::string framePath = m_lstFramePaths.front();
-        m_lstFrames.pop_front();
-        m_lstFramePaths.pop_front();
-        if (fromWeb && !IsWebAddress(frame)) {
+    // Frames are entries like any other: walking the plan in order and loading the frames
+    // as they come is breadth first, and a frame seen before (the main page included) is
+    // never loaded twice, so cycles end.
+    for (size_t i = main + 1; i < m_plan.Size(); ++i) {
+        if (m_plan.At(i).kind != EntryKind::Frame || m_plan.At(i).state != EntryState::Pending) {
+            continue;
+        }
+        std::string frame = m_plan.At(i).strAddress;
+        std::string framePath = platform::JoinPath(folder, m_plan.At(i).strLocalName);
+        if (m_bFromWeb && !IsWebAddress(frame)) {
+            // A page from the web never pulls the user's own files into the archive.
+            m_plan.SetFailed(i, kRefusedLocal);
             continue;
         }
         std::string scratch;
         int frameScheme = MakeLocalPath(frame, folder, scratch, extra);
-        LoadPage(frame, folder, framePath, frameScheme, rewriter, job);
-    }
-    if (fromWeb) {
-        CStringList resources;
-        CStringArray names;
-        for (size_t i = 0; i < m_lstResources.size(); ++i) {
-            if (IsWebAddress(m_lstResources[i])) {
-                resources.push_back(m_lstResources[i]);
-                names.push_back(m_arrResourceNames[i]);
-            }
+        if (LoadPage(frame, folder, framePath, frameScheme, rewriter, job)) {
+            NotePageStatus(i);
+        } else {
+            m_plan.SetFailed(i, PageFailure());
         }
-        m_lstResources.swap(resources);
-        m_arrResourceNames.swap(names);
     }
     LoadResources(folder, job);
-    m_lstResources.clear();
-    m_arrResourceNames.clear();
     return "";
+}
+
+std::string CGrabber::PageFailure() const {
+    if (!m_strLastFailure.empty()) {
+        return m_strLastFailure;
+    }
+    if (m_nLastStatus != 0 && !IsSuccess(m_nLastStatus)) {
+        return StatusText(m_nLastStatus);
+    }
+    if (m_nLastStatus == 0) {
+        return "no answer from the server";
+    }
+    return "not saved: the transfer broke off, was cancelled or could not be written";
+}
+
+void CGrabber::NotePageStatus(size_t i) {
+    // An error page is still packed as the page, as it always was; the report says so.
+    if (m_nLastStatus != 0 && !IsSuccess(m_nLastStatus)) {
+        m_plan.SetDone(i, StatusText(m_nLastStatus) + " (the server's error page was packed)");
+    } else {
+        m_plan.SetDone(i);
+    }
 }
 
 bool CGrabber::MakeWorkFolder(std::string& folder) {
@@ -251,6 +342,9 @@ bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
                         const std::string& localPath, int scheme, CPageRewriter& rewriter,
                         GrabJob& job) {
     std::string content;
+    m_nLastStatus = 0;
+    m_strLastFailure.clear();
+    m_bLinksAsWritten = !IsWebScheme(scheme);
     if (IsWebScheme(scheme)) {
         if (LoadFromCache(rewriter, address, localPath, content, folder, job)) {
             return true;
@@ -263,10 +357,13 @@ bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
         source = FileAddressToPath(address, fileScheme);
     }
     if (!DownloadFile(source, localPath, false, false)) {
+        m_strLastFailure =
+            platform::FileExists(source) ? kNotWritten : "the local file cannot be read";
         return false;
     }
-    // A local page's relative references lie beside it, not in whatever folder the
-    // packager happens to run in: resolve them against the page's own file: address.
+    // A local page's pictures and frames lie beside it, not in whatever folder the
+    // packager happens to run in: they resolve against the page's own file: address.
+    // Its links keep their text (no path of this machine goes into the page).
     std::string full = platform::GetFullPath(source);
     ProcessSavedPage(full.empty() ? std::string() : LocalPathToFileAddress(full), localPath,
                      content, folder, job);
@@ -305,38 +402,183 @@ bool CGrabber::ProcessSavedPage(const std::string& pageAddress, const std::strin
     if (nul != std::string::npos) {
         content.erase(nul);
     }
-    CPageRewriter rewriter;
+    (void)folder;
     std::string address = pageAddress;
-    rewriter.ProcessPage(address, content, folder, m_lstFrames, m_lstFramePaths, m_lstResources,
-                         m_arrResourceNames, job, &m_mapQueuedFrames);
+    RewritePage(address, content, job);
     file = platform::FileOpen(localPath,
                               platform::kOpenCreate | platform::kOpenTruncate |
                                   platform::kOpenWriteOnly | platform::kOpenBinary,
                               platform::kModeReadWrite);
     if (file < 0) {
+        m_strLastFailure = kNotWritten;
         return false;
     }
     CTextModeWriter writer(file);
     bool ok = writer.Write(content);
-    return platform::FileClose(file) == 0 && ok;
+    ok = platform::FileClose(file) == 0 && ok;
+    if (!ok) {
+        m_strLastFailure = kNotWritten;
+    }
+    return ok;
+}
+
+void CGrabber::RewritePage(std::string& pageAddress, std::string& text, GrabJob& job) {
+    CJobProgress progress(job);
+    CRewriteOptions options;
+    options.bKeepStyles = m_bKeepStyles;
+    options.bLinksAsWritten = m_bLinksAsWritten;
+    CReferenceList found;
+    m_plan.SetDiscoveryDepth(0);
+    CPageRewriter().ProcessPage(pageAddress, text, m_plan, found, progress, options);
 }
 
 bool CGrabber::LoadResources(const std::string& folder, GrabJob& job) {
-    size_t n = m_lstResources.size();
-    if (n == 0) {
-        return true;
-    }
-    for (size_t i = 0; i < n; ++i) {
+    // Stylesheets add entries as they are read: the count grows with them.
+    size_t total = 0, counted = 0, done = 0;
+    for (size_t i = 0; i < m_plan.Size(); ++i) {
+        for (; counted < m_plan.Size(); ++counted) {
+            EntryKind kind = m_plan.At(counted).kind;
+            total += kind != EntryKind::Page && kind != EntryKind::Frame;
+        }
+        const CGrabEntry& entry = m_plan.At(i);
+        if (entry.kind == EntryKind::Page || entry.kind == EntryKind::Frame ||
+            entry.state != EntryState::Pending) {
+            continue;
+        }
         char text[64];
-        std::snprintf(text, sizeof text, "Loading images (%d of %d)", static_cast<int>(i),
-                      static_cast<int>(n));
-        if (ReportProgress(job, text, static_cast<int32_t>(i * 100 / n)) == 0) {
+        std::snprintf(text, sizeof text, "Loading images (%d of %d)", static_cast<int>(done),
+                      static_cast<int>(total));
+        if (ReportProgress(job, text, static_cast<int32_t>(done * 100 / total)) == 0) {
             return false;
         }
-        DownloadFile(m_lstResources[i], platform::JoinPath(folder, m_arrResourceNames[i]), false,
-                     false);
+        ++done;
+        FetchResource(i, folder);
     }
     return true;
+}
+
+std::string CGrabber::CurrentAddress() const {
+    std::string address = m_bSecure ? "https://" : "http://";
+    address += m_strServer;
+    if (m_nPort != (m_bSecure ? 443 : 80)) {
+        address += ":" + std::to_string(m_nPort);
+    }
+    return address + m_strObject;
+}
+
+void CGrabber::RewriteStylesheet(size_t i, std::string& css, const std::string& base) {
+    int depth = m_plan.At(i).nDepth;
+    CReferenceList found;
+    m_plan.SetDiscoveryDepth(depth + 1);
+    CCssContext context{base, m_plan, found, depth < kMaxImportDepth, m_bFromWeb};
+    css = RewriteCss(css, context);
+    m_plan.SetDiscoveryDepth(0);
+}
+
+void CGrabber::FetchResource(size_t i, const std::string& folder) {
+    const std::string address = m_plan.At(i).strAddress;
+    const std::string destination = platform::JoinPath(folder, m_plan.At(i).strLocalName);
+    const bool stylesheet = m_plan.At(i).kind == EntryKind::Stylesheet;
+    const FetchLimits limits = GetFetchLimits();
+
+    if (!IsWebAddress(address)) {
+        if (m_bFromWeb) {
+            m_plan.SetFailed(i, kRefusedLocal);
+            return;
+        }
+        std::string source = address;
+        if (StartsWithNoCase(source, "file:")) {
+            int fileScheme = 0;
+            source = FileAddressToPath(address, fileScheme);
+        }
+        if (!platform::FileExists(source)) {
+            m_plan.SetFailed(i, "the local file cannot be read");
+            return;
+        }
+        bool written;
+        if (stylesheet) {
+            std::string css;
+            if (!ReadWholeFile(source, css, limits.nMaxPageBytes)) {
+                m_plan.SetFailed(i, "the local file cannot be read, or is too large");
+                return;
+            }
+            std::string full = platform::GetFullPath(source);
+            RewriteStylesheet(i, css, LocalPathToFileAddress(full.empty() ? source : full));
+            written = WriteWholeFile(destination, css);
+        } else {
+            written = platform::FileCopy(source, destination, false);
+        }
+        if (written) {
+            m_plan.SetDone(i);
+        } else {
+            platform::FileRemove(destination);
+            m_plan.SetFailed(i, kNotWritten);
+        }
+        return;
+    }
+
+    m_nLastStatus = 0;
+    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, false);
+    if (!response || !IsSuccess(m_nLastStatus)) {
+        m_plan.SetFailed(
+            i, m_nLastStatus != 0 ? StatusText(m_nLastStatus) : "no answer from the server");
+        response.reset();
+        m_pConnection.reset();
+        return;
+    }
+    const uint64_t limit = stylesheet ? limits.nMaxPageBytes : limits.nMaxDownloadBytes;
+    const std::string base = CurrentAddress();
+    int file = -1;
+    if (!stylesheet) {
+        file = platform::FileOpen(destination,
+                                  platform::kOpenCreate | platform::kOpenTruncate |
+                                      platform::kOpenWriteOnly | platform::kOpenBinary,
+                                  platform::kModeReadWrite);
+    }
+    std::string failure = !stylesheet && file < 0 ? kNotWritten : "";
+    std::string body;
+    uint64_t total = 0;
+    std::vector<char> chunk(65536);
+    while (failure.empty()) {
+        long n = response->ReadFile(chunk.data(), chunk.size());
+        if (n < 0) {
+            failure = "the transfer broke off";
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        total += static_cast<uint64_t>(n);
+        if (total > limit) {
+            failure = "too large";
+            break;
+        }
+        if (stylesheet) {
+            body.append(chunk.data(), static_cast<size_t>(n));
+        } else if (!WriteAll(file, chunk.data(), static_cast<size_t>(n))) {
+            failure = kNotWritten;
+        }
+    }
+    response.reset();
+    m_pConnection.reset();
+    if (file >= 0 && platform::FileClose(file) != 0 && failure.empty()) {
+        failure = kNotWritten;
+    }
+    if (failure.empty() && stylesheet) {
+        RewriteStylesheet(i, body, base);
+        if (!WriteWholeFile(destination, body)) {
+            failure = kNotWritten;
+        }
+    }
+    if (!failure.empty()) {
+        platform::FileRemove(destination);
+        m_plan.SetFailed(i, failure);
+        return;
+    }
+    if (total == 0 && !stylesheet) {
+        platform::FileRemove(destination);  // an empty answer leaves no file, as it always did
+    }
+    m_plan.SetDone(i);
 }
 
 void CGrabber::RemoveFolder(const std::string& path) {

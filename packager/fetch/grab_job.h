@@ -21,3 +21,23 @@ struct GrabJob {
 // Calls the job's callback with its context, text, position and the range 100, and returns
 // the answer (0 stop, otherwise go on). A job without a callback always goes on.
 int ReportProgress(const GrabJob& job, const std::string& text, int32_t position);
+
+// How the parts of a grab report progress: the same (text, position of 100) → 0 stop,
+// otherwise go on, whoever listens (the window, the terminal, a test).
+class CGrabProgress {
+  public:
+    virtual ~CGrabProgress() = default;
+    virtual int Report(const std::string& text, int32_t position) = 0;
+};
+
+// The job record's callback as a progress interface.
+class CJobProgress : public CGrabProgress {
+  public:
+    explicit CJobProgress(const GrabJob& job) : m_job(job) {}
+    int Report(const std::string& text, int32_t position) override {
+        return ReportProgress(m_job, text, position);
+    }
+
+  private:
+    const GrabJob& m_job;
+};

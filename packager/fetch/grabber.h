@@ -1,24 +1,16 @@
-// The grabber: the internet session, the fetcher's connection state, the page queue and the
-// resource lists that the page rewriter fills for the grab driver.
+// The grabber: the internet session, the fetcher's connection state and the plan of the
+// current grab (every page, frame and file it captures, which is also its report).
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "packager/fetch/grab_job.h"
+#include "packager/fetch/grab_plan.h"
 #include "platform/internet.h"
 
 class CPageRewriter;
-
-// Ordered list of strings (heads are taken off the page queue) and growable array of strings.
-using CStringList = std::deque<std::string>;
-using CStringArray = std::vector<std::string>;
-// Every frame page queued during one grab: absolute address → its local file name.
-using CFrameMap = std::map<std::string, std::string>;
 
 // Owns the service's session handle; closes it when closed or destroyed.
 class CInternetSession {
@@ -71,8 +63,26 @@ class CGrabber : public CInternetSession {
     // text mode; false when the file cannot be opened.
     bool ProcessSavedPage(const std::string& pageAddress, const std::string& localPath,
                           std::string& content, const std::string& folder, GrabJob& job);
-    // Downloads every collected resource; false when the progress callback stopped it.
+    // Fetches every pending file of the plan (pictures, stylesheets with what they import,
+    // fonts, other files) in plan order; false when the progress callback stopped it.
     bool LoadResources(const std::string& folder, GrabJob& job);
+    // Fetches entry i of the plan into folder and records its outcome; a stylesheet goes
+    // through the CSS pass first. Only a 2xx answer is saved.
+    void FetchResource(size_t i, const std::string& folder);
+    // Runs the page pass on a page of this grab with the grab's options; its references
+    // join the plan.
+    void RewritePage(std::string& pageAddress, std::string& text, GrabJob& job);
+    // Why the page just tried could not be saved, for the report.
+    std::string PageFailure() const;
+    // Records a saved page's outcome: done, with the status when it was an error page.
+    void NotePageStatus(size_t i);
+    // The address the last answer came from (after redirects).
+    std::string CurrentAddress() const;
+    // The CSS pass over stylesheet entry i, read from base; its references join the plan
+    // one import deeper.
+    void RewriteStylesheet(size_t i, std::string& css, const std::string& base);
+    // The plan of the last grab: what it captured and what failed, and why.
+    const CGrabPlan& GetReport() const { return m_plan; }
     // Deletes the files of a work folder and the folder (not recursive; silent).
     void RemoveFolder(const std::string& path);
     // Removes work folders left over from earlier runs (start-up).
@@ -94,23 +104,30 @@ class CGrabber : public CInternetSession {
     // Fields, in this order.
     std::string m_strUser;
     std::string m_strPassword;
-    CStringList m_lstResources;
-    CStringArray m_arrResourceNames;
+    // Every page, frame and file of the current grab, in the order found (the page queue
+    // and the resource lists in one).
+    CGrabPlan m_plan;
     std::unique_ptr<platform::InternetConnection> m_pConnection;
     std::string m_strServer;
     std::string m_strObject;
     uint16_t m_nPort = 0;
     std::string m_strScheme;
-    CStringList m_lstFrames;
-    CStringList m_lstFramePaths;
-    // Every frame page queued during the current grab, so that a frame cycle ends and a
-    // repeated reference carries the first local name. Emptied at the start of each grab.
-    CFrameMap m_mapQueuedFrames;
     // The server ("host:port", host lower-cased) that m_strUser and m_strPassword were entered
     // for: they are sent to no other.
     std::string m_strCredentialsServer;
     // Whether the last address opened (after redirects) was read over https.
     bool m_bSecure = false;
+    // The status of the last answer (0 when none came), and why the last page could not be
+    // saved when it was not the answer's fault.
+    uint32_t m_nLastStatus = 0;
+    std::string m_strLastFailure;
+    // Set by the command line's --no-styles: the classic output whatever the settings say.
+    bool m_bNoStyles = false;
+    // For the grab running: styles kept (the setting KeepStyles, default on), the main page
+    // came from the web, and the page being rewritten is a local file.
+    bool m_bKeepStyles = true;
+    bool m_bFromWeb = false;
+    bool m_bLinksAsWritten = false;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).

@@ -2,7 +2,7 @@
 
 #include <cctype>
 #include <vector>
-#include <mutex>
+#include <cstring>
 #include <cstdio>
 #include <algorithm>
 
@@ -21,24 +21,6 @@ std::string LowerCopy(const std::string& text) {
         c = Lower(c);
     }
     return out;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= text.size() || Lower(text[i]) != Lower(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool IsPathSeparator(char c) {
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == '/';
-#endif
 }
 
 constexpr size_t kLongestReference = 64 * 1024;
@@ -170,7 +152,7 @@ bool SplitLocalPath(const std::string& path, std::string& fileName, std::string&
 }
 
 bool MakePageNames(const std::string& address, std::string& siteRoot, std::string& path,
-                   std::string& pageName) {
+                   std::string& pageName, CLocalNamer* namer) {
     std::string lower = LowerCopy(address);
     platform::UrlParts parts;
     if (!platform::CrackUrl(lower, 0, parts, platform::kHostBufferSize,
@@ -186,36 +168,8 @@ bool MakePageNames(const std::string& address, std::string& siteRoot, std::strin
         siteRoot += ':' + std::to_string(parts.nPort);
     }
     path = parts.strPath;
-    std::string stem;
-    pageName = MakeFreshNameStem(stem) ? stem + ".htm" : "home.htm";
+    pageName = namer != nullptr ? namer->Make("", ".htm") : std::string("home.htm");
     return true;
-}
-
-namespace {
-
-std::mutex g_namesLock;
-std::vector<bool> g_namesUsed(0x10000, false);
-uint32_t g_namesCount = 0;
-
-// Marks a number as handed out; the caller holds the lock.
-bool ClaimLocked(uint32_t number) {
-    number &= 0xFFFF;
-    if (g_namesCount >= 0xFFFF) {
-        std::fill(g_namesUsed.begin(), g_namesUsed.end(), false);
-        g_namesCount = 0;
-    }
-    if (g_namesUsed[number])
-        return false;
-    g_namesUsed[number] = true;
-    ++g_namesCount;
-    return true;
-}
-
-}  // namespace
-
-bool ClaimNameNumber(uint32_t number) {
-    std::lock_guard<std::mutex> lock(g_namesLock);
-    return ClaimLocked(number);
 }
 
 std::string LocalPathToFileAddress(const std::string& path) {
@@ -237,38 +191,6 @@ std::string LocalPathToFileAddress(const std::string& path) {
     return out;
 }
 
-void ForgetNameNumbers() {
-    std::lock_guard<std::mutex> lock(g_namesLock);
-    std::fill(g_namesUsed.begin(), g_namesUsed.end(), false);
-    g_namesCount = 0;
-}
-
-bool MakeFreshNameStem(std::string& stem) {
-    std::lock_guard<std::mutex> lock(g_namesLock);
-    // The service may offer a number again once its probe is gone (it starts from the
-    // clock), so probes of numbers already taken stay until a free one comes up.
-    std::vector<std::string> kept;
-    bool found = false;
-    for (int tries = 0; tries < 256 && !found; ++tries) {
-        std::string probe;
-        unsigned number = platform::TempFileName(".", "QBT", 0, probe);
-        if (number == 0)
-            break;
-        if (ClaimLocked(number)) {
-            platform::FileRemove(probe);
-            char digits[8];
-            std::snprintf(digits, sizeof(digits), "%X", number & 0xFFFF);
-            stem = std::string("QBT") + digits;
-            found = true;
-        } else {
-            kept.push_back(probe);
-        }
-    }
-    for (const std::string& probe : kept)
-        platform::FileRemove(probe);
-    return found;
-}
-
 bool ClearReadOnly(const std::string& path) {
     uint32_t attributes = platform::GetAttributes(path);
     if (attributes == platform::kInvalidAttributes) {
@@ -279,4 +201,125 @@ bool ClearReadOnly(const std::string& path) {
     }
     attributes &= ~platform::kAttrReadOnly;
     return platform::SetAttributes(path, attributes == 0 ? platform::kAttrNormal : attributes);
+}
+
+bool IsSpaceChar(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+std::string TrimWhite(const std::string& text) {
+    size_t end = text.size();
+    while (end > 0 && IsSpaceChar(text[end - 1])) {
+        --end;
+    }
+    size_t start = 0;
+    while (start < end && IsSpaceChar(text[start])) {
+        ++start;
+    }
+    return text.substr(start, end - start);
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() || LowerAscii(text[i]) != LowerAscii(prefix[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsWebAddress(const std::string& address) {
+    return HasPrefix(address, "http://", true) || HasPrefix(address, "https://", true);
+}
+
+bool IsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+std::string BaseName(const std::string& path) {
+    size_t sep = path.find_last_of("/\\");
+    return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+namespace {
+
+const uint32_t kNameNumbers = 0x10000;
+
+// Characters that may not stand in a file name (or would leave the work folder).
+bool IsUnsafeNameChar(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|#", c) != nullptr;
+}
+
+}  // namespace
+
+CLocalNamer::CLocalNamer(uint32_t first) : m_nNext(first), m_used(kNameNumbers, false) {}
+
+void CLocalNamer::Claim(const std::string& name) {
+    if (name.size() < 4 || name.compare(0, 3, "QBT") != 0) {
+        return;
+    }
+    uint32_t number = 0;
+    size_t i = 3;
+    for (; i < name.size() && i < 7 && std::isxdigit(static_cast<unsigned char>(name[i])); ++i) {
+        char c = name[i];
+        number = number * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : LowerAscii(c) - 'a' + 10);
+    }
+    if (i > 3 && !m_used[number]) {
+        m_used[number] = true;
+        ++m_nCount;
+    }
+}
+
+std::string CLocalNamer::Make(const std::string& absoluteAddress, const char* extension) {
+    std::string name;
+    for (uint32_t tries = 0; tries < kNameNumbers && name.empty(); ++tries) {
+        uint32_t number = m_nNext++ & 0xFFFF;
+        if (!m_used[number]) {
+            m_used[number] = true;
+            ++m_nCount;
+            char digits[8];
+            std::snprintf(digits, sizeof(digits), "%X", static_cast<unsigned>(number));
+            name = std::string("QBT") + digits;
+        }
+    }
+    if (name.empty()) {
+        std::string fallback(absoluteAddress);
+        for (char& c : fallback) {
+            if (c == '%' || IsUnsafeNameChar(c)) {
+                c = '_';
+            }
+        }
+        return fallback;
+    }
+    if (extension != nullptr) {
+        return name + extension;
+    }
+    // A local path on Windows separates its parts with backslashes; in a web address a
+    // backslash is just a character.
+    bool isLocalPath = absoluteAddress.find("://") == std::string::npos;
+    size_t slash = absoluteAddress.find_last_of(isLocalPath ? "/\\" : "/");
+    if (slash != std::string::npos) {
+        std::string last = absoluteAddress.substr(slash + 1);
+        last = last.substr(0, last.find('?'));
+        size_t dot = last.find('.');
+        if (dot != std::string::npos) {
+            // The extension ends at the first character that cannot stand in a file name,
+            // so an address cannot steer the file out of the work folder.
+            size_t bad = dot;
+            while (bad < last.size() && !IsUnsafeNameChar(last[bad])) {
+                ++bad;
+            }
+            name += last.substr(dot, bad - dot);
+        }
+    }
+    return name;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // True when text is strictly longer than prefix and begins with it.
 bool HasPrefix(const std::string& text, const std::string& prefix, bool ignoreCase);
@@ -29,28 +30,56 @@ bool SplitLocalPath(const std::string& path, std::string& fileName, std::string&
 // For a web address: the site root (lower-cased scheme and host, with the port when it is not
 // the scheme's default), the lower-cased path, and a fresh page name "QBTxxxx.htm" (or
 // "home.htm" when no unique name can be had). False when the address cannot be split.
+// The page name comes from namer (the grab's own numbering); without one it is "home.htm".
 bool MakePageNames(const std::string& address, std::string& siteRoot, std::string& path,
-                   std::string& pageName);
+                   std::string& pageName, class CLocalNamer* namer = nullptr);
 // Clears the read-only attribute of an existing file, keeping its other attributes and times.
 // False when the status cannot be read or written back.
 bool ClearReadOnly(const std::string& path);
 
-// Local names of one grab lie flat in one folder and must never meet: a frame saved
-// under the main page's name would overwrite it. Page names and the rewriter's names
-// therefore draw their numbers from one registry, and no number is handed out twice
-// in a run (until all 65536 have been, when the registry starts over).
-//
-// A fresh stem "QBT" + hex digits (upper case) from the platform's temporary-name
-// service, which picks an unused number and creates a probe file in the current
-// folder; the probe goes at once. False when the service cannot make one.
-bool MakeFreshNameStem(std::string& stem);
-// Claims `number` (its low 16 bits) for a stem formed from it; false when that number
-// was handed out before.
-bool ClaimNameNumber(uint32_t number);
 // The file: address of a local path ("file:///C:/dir/page.htm", "file:///home/page.htm"),
 // with "%" and blanks escaped so that combining (which decodes escapes) gives them back.
 // A local page's references resolve against it, so they are found beside the page
 // whatever the current folder is.
 std::string LocalPathToFileAddress(const std::string& path);
-// Frees every number again (the run's names start over).
-void ForgetNameNumbers();
+
+// Small text helpers that the packager's parts share.
+bool IsSpaceChar(char c);  // space, tab, CR, LF, vertical tab, form feed
+char LowerAscii(char c);
+// Text without the white space at both ends.
+std::string TrimWhite(const std::string& text);
+// True when text begins with prefix, ASCII letters compared without case (a text equal to
+// the prefix counts, unlike HasPrefix).
+bool StartsWithNoCase(const std::string& text, const char* prefix);
+// True for "http://" and "https://" addresses (any case, something after the scheme).
+bool IsWebAddress(const std::string& address);
+// A local path's separators: "\\" and "/" on Windows, "/" elsewhere.
+bool IsPathSeparator(char c);
+// The file-name part of a local path or address (after the last "/" or "\\").
+std::string BaseName(const std::string& path);
+
+// The local names of one grab. They lie flat in one folder and must never meet (a frame
+// saved under the main page's name would overwrite it), so each grab numbers its own:
+// "QBT" + the number's low 16 bits in upper-case hexadecimal, no number twice in the grab.
+// No file is made to find a number. The grab stops naming before the numbers run out.
+class CLocalNamer {
+  public:
+    explicit CLocalNamer(uint32_t first = 1);
+    // A fresh name for absoluteAddress: the stem and the extension of the address's last
+    // segment (from its first "."; cut at "?" and at any character a file name cannot
+    // hold), or `extension` when one is given. When every number is taken, the address
+    // with ":/\\?%" and such characters turned into "_".
+    std::string Make(const std::string& absoluteAddress, const char* extension = nullptr);
+    // Marks the number of a name of the "QBT<hex>" form as taken (a name made elsewhere,
+    // such as a local main page's own name).
+    void Claim(const std::string& name);
+    // How many names were made or claimed.
+    uint32_t Count() const { return m_nCount; }
+    // The number the next name would try.
+    uint32_t Next() const { return m_nNext; }
+
+  private:
+    uint32_t m_nNext;
+    uint32_t m_nCount = 0;
+    std::vector<bool> m_used;
+};

@@ -1,13 +1,9 @@
 #include "packager/rewrite/page_rewriter.h"
 
-#include <atomic>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "packager/fetch/url_utils.h"
-#include "platform/files.h"
+#include "packager/rewrite/css_rewriter.h"
 
 // String 117 of the packager's string table.
 const char* const kFooterText =
@@ -17,8 +13,6 @@ const char* const kFooterText =
 
 namespace {
 
-std::atomic<uint32_t> g_nNameCounter{0};
-
 const char* const kProcessedMarkers[] = {
     "<!-- PreProcess Done -->",
     "<!-- scrapbook option=0 -->",
@@ -27,14 +21,6 @@ const char* const kProcessedMarkers[] = {
 };
 
 const char kProgressText[] = "Processing ... ";
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
 
 template <size_t N>
 bool EqualsNoCase(const std::string& a, const char (&b)[N]) {
@@ -83,23 +69,11 @@ bool MightBeRewritten(const char* token, size_t length) {
         case 'b':
         case 'a':
         case 'o':
+        case 'd':  // data-src, data-srcset
+        case 'p':  // poster
             return true;
         default:
             return false;
-    }
-}
-
-void Trim(std::string& text) {
-    size_t end = text.size();
-    while (end > 0 && IsSpace(text[end - 1])) {
-        --end;
-    }
-    size_t start = 0;
-    while (start < end && IsSpace(text[start])) {
-        ++start;
-    }
-    if (start > 0 || end < text.size()) {
-        text = text.substr(start, end - start);
     }
 }
 
@@ -130,27 +104,7 @@ void SetValue(std::string& token, const std::string& value) {
     token.swap(out);
 }
 
-// File-name part of a local path.
-std::string BaseName(const std::string& path) {
-    size_t sep = path.find_last_of("/\\");
-    return sep == std::string::npos ? path : path.substr(sep + 1);
-}
-
-// Characters that may not stand in a file name (or would leave the work folder).
-bool IsUnsafeNameChar(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || std::strchr("\\/:*?\"<>|#", c) != nullptr;
-}
-
 }  // namespace
-
-uint32_t CPageRewriter::GetNameCounter() {
-    return g_nNameCounter.load();
-}
-
-void CPageRewriter::SetNameCounter(uint32_t value) {
-    ForgetNameNumbers();
-    g_nNameCounter.store(value);
-}
 
 bool CPageRewriter::IsAlreadyProcessed(const std::string& text) {
     if (text.empty()) {
@@ -169,7 +123,8 @@ void CPageRewriter::TightenEquals(std::string& text) {
     // Most tags have nothing to tighten: look before copying.
     bool bNeeded = false;
     for (size_t eq = text.find('='); eq != std::string::npos; eq = text.find('=', eq + 1)) {
-        if ((eq > 0 && IsSpace(text[eq - 1])) || (eq + 1 < text.size() && IsSpace(text[eq + 1]))) {
+        if ((eq > 0 && IsSpaceChar(text[eq - 1])) ||
+            (eq + 1 < text.size() && IsSpaceChar(text[eq + 1]))) {
             bNeeded = true;
             break;
         }
@@ -189,11 +144,11 @@ void CPageRewriter::TightenEquals(std::string& text) {
             out += c;
             continue;
         }
-        while (!out.empty() && IsSpace(out.back())) {
+        while (!out.empty() && IsSpaceChar(out.back())) {
             out.pop_back();
         }
         out += '=';
-        while (i < text.size() && IsSpace(text[i])) {
+        while (i < text.size() && IsSpaceChar(text[i])) {
             ++i;
         }
     }
@@ -202,7 +157,7 @@ void CPageRewriter::TightenEquals(std::string& text) {
 }
 
 void CPageRewriter::StripQuotes(std::string& value) {
-    Trim(value);
+    value = TrimWhite(value);
     size_t n = 0;
     while (n < value.size() && (value[n] == '\'' || value[n] == '"')) {
         ++n;
@@ -217,150 +172,269 @@ void CPageRewriter::StripQuotes(std::string& value) {
     }
 }
 
-std::string CPageRewriter::MakeLocalName(const std::string& absoluteAddress) {
-    // Numbers already given to other names of the run are passed over, so that no two
-    // names of a grab share a stem (the counter still moves on by one per name made).
-    uint32_t counter = g_nNameCounter.fetch_add(1);
-    for (int skips = 0; counter != 0 && !ClaimNameNumber(counter) && skips < 0x10000; ++skips)
-        counter = g_nNameCounter.fetch_add(1);
-    std::string name;
-    if (counter != 0) {
-        // The temporary-name scheme with a number given: the prefix and the number's low
-        // 16 bits in hexadecimal; no file is made.
-        char digits[8];
-        std::snprintf(digits, sizeof(digits), "%X", static_cast<unsigned>(counter & 0xFFFF));
-        name = std::string("QBT") + digits;
-    } else if (!MakeFreshNameStem(name)) {
-        name.clear();
-    }
-    if (name.empty()) {
-        std::string fallback(absoluteAddress);
-        for (char& c : fallback) {
-            if (c == ':' || c == '/' || c == '\\' || c == '?' || c == '%' || IsUnsafeNameChar(c)) {
-                c = '_';
-            }
-        }
-        return fallback;
-    }
-    // A local path on Windows separates its parts with backslashes; in a web address a
-    // backslash is just a character.
-    bool isLocalPath = absoluteAddress.find("://") == std::string::npos;
-    size_t slash = absoluteAddress.find_last_of(isLocalPath ? "/\\" : "/");
-    if (slash != std::string::npos) {
-        std::string last = absoluteAddress.substr(slash + 1);
-        last = last.substr(0, last.find('?'));
-        size_t dot = last.find('.');
-        if (dot != std::string::npos) {
-            std::string extension = last.substr(dot);
-            // The extension ends at the first character that cannot stand in a file name,
-            // so an address cannot steer the file out of the work folder.
-            size_t bad = 0;
-            while (bad < extension.size() && !IsUnsafeNameChar(extension[bad])) {
-                ++bad;
-            }
-            name += extension.substr(0, bad);
-        }
-    }
-    return name;
+namespace {
+
+// What one page pass works with.
+struct PageState {
+    std::string& pageAddress;  // pictures, frames and CSS resolve against it
+    std::string linkBase;      // links resolve against it (the page address, or empty)
+    CLocalNames& names;
+    CReferenceList& found;
+    const CRewriteOptions& options;
+};
+
+// The address of a reference and its fragment, apart.
+std::string WithoutFragment(const std::string& address) {
+    size_t hash = address.find('#');
+    return hash == std::string::npos ? address : address.substr(0, hash);
 }
 
-void CPageRewriter::MakeAbsolute(const std::string& pageAddress, std::string& token) {
+// The local name for a value, recorded in found; empty when it is not captured.
+std::string Capture(PageState& page, const std::string& absolute, EntryKind kind) {
+    std::string key = WithoutFragment(absolute);
+    std::string local = page.names.NameFor(key, kind);
+    if (!local.empty()) {
+        page.found.push_back({kind, key, local});
+    }
+    return local;
+}
+
+// Where a reference is not captured it points at the web; a local page's stays as written.
+void PointAtWeb(PageState& page, std::string& token, const std::string& absolute) {
+    if (!page.options.bLinksAsWritten) {
+        SetValue(token, absolute);
+    }
+}
+
+void MakeAbsolute(const PageState& page, std::string& token) {
     std::string value = ValueOf(token);
     if (value.empty() || value[0] != '#') {
-        value = CombineAddress(pageAddress, value);
+        value = CombineAddress(page.linkBase, value);
     }
     SetValue(token, value);
 }
 
-void CPageRewriter::SetBase(std::string& pageAddress, const std::string& token) {
-    pageAddress = CombineAddress(pageAddress, ValueOf(token));
+void SetBase(PageState& page, const std::string& token) {
+    std::string value = ValueOf(token);
+    page.pageAddress = CombineAddress(page.pageAddress, value);
+    page.linkBase =
+        page.options.bLinksAsWritten ? CombineAddress(page.linkBase, value) : page.pageAddress;
 }
 
-void CPageRewriter::AddResource(std::string& token, const std::string& pageAddress,
-                                CStringList& lstResources, CStringArray& arrResourceNames) {
-    std::string absolute = CombineAddress(pageAddress, ValueOf(token));
-    std::string local = MakeLocalName(absolute);
-    SetValue(token, local);
-    try {
-        lstResources.push_back(absolute);
-        try {
-            arrResourceNames.push_back(local);
-        } catch (const std::bad_alloc&) {
-            lstResources.pop_back();  // the two lists stay the same length
-        }
-    } catch (const std::bad_alloc&) {
+// Pictures, backgrounds, embedded files, stylesheets and frames: the value becomes the
+// address's local name. An address that occurs several times has one name.
+void AddResource(PageState& page, std::string& token, EntryKind kind) {
+    std::string absolute = CombineAddress(page.pageAddress, ValueOf(token));
+    std::string local = Capture(page, absolute, kind);
+    if (local.empty()) {
+        PointAtWeb(page, token, absolute);
+    } else {
+        SetValue(token, local);
     }
 }
 
-void CPageRewriter::AddFrame(std::string& token, const std::string& pageAddress,
-                             const std::string& folder, CStringList& lstFrames,
-                             CStringList& lstFramePaths, CFrameMap* pQueuedFrames) {
-    std::string absolute = CombineAddress(pageAddress, ValueOf(token));
-    // A page already queued (now or earlier in the grab) keeps the name it was queued under:
-    // that is the file that gets saved, and queueing it again would never end on a cycle.
-    if (pQueuedFrames != nullptr) {
-        auto it = pQueuedFrames->find(absolute);
-        if (it != pQueuedFrames->end()) {
-            SetValue(token, it->second);
-            return;
+// Every candidate of a srcset gets its local name; descriptors stay.
+void AddSrcset(PageState& page, std::string& token) {
+    std::string out;
+    for (const CPageRewriter::SrcsetCandidate& c : CPageRewriter::ParseSrcset(ValueOf(token))) {
+        std::string target = c.strUrl;
+        if (!StartsWithNoCase(c.strUrl, "data:")) {
+            std::string absolute = CombineAddress(page.pageAddress, c.strUrl);
+            std::string local = Capture(page, absolute, EntryKind::Picture);
+            target = !local.empty() ? local : page.options.bLinksAsWritten ? c.strUrl : absolute;
         }
+        if (!out.empty()) {
+            out += ", ";
+        }
+        out += target;
+        if (!c.strDescriptors.empty()) {
+            out += ' ';
+            out += c.strDescriptors;
+        }
+    }
+    SetValue(token, out);
+}
+
+// A style attribute's text through the CSS pass. The new text needs double quotes inside
+// (url("...")) only when it had them: it is then written in single quotes.
+void AddStyle(PageState& page, std::string& token) {
+    std::string css = ValueOf(token);
+    size_t before = page.found.size();
+    CCssContext context{page.pageAddress, page.names, page.found, true,
+                        !page.options.bLinksAsWritten};
+    std::string rewritten = RewriteCss(css, context);
+    if (rewritten == css && page.found.size() == before) {
+        return;
+    }
+    size_t eq = token.find('=');
+    std::string out = token.substr(0, eq + 1);
+    if (rewritten.find('"') != std::string::npos && rewritten.find('\'') == std::string::npos) {
+        out += '\'' + rewritten + '\'';
     } else {
-        for (size_t i = 0; i < lstFrames.size(); ++i) {
-            if (lstFrames[i] == absolute) {
-                SetValue(token, BaseName(lstFramePaths[i]));
-                return;
+        out += '"';
+        for (char c : rewritten) {
+            if (c == '"') {
+                out += "&quot;";
+            } else {
+                out += c;
             }
         }
+        out += '"';
     }
-    std::string local = MakeLocalName(absolute);
-    SetValue(token, local);
-    try {
-        lstFrames.push_back(absolute);
-        try {
-            lstFramePaths.push_back(platform::JoinPath(folder, local));
-        } catch (const std::bad_alloc&) {
-            lstFrames.pop_back();
-            return;
-        }
-        if (pQueuedFrames != nullptr) {
-            pQueuedFrames->emplace(absolute, local);
-        }
-    } catch (const std::bad_alloc&) {
-    }
+    token.swap(out);
 }
 
-void CPageRewriter::RewriteAttribute(const std::string& tagName, std::string& token,
-                                     std::string& pageAddress, const Targets& targets) const {
+// What a tag's other attributes decide for one attribute: read before the tag is walked.
+struct TagFacts {
+    EntryKind linkKind = EntryKind::Other;  // LINK: what its HREF is
+    bool bLinkCaptured = false;
+    bool bPromoteSrc = false;     // IMG: data-src takes the place of a missing src
+    bool bPromoteSrcset = false;  // IMG: data-srcset takes the place of srcset
+};
+
+// The trimmed, non-empty tokens of a tag text, cut as RewriteTag cuts them.
+std::vector<std::string> Tokens(const std::string& text) {
+    std::vector<std::string> tokens;
+    bool bSingle = false, bDouble = false;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool bLast = i + 1 == text.size();
+        const bool bSeparator = (c == ' ' || c == '\n' || c == '\t') && !bSingle && !bDouble;
+        const bool bClosingQuote = (c == '\'' && bSingle) || (c == '"' && bDouble);
+        if (bSeparator || bLast || bClosingQuote) {
+            std::string token = TrimWhite(text.substr(start, i + 1 - start));
+            if (!token.empty()) {
+                tokens.push_back(token);
+            }
+            start = i + 1;
+        }
+        if (c == '\'' && !bDouble) {
+            bSingle = !bSingle;
+        } else if (c == '"' && !bSingle) {
+            bDouble = !bDouble;
+        }
+    }
+    return tokens;
+}
+
+TagFacts ReadTagFacts(const std::string& tagName, const std::string& text) {
+    TagFacts facts;
+    if (EqualsNoCase(tagName, "LINK")) {
+        for (const std::string& token : Tokens(text)) {
+            if (StartsNoCase(token, "rel=")) {
+                std::string rel = ValueOf(token);
+                if (CPageRewriter::RelHasToken(rel, "stylesheet")) {
+                    facts.linkKind = EntryKind::Stylesheet;
+                    facts.bLinkCaptured = true;
+                } else if (CPageRewriter::RelHasToken(rel, "icon", true)) {
+                    facts.linkKind = EntryKind::Picture;
+                    facts.bLinkCaptured = true;
+                }
+            }
+        }
+    } else if (EqualsNoCase(tagName, "IMG")) {
+        bool realSrc = false, dataSrc = false, dataSrcset = false;
+        for (const std::string& token : Tokens(text)) {
+            if (StartsNoCase(token, "src=")) {
+                std::string value = ValueOf(token);
+                realSrc = realSrc || (!value.empty() && !StartsWithNoCase(value, "data:"));
+            } else if (StartsNoCase(token, "data-src=")) {
+                dataSrc = true;
+            } else if (StartsNoCase(token, "data-srcset=")) {
+                dataSrcset = true;
+            }
+        }
+        facts.bPromoteSrc = !realSrc && dataSrc;
+        facts.bPromoteSrcset = !realSrc && dataSrcset;
+    }
+    return facts;
+}
+
+// The capture rules beyond the classic table; true when one applied.
+bool RewriteModernAttribute(PageState& page, const std::string& tagName, const TagFacts& facts,
+                            std::string& token) {
+    auto is = [&tagName](const auto& name) { return EqualsNoCase(tagName, name); };
+    auto starts = [&token](const auto& prefix) { return StartsNoCase(token, prefix); };
+    if (is("IMG")) {
+        if (starts("SRC=") && facts.bPromoteSrc) {
+            token.clear();  // the placeholder gives way to the real picture
+            return true;
+        }
+        if (starts("SRCSET=") && facts.bPromoteSrcset) {
+            token.clear();
+            return true;
+        }
+        if (starts("DATA-SRC=") && facts.bPromoteSrc) {
+            token.erase(0, 5);
+            AddResource(page, token, EntryKind::Picture);
+            return true;
+        }
+        if (starts("DATA-SRCSET=") && facts.bPromoteSrcset) {
+            token.erase(0, 5);
+            AddSrcset(page, token);
+            return true;
+        }
+    }
+    if (starts("SRC=") && StartsWithNoCase(ValueOf(token), "data:")) {
+        return true;  // the picture is in the page already
+    }
+    if ((is("IMG") || is("SOURCE")) && starts("SRCSET=")) {
+        AddSrcset(page, token);
+        return true;
+    }
+    if (is("VIDEO") && starts("POSTER=")) {
+        AddResource(page, token, EntryKind::Picture);
+        return true;
+    }
+    if (is("LINK") && facts.bLinkCaptured && starts("HREF=")) {
+        AddResource(page, token, facts.linkKind);
+        return true;
+    }
+    if (starts("STYLE=")) {
+        AddStyle(page, token);
+        return true;
+    }
+    return false;
+}
+
+void AddFrame(PageState& page, std::string& token) {
+    AddResource(page, token, EntryKind::Frame);
+}
+
+void RewriteAttribute(PageState& page, const std::string& tagName, const TagFacts& facts,
+                      std::string& token) {
+    if (page.options.bKeepStyles && RewriteModernAttribute(page, tagName, facts, token)) {
+        return;
+    }
     auto is = [&tagName](const auto& name) { return EqualsNoCase(tagName, name); };
     auto starts = [&token](const auto& prefix) { return StartsNoCase(token, prefix); };
     if (is("IMG") && starts("SRC=")) {
-        AddResource(token, pageAddress, targets.lstResources, targets.arrResourceNames);
+        AddResource(page, token, EntryKind::Picture);
     } else if (is("BASE") && starts("HREF=")) {
-        SetBase(pageAddress, token);
+        SetBase(page, token);
     } else if (starts("HREF=")) {
-        MakeAbsolute(pageAddress, token);
+        MakeAbsolute(page, token);
     } else if (is("SCRIPT") && starts("SRC=")) {
-        MakeAbsolute(pageAddress, token);
+        MakeAbsolute(page, token);
     } else if ((is("FRAME") || is("IFRAME")) && starts("SRC=")) {
-        AddFrame(token, pageAddress, targets.strFolder, targets.lstFrames, targets.lstFramePaths,
-                 targets.pQueuedFrames);
+        AddFrame(page, token);
     } else if (is("INPUT") && starts("SRC=")) {
-        MakeAbsolute(pageAddress, token);
+        MakeAbsolute(page, token);
     } else if (is("APPLET") && starts("CODEBASE=")) {
-        MakeAbsolute(pageAddress, token);
+        MakeAbsolute(page, token);
     } else if (is("BODY") && starts("BACKGROUND=")) {
-        AddResource(token, pageAddress, targets.lstResources, targets.arrResourceNames);
+        AddResource(page, token, EntryKind::Picture);
     } else if (is("FORM") && starts("ACTION=")) {
-        MakeAbsolute(pageAddress, token);
+        MakeAbsolute(page, token);
     } else if (starts("SRC=")) {
-        AddResource(token, pageAddress, targets.lstResources, targets.arrResourceNames);
+        AddResource(page, token, EntryKind::Other);
     } else if (starts("onmouse") || starts("onload=")) {
         token.clear();
     }
 }
 
-void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string& pageAddress,
-                               const Targets& targets) const {
+void RewriteTag(PageState& page, std::string& name, std::string& text) {
     name.clear();
     // The output buffer is swapped with the tag text at the end; keeping it between calls
     // lets the page pass run without an allocation per tag.
@@ -370,6 +444,7 @@ void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string
     bool bSingle = false;
     bool bDouble = false;
     bool bSeen = false;
+    TagFacts facts;
     size_t tokenStart = 0;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
@@ -380,19 +455,22 @@ void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string
         if (bSeparator || bLast || bClosingQuote) {
             size_t a = tokenStart;
             size_t b = i + 1;
-            while (b > a && IsSpace(text[b - 1])) {
+            while (b > a && IsSpaceChar(text[b - 1])) {
                 --b;
             }
-            while (a < b && IsSpace(text[a])) {
+            while (a < b && IsSpaceChar(text[a])) {
                 ++a;
             }
             if (!bSeen) {
                 name.assign(text, a, b - a);
                 bSeen = true;
+                if (page.options.bKeepStyles) {
+                    facts = ReadTagFacts(name, text);
+                }
             }
             if (MightBeRewritten(text.data() + a, b - a)) {
                 std::string token(text, a, b - a);
-                RewriteAttribute(name, token, pageAddress, targets);
+                RewriteAttribute(page, name, facts, token);
                 out += token;
             } else {
                 out.append(text, a, b - a);
@@ -410,29 +488,89 @@ void CPageRewriter::RewriteTag(std::string& name, std::string& text, std::string
     }
     if (EqualsNoCase(name, "APPLET") && FindTextNoCase(out, "CODEBASE=", 0) < 0) {
         out += " CODEBASE=";
-        out += pageAddress;
+        out += page.linkBase;
     }
     text.swap(out);
     ReleaseIfLarge(out);
 }
 
-bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text,
-                                const std::string& folder, CStringList& lstFrames,
-                                CStringList& lstFramePaths, CStringList& lstResources,
-                                CStringArray& arrResourceNames, const GrabJob& job,
-                                CFrameMap* pQueuedFrames) const {
+}  // namespace
+
+std::vector<CPageRewriter::SrcsetCandidate> CPageRewriter::ParseSrcset(const std::string& value) {
+    std::vector<SrcsetCandidate> out;
+    const size_t n = value.size();
+    size_t i = 0;
+    for (;;) {
+        while (i < n && (IsSpaceChar(value[i]) || value[i] == ',')) {
+            ++i;
+        }
+        if (i >= n) {
+            return out;
+        }
+        size_t start = i;
+        while (i < n && !IsSpaceChar(value[i])) {
+            ++i;
+        }
+        SrcsetCandidate candidate;
+        candidate.strUrl = value.substr(start, i - start);
+        if (!candidate.strUrl.empty() && candidate.strUrl.back() == ',') {
+            // Commas at the end of an address end the candidate: it has no descriptors.
+            while (!candidate.strUrl.empty() && candidate.strUrl.back() == ',') {
+                candidate.strUrl.pop_back();
+            }
+        } else {
+            // Descriptors run to the next comma outside parentheses.
+            size_t from = i;
+            int depth = 0;
+            while (i < n && (value[i] != ',' || depth > 0)) {
+                if (value[i] == '(') {
+                    ++depth;
+                } else if (value[i] == ')' && depth > 0) {
+                    --depth;
+                }
+                ++i;
+            }
+            candidate.strDescriptors = TrimWhite(value.substr(from, i - from));
+        }
+        if (!candidate.strUrl.empty()) {
+            out.push_back(candidate);
+        }
+    }
+}
+
+bool CPageRewriter::RelHasToken(const std::string& rel, const char* token, bool partial) {
+    std::string lower;
+    for (char c : rel) {
+        lower += LowerAscii(c);
+    }
+    size_t i = 0;
+    while (i < lower.size()) {
+        while (i < lower.size() && IsSpaceChar(lower[i])) {
+            ++i;
+        }
+        size_t start = i;
+        while (i < lower.size() && !IsSpaceChar(lower[i])) {
+            ++i;
+        }
+        std::string word = lower.substr(start, i - start);
+        if (word.empty()) {
+            continue;
+        }
+        if (partial ? word.find(token) != std::string::npos : word == token) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text, CLocalNames& names,
+                                CReferenceList& found, CGrabProgress& progress,
+                                const CRewriteOptions& options) const {
     if (IsAlreadyProcessed(text)) {
         return true;
     }
-    // Frames already waiting count as queued; a caller without a map of its own gets one for
-    // this page, so that looking a frame up never walks the whole queue.
-    CFrameMap localFrames;
-    CFrameMap* pFrames = pQueuedFrames != nullptr ? pQueuedFrames : &localFrames;
-    for (size_t i = 0; i < lstFrames.size() && i < lstFramePaths.size(); ++i) {
-        pFrames->emplace(lstFrames[i], BaseName(lstFramePaths[i]));
-    }
-    const Targets targets{folder,       lstFrames,        lstFramePaths,
-                          lstResources, arrResourceNames, pFrames};
+    PageState page{pageAddress, options.bLinksAsWritten ? std::string() : pageAddress, names, found,
+                   options};
 
     // The input is read through one position; nothing is ever erased from its front.
     const std::string rest = std::move(text);
@@ -443,6 +581,7 @@ bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text,
     // Once a search for a closing script tag has failed, every later one from further on
     // would fail too: remembering that keeps pages full of unclosed scripts linear.
     bool bNoScriptEnd = false;
+    bool bNoStyleEnd = false;
     std::string tag;
     std::string name;
     for (;;) {
@@ -471,7 +610,7 @@ bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text,
         name.clear();
         if (!bComment) {
             TightenEquals(tag);
-            RewriteTag(name, tag, pageAddress, targets);
+            RewriteTag(page, name, tag);
         }
         if (EqualsNoCase(name, "SCRIPT")) {
             if (!bNoScriptEnd) {
@@ -481,6 +620,20 @@ bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text,
                 } else {
                     bNoScriptEnd = true;
                 }
+            }
+        } else if (options.bKeepStyles && EqualsNoCase(name, "STYLE")) {
+            // The element's text is CSS: it goes through the CSS pass whole (a "<" in it is
+            // not a tag).
+            text += '<';
+            text += tag;
+            text += '>';
+            int close = bNoStyleEnd ? -1 : FindTextNoCase(rest, "</STYLE", static_cast<int>(pos));
+            if (close >= 0) {
+                CCssContext context{pageAddress, names, found, true, !options.bLinksAsWritten};
+                text += RewriteCss(rest.substr(pos, static_cast<size_t>(close) - pos), context);
+                pos = static_cast<size_t>(close);
+            } else {
+                bNoStyleEnd = true;
             }
         } else if (EqualsNoCase(name, "/BODY")) {
             text += footer;
@@ -499,7 +652,7 @@ bool CPageRewriter::ProcessPage(std::string& pageAddress, std::string& text,
         const uint64_t done = text.size();
         const uint64_t total = done + (rest.size() - pos);
         const int32_t position = total == 0 ? 100 : static_cast<int32_t>(done * 100 / total);
-        if (ReportProgress(job, kProgressText, position) == 0) {
+        if (progress.Report(kProgressText, position) == 0) {
             return false;
         }
     }

@@ -1,69 +1,59 @@
-// The page rewriter: walks a saved page from tag to tag, points its pictures, backgrounds and
-// frames at local copies (recording what to fetch), makes its other references absolute,
-// drops its scripts and adds the footer. It keeps no state of its own; the lists belong to
-// the grabber.
+// The page rewriter: walks a saved page from tag to tag, points its pictures, backgrounds,
+// frames and (unless styles are off) stylesheets, icons, srcset candidates, posters and lazy
+// pictures at local names, makes its other references absolute, drops its scripts and adds
+// the footer. It keeps no state of its own: the caller's CLocalNames names every address,
+// and the references it pointed at local names come back in a list.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "packager/fetch/grab_job.h"
-#include "packager/fetch/grabber.h"
+#include "packager/rewrite/references.h"
 
 // Footer paragraph put before every closing body tag (string table id 117). Its address is
 // the makers' information page.
 constexpr int kFooterStringId = 117;
 extern const char* const kFooterText;
 
+struct CRewriteOptions {
+    // Stylesheets, <style> and style= text, icons, srcset, posters and lazy pictures are
+    // captured. Off, the page comes out as the classic rewriter made it.
+    bool bKeepStyles = true;
+    // Links, form actions and CODEBASE keep the text the page had (resolved against an
+    // empty address) while pictures and frames resolve against the page's own address:
+    // a local page, whose address names a folder of the packager's machine.
+    bool bLinksAsWritten = false;
+};
+
 class CPageRewriter {
   public:
-    // The lists a page's references go to (the grabber's), and the work folder.
-    struct Targets {
-        const std::string& strFolder;
-        CStringList& lstFrames;
-        CStringList& lstFramePaths;
-        CStringList& lstResources;
-        CStringArray& arrResourceNames;
-        CFrameMap* pQueuedFrames;  // frames queued earlier in the grab, or null
-    };
-
     // Rewrites page text in place. True when the page was already processed or was walked to
-    // its end; false when the progress callback stopped it (text then holds what was done).
-    // pageAddress may be replaced by a BASE tag. pQueuedFrames, when given, remembers every
-    // frame queued during the grab so that none is queued twice.
-    bool ProcessPage(std::string& pageAddress, std::string& text, const std::string& folder,
-                     CStringList& lstFrames, CStringList& lstFramePaths, CStringList& lstResources,
-                     CStringArray& arrResourceNames, const GrabJob& job,
-                     CFrameMap* pQueuedFrames = nullptr) const;
+    // its end; false when progress stopped it (text then holds what was done). pageAddress
+    // may be replaced by a BASE tag. Every reference pointed at a local name is appended to
+    // found, in page order.
+    bool ProcessPage(std::string& pageAddress, std::string& text, CLocalNames& names,
+                     CReferenceList& found, CGrabProgress& progress,
+                     const CRewriteOptions& options = CRewriteOptions()) const;
     // True when text is empty or holds a processed marker within its first 50 characters.
     static bool IsAlreadyProcessed(const std::string& text);
 
     // Removes white space around every "=" of a tag text.
     static void TightenEquals(std::string& text);
-    // Rewrites the attributes of a tag text; name receives the first token.
-    void RewriteTag(std::string& name, std::string& text, std::string& pageAddress,
-                    const Targets& targets) const;
-    // Rewrites, empties or keeps one attribute token of a tag.
-    void RewriteAttribute(const std::string& tagName, std::string& token, std::string& pageAddress,
-                          const Targets& targets) const;
-    // Token's value becomes the absolute address ("#..." anchors stay).
-    static void MakeAbsolute(const std::string& pageAddress, std::string& token);
-    // The page address becomes the token's value resolved against it.
-    static void SetBase(std::string& pageAddress, const std::string& token);
-    // Token's value becomes a fresh local name; the address is recorded for download.
-    static void AddResource(std::string& token, const std::string& pageAddress,
-                            CStringList& lstResources, CStringArray& arrResourceNames);
-    // Token's value becomes the frame page's local name; the page is queued once.
-    static void AddFrame(std::string& token, const std::string& pageAddress,
-                         const std::string& folder, CStringList& lstFrames,
-                         CStringList& lstFramePaths, CFrameMap* pQueuedFrames);
     // Trims white space and takes as many characters off the end as there are leading quotes.
     static void StripQuotes(std::string& value);
-    // A fresh local name "QBT<hex>" with the address's extension; advances the name counter.
-    static std::string MakeLocalName(const std::string& absoluteAddress);
 
-    // The process-wide name counter (0 at start, one more for every name made).
-    static uint32_t GetNameCounter();
-    // Sets the counter and starts the run's names over: every number is free again.
-    static void SetNameCounter(uint32_t value);
+    // One candidate of a srcset value: its address and its descriptors ("2x", "480w"), as
+    // written.
+    struct SrcsetCandidate {
+        std::string strUrl;
+        std::string strDescriptors;
+    };
+    // The candidates of a srcset value in order (the HTML rules: commas end candidates,
+    // an address ends at white space, trailing commas of an address are not part of it).
+    static std::vector<SrcsetCandidate> ParseSrcset(const std::string& value);
+    // Whether a rel value holds a token (white-space separated, any case) equal to `token`
+    // (exact) or, with partial, containing it.
+    static bool RelHasToken(const std::string& rel, const char* token, bool partial = false);
 };

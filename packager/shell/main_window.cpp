@@ -5,8 +5,10 @@
 
 #include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
+#include "packager/fetch/url_utils.h"
 #include "packager/shell/history.h"
 #include "platform/files.h"
+#include "platform/trace.h"
 
 const char* const kStrBadOutputPath =
     "The file path you are saving to is not a valid Quillbox file path.\r\nPlease verify that "
@@ -17,25 +19,8 @@ const char* const kStrBadAddress =
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
 std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b]))
-        ++b;
-    while (e > b && IsBlank(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
-}
-
-bool IsPathSeparator(char c) {
-#ifdef _WIN32
-    return c == '\\' || c == '/';
-#else
-    return c == '/';
-#endif
+    return TrimWhite(s);
 }
 
 // The extension as the platform's path splitting gives it: from the last "." of the
@@ -48,18 +33,6 @@ std::string Extension(const std::string& path) {
     if (dot == std::string::npos || dot < nameStart)
         return std::string();
     return path.substr(dot);
-}
-
-bool StartsWithNoCase(const std::string& s, const char* prefix) {
-    size_t n = std::char_traits<char>::length(prefix);
-    if (s.size() < n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(s[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
 }
 
 bool CanOpenForReading(const std::string& path) {
@@ -241,6 +214,15 @@ void CMainWindow::OnTimer(int timerId) {
 void CMainWindow::RunWorker() {
     std::string error = m_app.pGrabber->Grab(std::string(m_app.m_strJobURL), m_app.job);
     CMainWindow* w = m_app.job.pProgressContext ? m_app.job.pProgressContext : this;
+    // The capture report goes to the trace; the done message mentions what is missing.
+    const CGrabPlan& report = m_app.pGrabber->GetReport();
+    platform::Trace("%s", report.Summary().c_str());
+    for (const std::string& line : report.FailureLines())
+        platform::Trace("failed: %s", line.c_str());
+    size_t failed = report.FailedCount();
+    w->m_strDoneNote = failed == 0   ? std::string()
+                       : failed == 1 ? std::string("1 item could not be fetched.")
+                                     : std::to_string(failed) + " items could not be fetched.";
     bool ok = false;
     if (!w->IsCancelled()) {
         if (!Trim(error).empty()) {

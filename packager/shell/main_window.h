@@ -75,6 +75,8 @@ class CMainWindow {
 
     std::string m_strURL;
     std::string m_strOutPath;
+    // A line for the done message: how many items of the grab could not be fetched, or empty.
+    std::string m_strDoneNote;
     std::unique_ptr<CProgressDialog> m_pProgressDlg;
     std::string m_strProgressText;
     std::atomic<int32_t> m_nProgressPos{0};

@@ -198,12 +198,13 @@ std::string DefaultOutputPath() {
 
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "Usage: quillbox [-o OUTPUT] [-y] [-v] ADDRESS\n"
+                 "Usage: quillbox [-o OUTPUT] [-y] [-v] [--no-styles] ADDRESS\n"
                  "Grabs the page at ADDRESS (http://, https:// or a local file) with its frames\n"
                  "and pictures into one self-extracting Windows executable.\n"
                  "  -o OUTPUT  the executable to write (default: $HOME/MyZips/QLBX.EXE)\n"
                  "  -y         overwrite an existing OUTPUT without asking\n"
                  "  -v         write the diagnostic trace lines to standard output\n"
+                 "  --no-styles  leave stylesheets on the web (the classic output)\n"
                  "Without ADDRESS, lists the address history (* marks the last one used).\n");
 }
 
@@ -213,8 +214,14 @@ int main(int argc, char** argv) {
     std::string output;
     bool yes = false, verbose = std::getenv("QB_TRACE") != nullptr;
     int opt;
-    while ((opt = getopt(argc, argv, "o:yvh")) != -1) {
+    bool noStyles = false;
+    const struct option longOptions[] = {{"no-styles", no_argument, nullptr, 'S'},
+                                         {nullptr, 0, nullptr, 0}};
+    while ((opt = getopt_long(argc, argv, "o:yvh", longOptions, nullptr)) != -1) {
         switch (opt) {
+            case 'S':
+                noStyles = true;
+                break;
             case 'o':
                 output = optarg;
                 break;
@@ -258,6 +265,7 @@ int main(int argc, char** argv) {
     }
     CGrabber grabber(std::move(service));
     grabber.SweepWorkFolders();
+    grabber.m_bNoStyles = noStyles;
 
     PackagerState app;
     app.pGrabber = &grabber;
@@ -266,5 +274,14 @@ int main(int argc, char** argv) {
     CConsoleMainWindow window(app, argv[optind], output, yes);
     window.InstallProgressCallback();
     bool ok = window.Run();
-    return ok ? 0 : 1;
+    // The capture report: one summary line, then each failure.
+    const CGrabPlan& report = grabber.GetReport();
+    if (report.Size() > 0) {
+        std::fprintf(stderr, "quillbox: %s\n", report.Summary().c_str());
+        for (const std::string& line : report.FailureLines())
+            std::fprintf(stderr, "quillbox: failed: %s\n", line.c_str());
+    }
+    if (!ok)
+        return 1;
+    return report.FailedCount() > 0 ? 3 : 0;
 }

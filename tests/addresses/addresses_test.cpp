@@ -318,29 +318,17 @@ TEST_F(LocalFiles, SiteRootKeepsANonDefaultPort) {
     }
 }
 
-TEST_F(LocalFiles, PageNamesHaveTheirFormAndLeaveNoProbeFile) {
-    std::string root, path, first, second;
-    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, first));
-    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, second));
-    const std::regex form("QBT[0-9A-F]{1,4}\\.htm");
-    EXPECT_TRUE(std::regex_match(first, form)) << first;
-    EXPECT_TRUE(std::regex_match(second, form)) << second;
-    EXPECT_EQ(0u, EntryCount());
+TEST_F(LocalFiles, PageNamesComeFromTheGrabsNamerAndLeaveNoProbeFile) {
+    std::string root, path, first, second, none;
+    CLocalNamer namer;
+    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, first, &namer));
+    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, second, &namer));
+    EXPECT_EQ("QBT1.htm", first);
     // Both are names of one grab's flat folder: the second page must not overwrite the first.
-    EXPECT_NE(first, second);
-}
-
-TEST_F(LocalFiles, CounterNamesNeverTakeAPageNamesNumber) {
-    std::string root, path, page;
-    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, page));
-    // Point the name counter at the page name's number: the rewriter passes it over.
-    uint32_t number = std::stoul(page.substr(3, page.size() - 7), nullptr, 16);
-    ASSERT_TRUE(ClaimNameNumber(number) == false);
-    CPageRewriter::SetNameCounter(number);
-    ASSERT_TRUE(ClaimNameNumber(number));  // the reset freed it; claim it as the page again
-    std::string frame = CPageRewriter::MakeLocalName("http://h/f.htm");
-    EXPECT_NE(page, frame);
-    EXPECT_EQ(CPageRewriter::GetNameCounter(), number + 2);
+    EXPECT_EQ("QBT2.htm", second);
+    ASSERT_TRUE(MakePageNames("http://h/a.htm", root, path, none));
+    EXPECT_EQ("home.htm", none);
+    EXPECT_EQ(0u, EntryCount());
 }
 
 TEST_F(LocalFiles, SplitLocalPathNeedsAnOpenableNamedFile) {

@@ -69,8 +69,7 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         ASSERT_NE(nullptr, grabber.GetSession());
         EXPECT_EQ(nullptr, grabber.m_pConnection);
         EXPECT_TRUE(grabber.m_strUser.empty() && grabber.m_strPassword.empty());
-        EXPECT_TRUE(grabber.m_lstResources.empty() && grabber.m_arrResourceNames.empty());
-        EXPECT_TRUE(grabber.m_lstFrames.empty() && grabber.m_lstFramePaths.empty());
+        EXPECT_EQ(0u, grabber.m_plan.Size());
         EXPECT_TRUE(grabber.m_strScheme.empty() && grabber.m_strServer.empty());
         grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);
     }

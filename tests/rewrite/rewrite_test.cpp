@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "packager/fetch/grab_plan.h"
+#include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 
 namespace {
 
 const char kPage[] = "http://h/d/p.htm";
-const char kFolder[] = "W";
 const std::string kFooter = kFooterText;
 
 // Everything one pass produced.
@@ -23,28 +24,28 @@ struct Pass {
     bool bResult = false;
     std::string strText;
     std::string strAddress;
-    CStringList lstResources;
-    CStringArray arrNames;
-    CStringList lstFrames;
-    CStringList lstFramePaths;
+    CReferenceList found;
+    CGrabPlan plan;
 };
 
 Pass Rewrite(const std::string& page, const std::string& address = kPage,
-             const GrabJob& job = GrabJob()) {
-    CPageRewriter::SetNameCounter(0x10);
+             const GrabJob& job = GrabJob(), const CRewriteOptions& options = CRewriteOptions()) {
     Pass p;
+    p.plan.Namer() = CLocalNamer(0x10);
     p.strText = page;
     p.strAddress = address;
-    p.bResult = CPageRewriter().ProcessPage(p.strAddress, p.strText, kFolder, p.lstFrames,
-                                            p.lstFramePaths, p.lstResources, p.arrNames, job);
+    CJobProgress progress(job);
+    p.bResult =
+        CPageRewriter().ProcessPage(p.strAddress, p.strText, p.plan, p.found, progress, options);
     return p;
 }
 
-std::vector<std::string> V(const CStringList& l) {
-    return {l.begin(), l.end()};
-}
-std::string InFolder(const std::string& name) {
-    return platform::JoinPath(kFolder, name);
+std::vector<std::string> Addresses(const CReferenceList& found) {
+    std::vector<std::string> out;
+    for (const CFoundReference& r : found) {
+        out.push_back(r.strAddress);
+    }
+    return out;
 }
 
 struct TagCase {
@@ -80,15 +81,17 @@ TEST(Rewrite, TagsAndAttributesFollowTheTable) {
          "<FORM ACTION=\"http://h/cgi/x\" METHOD=post>",
          {},
          {}},
-        {"<IMG SRC=a.gif><IMG SRC=a.gif>",
-         "<IMG SRC=\"QBT10.gif\"><IMG SRC=\"QBT11.gif\">",
-         {"http://h/d/a.gif", "QBT10.gif", "http://h/d/a.gif", "QBT11.gif"},
+        // One address, one name, however it is written and wherever it occurs.
+        {"<IMG SRC=a.gif><IMG SRC=a.gif><BODY BACKGROUND=./a.gif#x>",
+         "<IMG SRC=\"QBT10.gif\"><IMG SRC=\"QBT10.gif\"><BODY BACKGROUND=\"QBT10.gif\">",
+         {"http://h/d/a.gif", "QBT10.gif", "http://h/d/a.gif", "QBT10.gif", "http://h/d/a.gif",
+          "QBT10.gif"},
          {}},
-        // A frame referenced again while queued is queued once and carries the first name.
         {"<FRAME SRC=a.htm><FRAME SRC=a.htm><IFRAME SRC=\"b.htm\">",
          "<FRAME SRC=\"QBT10.htm\"><FRAME SRC=\"QBT10.htm\"><IFRAME SRC=\"QBT11.htm\">",
          {},
-         {"http://h/d/a.htm", "QBT10.htm", "http://h/d/b.htm", "QBT11.htm"}},
+         {"http://h/d/a.htm", "QBT10.htm", "http://h/d/a.htm", "QBT10.htm", "http://h/d/b.htm",
+          "QBT11.htm"}},
         {"<BASE HREF=http://other/dir/><IMG SRC=a.gif><A HREF=b.htm>",
          "<IMG SRC=\"QBT10.gif\"><A HREF=\"http://other/dir/b.htm\">",
          {"http://other/dir/a.gif", "QBT10.gif"},
@@ -134,24 +137,222 @@ TEST(Rewrite, TagsAndAttributesFollowTheTable) {
         EXPECT_TRUE(p.bResult);
         EXPECT_EQ(c.out, p.strText);
         std::vector<std::string> resources, frames;
-        ASSERT_EQ(p.lstResources.size(), p.arrNames.size());
-        for (size_t i = 0; i < p.lstResources.size(); ++i) {
-            resources.push_back(p.lstResources[i]);
-            resources.push_back(p.arrNames[i]);
-        }
-        ASSERT_EQ(p.lstFrames.size(), p.lstFramePaths.size());
-        for (size_t i = 0; i < p.lstFrames.size(); ++i) {
-            frames.push_back(p.lstFrames[i]);
-            frames.push_back(p.lstFramePaths[i]);
-        }
-        std::vector<std::string> wantFrames;
-        for (size_t i = 0; i < c.frames.size(); i += 2) {
-            wantFrames.push_back(c.frames[i]);
-            wantFrames.push_back(InFolder(c.frames[i + 1]));
+        for (const CFoundReference& r : p.found) {
+            std::vector<std::string>& list = r.kind == EntryKind::Frame ? frames : resources;
+            list.push_back(r.strAddress);
+            list.push_back(r.strLocalName);
         }
         EXPECT_EQ(c.resources, resources);
-        EXPECT_EQ(wantFrames, frames);
+        EXPECT_EQ(c.frames, frames);
     }
+}
+
+// The CSS pass over a stylesheet read from http://h/css/s.css, names from 0x10.
+struct CssCase {
+    const char* in;
+    const char* out;
+    std::vector<std::string> found;  // kind letter + address: p picture, s stylesheet, f font
+};
+
+std::string KindLetter(EntryKind kind) {
+    return kind == EntryKind::Stylesheet ? "s" : kind == EntryKind::Font ? "f" : "p";
+}
+
+TEST(Rewrite, CssPassFindsEveryReferenceAndNothingElse) {
+    const CssCase cases[] = {
+        {"a{background:url(bg.png)}", "a{background:url(QBT10.png)}", {"p http://h/css/bg.png"}},
+        {"a{background:URL( 'x y.png' )}",
+         "a{background:url(QBT10.png)}",
+         {"p http://h/css/x%20y.png"}},
+        {"a{b:url(\"../i/a.gif\")}", "a{b:url(QBT10.gif)}", {"p http://h/i/a.gif"}},
+        {"a{b:Url(\t/r.gif\n)}", "a{b:url(QBT10.gif)}", {"p http://h/r.gif"}},
+        // Escapes are resolved before the address is read.
+        {"a{b:url(a\\(1\\).gif)}", "a{b:url(QBT10.gif)}", {"p http://h/css/a(1).gif"}},
+        {"a{b:url('\\61 .gif')}", "a{b:url(QBT10.gif)}", {"p http://h/css/a.gif"}},
+        // One address, one name; a fragment stays on the reference.
+        {"a{b:url(i.svg#x)}c{d:url(i.svg)}",
+         "a{b:url(QBT10.svg#x)}c{d:url(QBT10.svg)}",
+         {"p http://h/css/i.svg", "p http://h/css/i.svg"}},
+        // Comments and strings hold no references; other functions are not url().
+        {"/* url(a.png) */a{content:\"url(b.png)\";x:myurl(c.png)}",
+         "/* url(a.png) */a{content:\"url(b.png)\";x:myurl(c.png)}",
+         {}},
+        {"a{b:url(data:image/png;base64,AAA=)}c{d:url(#f)}",
+         "a{b:url(data:image/png;base64,AAA=)}c{d:url(#f)}",
+         {}},
+        {"@import \"b.css\";@import url(c.css) screen;@IMPORT 'd.css' print;",
+         "@import \"QBT10.css\";@import url(QBT11.css) screen;@IMPORT \"QBT12.css\" print;",
+         {"s http://h/css/b.css", "s http://h/css/c.css", "s http://h/css/d.css"}},
+        // A string after the import's statement is only a string.
+        {"@import \"b.css\";a{content:\"c.css\"}",
+         "@import \"QBT10.css\";a{content:\"c.css\"}",
+         {"s http://h/css/b.css"}},
+        {"@font-face{src:url(f.woff2) format('woff2'),url(f.svg#g)}a{b:url(f.ttf)}",
+         "@font-face{src:url(QBT10.woff2) format('woff2'),url(QBT11.svg#g)}a{b:url(QBT12.ttf)}",
+         {"f http://h/css/f.woff2", "f http://h/css/f.svg", "f http://h/css/f.ttf"}},
+        {"a{b:url(http://other.example/p.png)}",
+         "a{b:url(QBT10.png)}",
+         {"p http://other.example/p.png"}},
+        // Broken input is copied as it stands.
+        {"a{b:url(x.png", "a{b:url(x.png", {}},
+        {"a{b:url(x y.png)}", "a{b:url(x y.png)}", {}},
+        {"a{b:url('x.png)}", "a{b:url('x.png)}", {}},
+        {"a{b:url(x\"y)}", "a{b:url(x\"y)}", {}},
+        {"/* open comment url(a.png)", "/* open comment url(a.png)", {}},
+        {"a{content:'open\nb{c:url(q.png)}",
+         "a{content:'open\nb{c:url(QBT10.png)}",
+         {"p http://h/css/q.png"}},
+        {"", "", {}},
+        {"url()", "url()", {}},
+    };
+    for (const CssCase& c : cases) {
+        SCOPED_TRACE(c.in);
+        CGrabPlan plan;
+        plan.Namer() = CLocalNamer(0x10);
+        CReferenceList found;
+        CCssContext context{"http://h/css/s.css", plan, found};
+        EXPECT_EQ(c.out, RewriteCss(c.in, context));
+        std::vector<std::string> got;
+        for (const CFoundReference& r : found) {
+            got.push_back(KindLetter(r.kind) + " " + r.strAddress);
+        }
+        EXPECT_EQ(c.found, got);
+    }
+
+    // Beyond the import depth, and for names refused, references point at the web; a local
+    // page's stay as written.
+    CGrabPlan full(0);
+    CReferenceList found;
+    CCssContext web{"http://h/css/s.css", full, found, false, true};
+    EXPECT_EQ("@import \"http://h/css/b.css\";a{b:url(\"http://h/x%20y.png\")}",
+              RewriteCss("@import 'b.css';a{b:url('/x y.png')}", web));
+    CCssContext local{"file:///home/u/site/s.css", full, found, true, false};
+    EXPECT_EQ("@import 'b.css';a{b:url(x.png)}",
+              RewriteCss("@import 'b.css';a{b:url(x.png)}", local));
+    EXPECT_TRUE(found.empty());
+    EXPECT_TRUE(full.TooManyFiles());
+}
+
+TEST(Rewrite, SrcsetAndRelValuesAreReadLikeABrowserReadsThem) {
+    struct Srcset {
+        const char* value;
+        std::vector<std::string> candidates;  // url "|" descriptors
+    };
+    const Srcset sets[] = {
+        {"a.jpg 1x, b.jpg 2x", {"a.jpg|1x", "b.jpg|2x"}},
+        {" a.jpg  480w ,b.jpg 800w", {"a.jpg|480w", "b.jpg|800w"}},
+        {"a.jpg,b.jpg", {"a.jpg,b.jpg|"}},  // no white space: one address
+        {"a.jpg, b.jpg,", {"a.jpg|", "b.jpg|"}},
+        {"a,b.jpg 1x", {"a,b.jpg|1x"}},  // a comma inside an address is part of it
+        {"data:image/gif;base64,R0lG 1x, c.png 2x", {"data:image/gif;base64,R0lG|1x", "c.png|2x"}},
+        {"a.jpg (x, y) 1x, b.jpg", {"a.jpg|(x, y) 1x", "b.jpg|"}},
+        {",,, ,", {}},
+        {"", {}},
+    };
+    for (const Srcset& s : sets) {
+        SCOPED_TRACE(s.value);
+        std::vector<std::string> got;
+        for (const auto& c : CPageRewriter::ParseSrcset(s.value)) {
+            got.push_back(c.strUrl + "|" + c.strDescriptors);
+        }
+        EXPECT_EQ(s.candidates, got);
+    }
+    struct Rel {
+        const char* rel;
+        bool stylesheet;
+        bool icon;
+    };
+    const Rel rels[] = {
+        {"stylesheet", true, false},           {"StyleSheet", true, false},
+        {"alternate stylesheet", true, false}, {" preload  stylesheet ", true, false},
+        {"stylesheets", false, false},         {"shortcut icon", false, true},
+        {"apple-touch-icon", false, true},     {"ICON", false, true},
+        {"canonical", false, false},           {"", false, false},
+    };
+    for (const Rel& r : rels) {
+        SCOPED_TRACE(r.rel);
+        EXPECT_EQ(r.stylesheet, CPageRewriter::RelHasToken(r.rel, "stylesheet"));
+        EXPECT_EQ(r.icon, CPageRewriter::RelHasToken(r.rel, "icon", true));
+    }
+}
+
+TEST(Rewrite, StylesIconsSrcsetAndLazyPicturesAreCapturedUnlessStylesAreOff) {
+    struct Case {
+        const char* in;
+        const char* out;      // styles kept
+        const char* classic;  // styles off
+    };
+    const Case cases[] = {
+        // rel before or after href, any case.
+        {"<link rel=stylesheet href=s.css>", "<link rel=stylesheet href=\"QBT10.css\">",
+         "<link rel=stylesheet href=\"http://h/d/s.css\">"},
+        {"<LINK HREF='s.php' REL='Alternate StyleSheet'>",
+         "<LINK HREF=\"QBT10.css\"  REL='Alternate StyleSheet'>",
+         "<LINK HREF=\"http://h/d/s.php\"  REL='Alternate StyleSheet'>"},
+        {"<link rel=\"shortcut icon\" href=/favicon.ico>",
+         "<link rel=\"shortcut icon\"  href=\"QBT10.ico\">",
+         "<link rel=\"shortcut icon\"  href=\"http://h/favicon.ico\">"},
+        {"<link rel=canonical href=x.htm>", "<link rel=canonical href=\"http://h/d/x.htm\">",
+         "<link rel=canonical href=\"http://h/d/x.htm\">"},
+        {"<img src=a.jpg srcset=\"a.jpg 1x, b.jpg 2x\">",
+         "<img src=\"QBT10.jpg\" srcset=\"QBT10.jpg 1x, QBT11.jpg 2x\">",
+         "<img src=\"QBT10.jpg\" srcset=\"a.jpg 1x, b.jpg 2x\">"},
+        {"<picture><source srcset='w.webp 480w' type=image/webp></picture>",
+         "<picture><source srcset=\"QBT10.webp 480w\"  type=image/webp></picture>",
+         "<picture><source srcset='w.webp 480w'  type=image/webp></picture>"},
+        {"<video poster=p.jpg src=v.mp4>", "<video poster=\"QBT10.jpg\" src=\"QBT11.mp4\">",
+         "<video poster=p.jpg src=\"QBT10.mp4\">"},
+        // A lazy picture takes the place of its placeholder; a real src stays in charge.
+        {"<img src=\"data:image/gif;base64,R0lG\" data-src=l.jpg data-srcset=\"l2.jpg 2x\">",
+         "<img   src=\"QBT10.jpg\" srcset=\"QBT11.jpg 2x\">",
+         // the classic rewriter took a data: address for a file to fetch
+         "<img src=\"QBT10\"  data-src=l.jpg data-srcset=\"l2.jpg 2x\">"},
+        {"<img src='data:image/gif;base64,R0lG' alt=x>",
+         "<img src='data:image/gif;base64,R0lG'  alt=x>", "<img src=\"QBT10\"  alt=x>"},
+        {"<img data-src=l.jpg alt=x>", "<img src=\"QBT10.jpg\" alt=x>",
+         "<img data-src=l.jpg alt=x>"},
+        {"<img src=r.jpg data-src=l.jpg>", "<img src=\"QBT10.jpg\" data-src=l.jpg>",
+         "<img src=\"QBT10.jpg\" data-src=l.jpg>"},
+        {"<div style=\"background:url('bg.png')\">", "<div style=\"background:url(QBT10.png)\">",
+         "<div style=\"background:url('bg.png')\">"},
+        {"<p style='font-family:\"A B\";background:url(a b.png)'>",
+         "<p style='font-family:\"A B\";background:url(a b.png)'>",
+         "<p style='font-family:\"A B\";background:url(a b.png)'>"},
+        {"<p style='a:\"q\";b:url(\"x y.png\")'>", "<p style='a:\"q\";b:url(QBT10.png)'>",
+         "<p style='a:\"q\";b:url(\"x y.png\")'>"},
+        {"<style>a>b{background:url(bg.png)}</style><img src=bg.png>",
+         "<style>a>b{background:url(QBT10.png)}</style><img src=\"QBT10.png\">",
+         "<style>a>b{background:url(bg.png)}</style><img src=\"QBT10.png\">"},
+        {"<STYLE>@import 'm.css';</STYLE >", "<STYLE>@import \"QBT10.css\";</STYLE>",
+         "<STYLE>@import 'm.css';</STYLE>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(c.out, Rewrite(c.in).strText);
+        CRewriteOptions classic;
+        classic.bKeepStyles = false;
+        EXPECT_EQ(c.classic, Rewrite(c.in, kPage, GrabJob(), classic).strText);
+    }
+}
+
+// A local page: pictures, frames and styles resolve beside it; links, forms and CODEBASE
+// keep the page's own text, so no path of this machine is written into it.
+TEST(Rewrite, LocalPageKeepsItsLinksAsWritten) {
+    CRewriteOptions local;
+    local.bLinksAsWritten = true;
+    Pass p = Rewrite(
+        "<a href=next.htm>n</a><form action=\"cgi/go\"><img src=pics/a.gif>"
+        "<a href=#top><applet code=A.class></applet><frame src=f.htm>"
+        "<a href=\"http://web.example/x.htm\"><div style=\"background:url(b.png)\">",
+        "file:///home/user/site/page.htm", GrabJob(), local);
+    EXPECT_EQ(
+        "<a href=\"next.htm\">n</a><form action=\"cgi/go\"><img src=\"QBT10.gif\">"
+        "<a href=\"#top\"><applet code=A.class CODEBASE=></applet><frame src=\"QBT11.htm\">"
+        "<a href=\"http://web.example/x.htm\"><div style=\"background:url(QBT12.png)\">",
+        p.strText);
+    EXPECT_EQ((std::vector<std::string>{"/home/user/site/pics/a.gif", "/home/user/site/f.htm",
+                                        "/home/user/site/b.png"}),
+              Addresses(p.found));
 }
 
 struct PageCase {
@@ -207,7 +408,7 @@ TEST(Rewrite, HostilePagesStayLinear) {
     Pass p = Rewrite("<IMG SRC=\"" + huge + ".gif\">after");
     // The address does not fit the combining buffer: an empty address with a fresh name.
     EXPECT_EQ("<IMG SRC=\"QBT10\">after", p.strText);
-    EXPECT_EQ((std::vector<std::string>{""}), V(p.lstResources));
+    EXPECT_EQ((std::vector<std::string>{""}), Addresses(p.found));
 
     p = Rewrite("<A HREF='" + huge + ">tail");
     EXPECT_EQ("<A HREF=\"\">tail", p.strText);
@@ -287,31 +488,28 @@ TEST(Rewrite, ProgressRisesToTheEndAndCanStop) {
     EXPECT_FALSE(p.bResult);
     EXPECT_EQ("<html><body>one", p.strText);
     EXPECT_EQ(3u, rec.positions.size());
-    EXPECT_TRUE(p.lstResources.empty());
+    EXPECT_TRUE(p.found.empty());
     g_recorder = nullptr;
 }
 
-TEST(Rewrite, QueuedFramesAreRememberedAcrossPages) {
-    CPageRewriter::SetNameCounter(0x20);
-    CStringList frames, paths, resources;
-    CStringArray names;
-    CFrameMap queued;
+TEST(Rewrite, FramesAreNamedOnceAcrossPages) {
+    CGrabPlan plan;
+    plan.Namer() = CLocalNamer(0x20);
+    CReferenceList found;
+    GrabJob job;
+    CJobProgress progress(job);
     CPageRewriter rewriter;
     std::string address = "http://h/top.htm";
     std::string text = "<FRAME SRC=left.htm><FRAME SRC=top.htm>";
-    rewriter.ProcessPage(address, text, kFolder, frames, paths, resources, names, GrabJob(),
-                         &queued);
-    EXPECT_EQ((std::vector<std::string>{"http://h/left.htm", "http://h/top.htm"}), V(frames));
-    // The driver takes the queue's heads; the page that frames back comes later.
-    frames.clear();
-    paths.clear();
+    rewriter.ProcessPage(address, text, plan, found, progress);
+    EXPECT_EQ("<FRAME SRC=\"QBT20.htm\"><FRAME SRC=\"QBT21.htm\">", text);
     address = "http://h/left.htm";
     text = "<FRAME SRC=top.htm><FRAME SRC=left.htm><FRAME SRC=new.htm>";
-    rewriter.ProcessPage(address, text, kFolder, frames, paths, resources, names, GrabJob(),
-                         &queued);
+    rewriter.ProcessPage(address, text, plan, found, progress);
     EXPECT_EQ("<FRAME SRC=\"QBT21.htm\"><FRAME SRC=\"QBT20.htm\"><FRAME SRC=\"QBT22.htm\">", text);
-    EXPECT_EQ((std::vector<std::string>{"http://h/new.htm"}), V(frames));
-    EXPECT_EQ((std::vector<std::string>{InFolder("QBT22.htm")}), V(paths));
+    ASSERT_EQ(3u, plan.Size());
+    EXPECT_EQ("http://h/new.htm", plan.At(2).strAddress);
+    EXPECT_EQ(EntryKind::Frame, plan.At(2).kind);
 }
 
 TEST(Rewrite, HelpersOnTheirOwn) {
@@ -368,27 +566,38 @@ TEST(Rewrite, HelpersOnTheirOwn) {
     };
     for (const Name& n : names) {
         SCOPED_TRACE(n.address);
-        CPageRewriter::SetNameCounter(n.counter);
-        EXPECT_EQ(n.name, CPageRewriter::MakeLocalName(n.address));
-        EXPECT_EQ(n.counter + 1, CPageRewriter::GetNameCounter());
+        CLocalNamer namer(n.counter);
+        EXPECT_EQ(n.name, namer.Make(n.address));
+        EXPECT_EQ(n.counter + 1, namer.Next());
     }
 }
 
-TEST(Rewrite, FirstNameOfTheRunComesFromAFreshProbe) {
+// A grab numbers its own names: no file is made to find one, no number comes twice, and a
+// name claimed by the main page is passed over.
+TEST(Rewrite, NamesOfAGrabNeverRepeatAndMakeNoFile) {
     namespace fs = std::filesystem;
     const fs::path previous = fs::current_path();
-    const fs::path folder = fs::temp_directory_path() / "qb_rewrite_probe";
+    const fs::path folder = fs::temp_directory_path() / "qb_rewrite_names";
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::current_path(folder);
-    CPageRewriter::SetNameCounter(0);
-    const std::string name = CPageRewriter::MakeLocalName("http://h/a.gif");
+    CLocalNamer namer(0xFFFE);
+    namer.Claim("QBT1.htm");
+    std::vector<std::string> made;
+    for (int i = 0; i < 0xFFFF; ++i) {
+        made.push_back(namer.Make("http://h/a.gif"));
+    }
     const bool empty = fs::is_empty(folder);
     fs::current_path(previous);
     fs::remove_all(folder);
-    EXPECT_TRUE(std::regex_match(name, std::regex("QBT[0-9A-F]{1,4}\\.gif"))) << name;
-    EXPECT_TRUE(empty);  // the probe file is gone
-    EXPECT_EQ(1u, CPageRewriter::GetNameCounter());
+    EXPECT_TRUE(empty);
+    EXPECT_EQ("QBTFFFE.gif", made[0]);
+    EXPECT_EQ("QBT0.gif", made[2]);
+    EXPECT_EQ("QBT2.gif", made[3]);  // QBT1 belongs to the page
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made.end(), std::adjacent_find(made.begin(), made.end()));
+    // Every number is taken: the address itself, made safe, is the name.
+    EXPECT_EQ("http___h_a.gif", namer.Make("http://h/a.gif"));
 }
 
 std::string ReadFile(const std::string& path) {
@@ -399,35 +608,45 @@ std::string ReadFile(const std::string& path) {
 }
 
 // Each page of the fixture site, rewritten as if fetched from the given address, must equal
-// its reviewed copy; the lists it produced are compared with the reviewed list file.
+// its reviewed copy; the plan it made is compared with the reviewed list file. Without
+// styles, the stylesheet stays on the web.
 TEST(Rewrite, FixtureSiteMatchesItsReviewedRewrite) {
     const std::string root = std::string(QB_SOURCE_DIR) + "/tests/fixtures/rewrite/";
     const char* pages[] = {"index.htm", "frames.htm", "nav.htm", "gallery.htm"};
-    CPageRewriter::SetNameCounter(0x100);
-    CStringList frames, paths, resources;
-    CStringArray names;
-    CFrameMap queued;
-    CPageRewriter rewriter;
-    std::ostringstream lists;
-    for (const char* page : pages) {
-        SCOPED_TRACE(page);
-        std::string text = ReadFile(root + "site/" + page);
-        ASSERT_FALSE(text.empty());
-        std::string address = std::string("http://fixture.example:8080/site/") + page;
-        EXPECT_TRUE(rewriter.ProcessPage(address, text, "WORK", frames, paths, resources, names,
-                                         GrabJob(), &queued));
-        EXPECT_EQ(ReadFile(root + "expected/" + page), text);
-        lists << "page " << page << " base " << address << "\n";
+    for (bool styles : {true, false}) {
+        SCOPED_TRACE(styles ? "styles kept" : "no styles");
+        CGrabPlan plan;
+        plan.Namer() = CLocalNamer(0x100);
+        CReferenceList found;
+        GrabJob job;
+        CJobProgress progress(job);
+        CRewriteOptions options;
+        options.bKeepStyles = styles;
+        CPageRewriter rewriter;
+        std::ostringstream lists;
+        for (const char* page : pages) {
+            SCOPED_TRACE(page);
+            std::string text = ReadFile(root + "site/" + page);
+            ASSERT_FALSE(text.empty());
+            std::string address = std::string("http://fixture.example:8080/site/") + page;
+            EXPECT_TRUE(rewriter.ProcessPage(address, text, plan, found, progress, options));
+            if (styles) {
+                EXPECT_EQ(ReadFile(root + "expected/" + page), text);
+            } else if (std::string(page) == "index.htm") {
+                EXPECT_NE(std::string::npos,
+                          text.find("<link rel=\"stylesheet\"  "
+                                    "href=\"http://fixture.example:8080/site/style/main.css\">"));
+            }
+            lists << "page " << page << " base " << address << "\n";
+        }
+        for (size_t i = 0; i < plan.Size(); ++i) {
+            lists << EntryKindName(plan.At(i).kind) << " " << plan.At(i).strAddress << " "
+                  << plan.At(i).strLocalName << "\n";
+        }
+        if (styles) {
+            EXPECT_EQ(ReadFile(root + "expected/lists.txt"), lists.str());
+        }
     }
-    ASSERT_EQ(resources.size(), names.size());
-    for (size_t i = 0; i < resources.size(); ++i) {
-        lists << "resource " << resources[i] << " " << names[i] << "\n";
-    }
-    ASSERT_EQ(frames.size(), paths.size());
-    for (size_t i = 0; i < frames.size(); ++i) {
-        lists << "frame " << frames[i] << " " << paths[i].substr(5) << "\n";
-    }
-    EXPECT_EQ(ReadFile(root + "expected/lists.txt"), lists.str());
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+// The plan of one grab: every address the grab captures, once, in the order found, with the
+// local name it was given when it was found, what it is, how far it got and why it failed.
+// The plan names addresses for the page and CSS passes, so a name never depends on the
+// order in which files arrive; it is also the grab's capture report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "packager/fetch/url_utils.h"
+#include "packager/rewrite/references.h"
+
+enum class EntryState { Pending, Done, Failed };
+
+struct CGrabEntry {
+    std::string strAddress;    // absolute, fragment removed (a local path for a local page)
+    std::string strLocalName;  // file name in the work folder
+    EntryKind kind = EntryKind::Other;
+    EntryState state = EntryState::Pending;
+    // Why it failed, or what is wrong with what was kept (an error page packed as a page).
+    std::string strFailure;
+    int nDepth = 0;  // stylesheets: how many imports from the page
+};
+
+class CGrabPlan : public CLocalNames {
+  public:
+    // A cabinet counts its files in 16 bits; the plan takes no more entries than that.
+    static constexpr size_t kMaxEntries = 65535;
+
+    explicit CGrabPlan(size_t maxEntries = kMaxEntries) : m_nMaxEntries(maxEntries) {}
+
+    // Forgets every entry; names start over.
+    void Reset();
+    // Adds the grab's main page under a name of its own (a local page keeps its file name,
+    // a web page gets a fresh one when name is empty). Returns its index.
+    size_t AddMainPage(const std::string& address, const std::string& name);
+    // CLocalNames: the entry's name; a new address becomes a new Pending entry whose depth
+    // is the discovery depth. Empty when the plan is full ("too many files" is reported).
+    std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override;
+    // The depth new entries are given (the depth of the stylesheet being read, plus one).
+    void SetDiscoveryDepth(int depth) { m_nDepth = depth; }
+
+    size_t Size() const { return m_entries.size(); }
+    CGrabEntry& At(size_t i) { return m_entries[i]; }
+    const CGrabEntry& At(size_t i) const { return m_entries[i]; }
+    // Index of the entry of an address, or npos.
+    size_t Find(const std::string& address) const;
+    // Whether an address was refused because the plan was full.
+    bool TooManyFiles() const { return m_bTooMany; }
+    CLocalNamer& Namer() { return m_namer; }
+
+    void SetDone(size_t i, const std::string& note = std::string());
+    void SetFailed(size_t i, const std::string& reason);
+
+    // The report. Entries with a failure text (failed, or kept with one), plus the refusal
+    // of a full plan.
+    size_t FailedCount() const;
+    // "captured 1 page, 2 frames, 45 pictures, 3 stylesheets, 2 fonts; 1 failed"
+    // (", N other files" before the ";" when there are any).
+    std::string Summary() const;
+    // One line per failure: "<kind> <address> (<local name>): <reason>".
+    std::vector<std::string> FailureLines() const;
+
+  private:
+    std::vector<CGrabEntry> m_entries;
+    std::unordered_map<std::string, size_t> m_index;
+    CLocalNamer m_namer;
+    size_t m_nMaxEntries;
+    int m_nDepth = 0;
+    bool m_bTooMany = false;
+};
+
+// The report's word for a kind ("page", "frame", "picture", "stylesheet", "font", "file").
+const char* EntryKindName(EntryKind kind);
