@@ -252,8 +252,11 @@ std::string DefaultOutputPath() {
 // packs the page, but says that the address will not be remembered.
 void CheckSettingsFolder() {
     std::string folder = platform::FolderOf(platform::SettingsLocation());
-    std::string problem = folder.empty() ? std::string("no home folder is set (HOME is empty)")
-                                         : FolderProblem(folder);
+    if (folder.empty()) {
+        PrintMessage("No home folder is set (HOME is empty). The address will not be remembered.");
+        return;
+    }
+    std::string problem = FolderProblem(folder);
     if (!problem.empty())
         PrintMessage("The settings folder " + folder + " cannot be written: " + problem +
                      ". The address will not be remembered.");
