@@ -33,6 +33,9 @@ bool WriteSettingInt(const std::string& section, const std::string& name, int va
 // Removes the whole store of the chosen program (every section); true when it is
 // gone afterwards, also when there was none.
 bool RemoveSettings();
+// Where the chosen store lives, for messages: Linux the INI file's path, Windows the
+// registry key ("HKEY_CURRENT_USER\\Software\\<company>\\<program>"); empty when none.
+std::string SettingsLocation();
 
 // Reads `key` of `section` from the profile (INI) file `path` in the manner of
 // GetPrivateProfileStringA: the value, or `defaultValue` when the file, section or

@@ -14,6 +14,8 @@ run ctest --preset linux
 run ctest --preset linux-asan
 # Windowed programs under Wine need a display; one virtual X server for the run.
 run xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset win64
+# The Debian package installed and used, lintian, the Windows release zip.
+run tests/install/package_check.sh
 
 seconds=${QB_FUZZ_SECONDS:-20}
 for f in build/fuzz/bin/fuzz_*; do

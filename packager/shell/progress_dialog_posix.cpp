@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/terminal_text.h"
+
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
@@ -87,7 +89,7 @@ void CProgressDialog::PumpMessages() {
     int filled = static_cast<int>(static_cast<long long>(pos) * width / range);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(width - filled), '.');
-    std::string text = m_strMessage.substr(0, 60);
+    std::string text = platform::EscapeControls(m_strMessage).substr(0, 60);
     std::fprintf(stderr, "\r[%s] %3d%% %-60s", bar.c_str(),
                  static_cast<int>(static_cast<long long>(pos) * 100 / range), text.c_str());
     std::fflush(stderr);

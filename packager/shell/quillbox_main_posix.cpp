@@ -1,12 +1,15 @@
 // quillbox on Linux: the Zip command without windows. The main thread plays the
 // window thread (timer ticks, the finishing step); one worker thread grabs and packs.
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <iostream>
 #include <thread>
@@ -18,9 +21,25 @@
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "platform/settings.h"
+#include "platform/terminal_text.h"
 #include "platform/trace.h"
+#include "qb_version.h"
 
 namespace {
+
+// Exit status, as --help and the manual page list them.
+constexpr int kExitDone = 0;        // the executable was written, with everything in it
+constexpr int kExitFailed = 1;      // failed; no executable was written
+constexpr int kExitUsage = 2;       // bad command line
+constexpr int kExitIncomplete = 3;  // written, but some items could not be fetched
+
+// The status of a Zip command: whether the executable was written, and how many of the
+// page's items it lacks because they could not be fetched.
+int ZipExitStatus(bool written, size_t missingItems) {
+    if (!written)
+        return kExitFailed;
+    return missingItems > 0 ? kExitIncomplete : kExitDone;
+}
 
 constexpr const char* kDoneText = "Quillbox Lite is done zipping your web page(s).";
 constexpr const char* kNoConnection =
@@ -35,7 +54,7 @@ void PrintMessage(const std::string& text) {
             continue;
         out += text[i];
     }
-    std::fprintf(stderr, "quillbox: %s\n", out.c_str());
+    std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(out).c_str());
 }
 
 // The address box: the history in memory, as the window's combo box would hold it.
@@ -188,40 +207,101 @@ class CConsoleMainWindow : public CMainWindow {
     unsigned long m_nQueued = 0, m_nDone = 0;
 };
 
-// $HOME/MyZips/QLBX.EXE, the folder created as the Windows program creates "\MyZips".
+bool MakeFolders(const std::string& folder) {
+    if (platform::FolderExists(folder))
+        return true;
+    std::string parent = platform::FolderOf(folder);
+    if (!parent.empty() && parent != folder && !MakeFolders(parent))
+        return false;
+    return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// Why no new file can be made in `folder`, which is made first (with its parents) when
+// it is missing: the system's reason, or "" when files can be made there.
+std::string FolderProblem(const std::string& folder) {
+    if (!MakeFolders(folder))
+        return std::strerror(errno);
+    std::string probe = platform::JoinPath(folder, ".quillbox-XXXXXX");
+    int fd = mkstemp(&probe[0]);
+    if (fd < 0)
+        return std::strerror(errno);
+    close(fd);
+    unlink(probe.c_str());
+    return std::string();
+}
+
+// $HOME/MyZips/QLBX.EXE, the folder made as the Windows program makes "\MyZips". Empty,
+// after a message that says why, when the home folder cannot take it.
 std::string DefaultOutputPath() {
     const char* home = std::getenv("HOME");
-    std::string folder = platform::JoinPath(home && *home ? home : ".", "MyZips");
-    platform::FolderCreate(folder);  // an error, for instance because it exists, is ignored
+    if (!home || !*home) {
+        PrintMessage("No home folder is set (HOME is empty); give the output path with -o.");
+        return std::string();
+    }
+    std::string folder = platform::JoinPath(home, "MyZips");
+    std::string problem = FolderProblem(folder);
+    if (!problem.empty()) {
+        PrintMessage("The folder " + folder + " cannot be written: " + problem +
+                     ". Give the output path with -o.");
+        return std::string();
+    }
     return platform::JoinPath(folder, "QLBX.EXE");
 }
 
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: quillbox [-o OUTPUT] [-y] [-v] [--no-styles] ADDRESS\n"
-                 "Grabs the page at ADDRESS (http://, https:// or a local file) with its frames\n"
-                 "and pictures into one self-extracting Windows executable.\n"
-                 "  -o OUTPUT  the executable to write (default: $HOME/MyZips/QLBX.EXE)\n"
-                 "  -y         overwrite an existing OUTPUT without asking\n"
-                 "  -v         write the diagnostic trace lines to standard output\n"
-                 "  --no-styles  leave stylesheets on the web (the classic output)\n"
-                 "Without ADDRESS, lists the address history (* marks the last one used).\n");
+// The history is kept in the settings folder; a run that cannot write there still
+// packs the page, but says that the address will not be remembered.
+void CheckSettingsFolder() {
+    std::string folder = platform::FolderOf(platform::SettingsLocation());
+    if (folder.empty()) {
+        PrintMessage("No home folder is set (HOME is empty). The address will not be remembered.");
+        return;
+    }
+    std::string problem = FolderProblem(folder);
+    if (!problem.empty())
+        PrintMessage("The settings folder " + folder + " cannot be written: " + problem +
+                     ". The address will not be remembered.");
+}
+
+constexpr const char* kUsageLine = "Usage: quillbox [-o OUTPUT] [-y] [-v] [--no-styles] ADDRESS\n";
+
+void Usage() {
+    std::printf(
+        "%s"
+        "       quillbox            lists the address history\n"
+        "Grabs the page at ADDRESS (http://, https:// or a local file) with its frames\n"
+        "and pictures into one self-extracting Windows executable.\n"
+        "  -o OUTPUT      the executable to write (default: $HOME/MyZips/QLBX.EXE)\n"
+        "  -y             overwrite an existing OUTPUT without asking\n"
+        "  -v             write the diagnostic trace lines to standard output (also QB_TRACE)\n"
+        "      --no-styles  leave stylesheets on the web (the classic output)\n"
+        "  -h, --help     show this help and exit\n"
+        "      --version  show the version and exit\n"
+        "Without ADDRESS, lists the address history (* marks the last one used).\n"
+        "Exit status: 0 done; 1 failed, nothing written; 2 bad command line;\n"
+        "3 written, but some items could not be fetched (they are listed on standard error).\n",
+        kUsageLine);
+}
+
+int BadCommandLine(const std::string& problem) {
+    PrintMessage(problem);
+    std::fprintf(stderr, "%sTry 'quillbox --help' for more.\n", kUsageLine);
+    return kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    enum { kOptVersion = 1000, kOptNoStyles };
+    static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, kOptVersion},
+                                          {"no-styles", no_argument, nullptr, kOptNoStyles},
+                                          {nullptr, 0, nullptr, 0}};
     std::string output;
-    bool yes = false, verbose = std::getenv("QB_TRACE") != nullptr;
+    bool yes = false, verbose = std::getenv("QB_TRACE") != nullptr, noStyles = false;
+    opterr = 0;  // the messages below name the option the way it was typed
     int opt;
-    bool noStyles = false;
-    const struct option longOptions[] = {{"no-styles", no_argument, nullptr, 'S'},
-                                         {nullptr, 0, nullptr, 0}};
-    while ((opt = getopt_long(argc, argv, "o:yvh", longOptions, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, ":o:yvh", kLongOptions, nullptr)) != -1) {
         switch (opt) {
-            case 'S':
-                noStyles = true;
-                break;
             case 'o':
                 output = optarg;
                 break;
@@ -232,36 +312,52 @@ int main(int argc, char** argv) {
                 verbose = true;
                 break;
             case 'h':
-                Usage(stdout);
-                return 0;
+                Usage();
+                return kExitDone;
+            case kOptNoStyles:
+                noStyles = true;
+                break;
+            case kOptVersion:
+                std::printf("quillbox %s\n", QB_VERSION);
+                return kExitDone;
+            case ':':
+                return BadCommandLine(std::string("option ") + argv[optind - 1] +
+                                      " needs a value.");
             default:
-                Usage(stderr);
-                return 2;
+                return BadCommandLine(
+                    "unknown option " +
+                    (optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1]) +
+                    ".");
         }
     }
-    if (argc - optind > 1) {
-        Usage(stderr);
-        return 2;
-    }
+    if (argc - optind > 1)
+        return BadCommandLine("one ADDRESS only; there are " + std::to_string(argc - optind) + ".");
     platform::SetTraceEnabled(verbose);
     platform::SetSettingsKey("Tarnwick", "quillbox");
 
     if (optind == argc) {
         CConsoleAddressBox box;
         LoadHistory(box);
+        if (box.m_entries.empty())
+            return BadCommandLine("no ADDRESS given, and the address history is empty.");
         for (size_t i = 0; i < box.m_entries.size(); ++i)
             std::printf("%c %s\n", static_cast<int>(i) == box.m_nSel ? '*' : ' ',
-                        box.m_entries[i].c_str());
-        if (box.m_entries.empty())
-            std::printf("(no history yet; try %s)\n", box.m_strText.c_str());
-        Usage(stdout);
-        return 0;
+                        platform::EscapeControls(box.m_entries[i]).c_str());
+        std::printf("%s", kUsageLine);
+        return kExitDone;
     }
+
+    if (output.empty()) {
+        output = DefaultOutputPath();
+        if (output.empty())
+            return kExitFailed;
+    }
+    CheckSettingsFolder();
 
     std::unique_ptr<platform::InternetService> service = platform::CreateInternetService();
     if (!service || service->AttemptConnect() != 0) {
         PrintMessage(kNoConnection);
-        return 1;
+        return kExitFailed;
     }
     CGrabber grabber(std::move(service));
     grabber.SweepWorkFolders();
@@ -269,19 +365,15 @@ int main(int argc, char** argv) {
 
     PackagerState app;
     app.pGrabber = &grabber;
-    if (output.empty())
-        output = DefaultOutputPath();
     CConsoleMainWindow window(app, argv[optind], output, yes);
     window.InstallProgressCallback();
-    bool ok = window.Run();
+    bool written = window.Run();
     // The capture report: one summary line, then each failure.
     const CGrabPlan& report = grabber.GetReport();
     if (report.Size() > 0) {
-        std::fprintf(stderr, "quillbox: %s\n", report.Summary().c_str());
+        std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(report.Summary()).c_str());
         for (const std::string& line : report.FailureLines())
-            std::fprintf(stderr, "quillbox: failed: %s\n", line.c_str());
+            std::fprintf(stderr, "quillbox: failed: %s\n", platform::EscapeControls(line).c_str());
     }
-    if (!ok)
-        return 1;
-    return report.FailedCount() > 0 ? 3 : 0;
+    return ZipExitStatus(written, report.FailedCount());
 }

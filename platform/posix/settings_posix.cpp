@@ -177,6 +177,11 @@ bool RemoveSettings() {
     return true;
 }
 
+std::string SettingsLocation() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return StorePath();
+}
+
 unsigned ReadProfileFileString(const std::string& path, const std::string& section,
                                const std::string& key, const std::string& defaultValue,
                                char* buffer, unsigned size) {

@@ -10,13 +10,10 @@
 // Shell open runs "xdg-open" found through PATH; programs run with fork and exec.
 #pragma once
 
+#include "platform/terminal_text.h"
 #include "platform/ui.h"
 
 namespace platform {
-
-// `text` with every control character (and DEL) written as \xNN, so that a name or a
-// server's text cannot drive the terminal; line ends stay when `keepLineEnds`.
-std::string EscapeControls(const std::string& text, bool keepLineEnds);
 
 class CTerminalUserInterface : public IUserInterface {
   public:

@@ -1,4 +1,5 @@
 #include "platform/posix/ui_terminal.h"
+#include "platform/terminal_text.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -62,23 +63,6 @@ int WaitFor(pid_t pid) {
 }
 
 }  // namespace
-
-std::string EscapeControls(const std::string& text, bool keepLineEnds) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if ((c < 0x20 && !(keepLineEnds && c == '\n') && c != '\t') || c == 0x7f) {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
 
 void CTerminalUserInterface::Print(const std::string& raw) {
     const std::string text = isatty(m_outFd) ? EscapeControls(raw, true) : raw;

@@ -125,6 +125,11 @@ bool RemoveSettings() {
     return true;
 }
 
+std::string SettingsLocation() {
+    std::string program = ProgramKey();
+    return program.empty() ? program : "HKEY_CURRENT_USER\\" + program;
+}
+
 unsigned ReadProfileFileString(const std::string& path, const std::string& section,
                                const std::string& key, const std::string& defaultValue,
                                char* buffer, unsigned size) {

@@ -1,0 +1,16 @@
+// Text from outside (addresses, file names, what a server sent) on its way to a terminal.
+// A control character there is obeyed, not shown: an escape sequence can recolour the
+// screen, move the cursor or retitle the window, a carriage return hides what went before.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The text with every control character (bytes 0x00-0x1f and 0x7f) written as "\x" and two
+// lower-case hex digits, so ESC shows as "\x1b". Line breaks stay when keepLineEnds (messages
+// are made of lines); a one-line display (a progress line) escapes them too. Bytes from 0x80
+// up pass unchanged (UTF-8 text).
+std::string EscapeControls(const std::string& text, bool keepLineEnds = true);
+
+}  // namespace platform
