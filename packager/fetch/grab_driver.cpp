@@ -121,6 +121,7 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     std::string localPath, extra;
     int scheme = MakeLocalPath(target, folder, localPath, extra);
     if (scheme == -1) {
+        ReportUnusableAddress(target);
         return kUnableToLoad + target;
     }
     // A frame that leads back to the main page shows the saved main page.
@@ -224,7 +225,8 @@ bool CGrabber::MakeWorkFolder(std::string& folder) {
 int CGrabber::MakeLocalPath(const std::string& address, const std::string& folder,
                             std::string& localPath, std::string& extra) {
     platform::UrlParts parts;
-    bool cracked = platform::CrackUrl(address, 0, parts);
+    bool cracked = platform::CrackUrl(address, 0, parts, platform::kCanonicalBufferSize,
+                                      platform::kCanonicalBufferSize);
     std::string name;
     if (cracked && IsWebScheme(parts.nScheme)) {
         m_strScheme = parts.nScheme == platform::kSchemeHttps ? "https://" : "http://";

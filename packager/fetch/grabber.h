@@ -90,6 +90,9 @@ class CGrabber : public CInternetSession {
     // Copies a local file or downloads an http(s) address to destination.
     bool DownloadFile(const std::string& source, const std::string& destination, bool reportErrors,
                       bool textMode);
+    // Tells the user that address cannot be loaded at all (no scheme the fetcher serves, a
+    // local file that is not there, too long), with the cause, which m_strFailure keeps.
+    void ReportUnusableAddress(const std::string& address);
 
     // Fields, in this order.
     std::string m_strUser;
@@ -111,6 +114,11 @@ class CGrabber : public CInternetSession {
     std::string m_strCredentialsServer;
     // Whether the last address opened (after redirects) was read over https.
     bool m_bSecure = false;
+    // Why the last fetch, download or copy failed, as one sentence for the user ("The server
+    // answered 404 Not Found."); empty after a success.
+    std::string m_strFailure;
+    // Status code of the last response handed to a caller (0 when none was).
+    uint32_t m_nLastStatus = 0;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).

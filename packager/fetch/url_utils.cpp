@@ -118,19 +118,12 @@ std::string CombineAddress(const std::string& base, const std::string& reference
     if (reference.size() >= kLongestReference || base.size() >= kLongestReference) {
         return std::string();
     }
-    std::string prepared(base);
-    if (!prepared.empty() && prepared.back() != '/') {
-        size_t slash = prepared.rfind('/');
-        if (slash != std::string::npos) {
-            if (prepared.find('.', slash + 1) != std::string::npos) {
-                prepared.erase(slash + 1);  // a file name
-            } else {
-                prepared += '/';  // a folder
-            }
-        }
-    }
+    // The base is the page's final address, taken as browsers take it: the last segment of a
+    // path that does not end in "/" names a file, dot or not (a server that means a folder
+    // redirects to the address with the "/"), and a reference of only a query or nothing at
+    // all stays on that file.
     std::string result;
-    if (!platform::CombineUrl(prepared, reference, result)) {
+    if (!platform::CombineUrl(base, reference, result)) {
         return std::string();
     }
     if (StartsWithNoCase(result, "file:")) {
@@ -173,8 +166,9 @@ bool MakePageNames(const std::string& address, std::string& siteRoot, std::strin
                    std::string& pageName) {
     std::string lower = LowerCopy(address);
     platform::UrlParts parts;
-    if (!platform::CrackUrl(lower, 0, parts, platform::kHostBufferSize,
-                            platform::kPathBufferSize)) {
+    // Any address a request can carry (up to 2,083 characters) gets its names.
+    if (!platform::CrackUrl(lower, 0, parts, platform::kCanonicalBufferSize,
+                            platform::kCanonicalBufferSize)) {
         return false;
     }
     size_t slashes = lower.find("//");
