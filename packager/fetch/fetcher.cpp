@@ -152,8 +152,8 @@ std::string SchemeOf(const std::string& address) {
     size_t i = 0;
     while (i < address.size() &&
            (std::isalpha(static_cast<unsigned char>(address[i])) ||
-            (i > 0 && (std::isdigit(static_cast<unsigned char>(address[i])) ||
-                       address[i] == '+' || address[i] == '-' || address[i] == '.')))) {
+            (i > 0 && (std::isdigit(static_cast<unsigned char>(address[i])) || address[i] == '+' ||
+                       address[i] == '-' || address[i] == '.')))) {
         ++i;
     }
     if (i == 0 || i >= address.size() || address[i] != ':') {

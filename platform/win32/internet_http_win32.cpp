@@ -126,9 +126,9 @@ class WinRequest : public InternetRequest {
     // WinINet's own words for its error numbers, else the number.
     static std::string ErrorText(DWORD code) {
         char text[512] = "";
-        DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 GetModuleHandleA("wininet.dll"), code, 0, text, sizeof text,
-                                 nullptr);
+        DWORD n =
+            FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           GetModuleHandleA("wininet.dll"), code, 0, text, sizeof text, nullptr);
         std::string out(text, n);
         while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' ||
                                 out.back() == '.')) {

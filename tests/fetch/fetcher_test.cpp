@@ -185,8 +185,7 @@ TEST_F(FetcherTest, ThePasswordPromptNamesTheServerThatAsks) {
     ASSERT_EQ("", Grab(Url("/plain/index.htm")));
     std::string folder = platform::FolderOf(m_job.strMainPage);
     m_prompts.AnswerCredentials(true, "u", "p");
-    m_grabber->m_lstResources = {s_pAuth->Base() + "/secure/lock.gif",
-                                 Url("/images/1.gif")};
+    m_grabber->m_lstResources = {s_pAuth->Base() + "/secure/lock.gif", Url("/images/1.gif")};
     m_grabber->m_arrResourceNames = {"lock.gif", "one.gif"};
     ASSERT_TRUE(m_grabber->LoadResources(folder, m_job));
     ASSERT_EQ(1u, m_prompts.m_lstServers.size());
@@ -205,8 +204,9 @@ TEST_F(FetcherTest, RedirectsWithoutAUsableLocationFail) {
     } cases[] = {
         {"/_/redirect?code=307&name=X-Elsewhere&to=/plain/index.htm",
          "The server answered 307 Temporary Redirect without a usable Location."},
-        {"/_/redirect?code=308&to=", "The server answered 308 Permanent Redirect without a "
-                                     "usable Location."},
+        {"/_/redirect?code=308&to=",
+         "The server answered 308 Permanent Redirect without a "
+         "usable Location."},
         {"/_/redirect?code=302&to=ftp://127.0.0.1/x",
          "The server redirected to ftp://127.0.0.1/x, which cannot be fetched."},
     };
@@ -244,8 +244,7 @@ TEST_F(FetcherTest, FailuresSayWhatWentWrong) {
         std::string head;     // the message up to its blank line
         std::string cause;
     } cases[] = {
-        {Url("/_/status?code=404&body=gone"),
-         kConnect + Url("/_/status?code=404&body=gone") + ".",
+        {Url("/_/status?code=404&body=gone"), kConnect + Url("/_/status?code=404&body=gone") + ".",
          "The server answered 404 Not Found."},
         {refused + "/page.htm", kConnect + refused + "/page.htm.",
          "Connection refused by 127.0.0.1:" + std::to_string(refusedPort) + "."},
