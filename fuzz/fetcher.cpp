@@ -212,13 +212,21 @@ int Progress(CMainWindow*, std::string, int32_t, int32_t) {
     return 1;
 }
 
+// A private folder for the run's files; it goes when the fuzzer ends.
+char g_folder[] = "/tmp/qbfuzzfetchXXXXXX";
+
+void RemoveWorkFolder() {
+    platform::FolderRemove(g_folder);
+}
+
 std::string WorkFolder() {
-    static std::string folder = [] {
-        char pattern[] = "/tmp/qbfuzzfetchXXXXXX";
-        const char* made = mkdtemp(pattern);
-        return std::string(made != nullptr ? made : "/tmp");
+    static bool made = [] {
+        Check(mkdtemp(g_folder) != nullptr);
+        std::atexit(&RemoveWorkFolder);
+        return true;
     }();
-    return folder;
+    (void)made;
+    return g_folder;
 }
 
 }  // namespace

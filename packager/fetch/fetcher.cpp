@@ -311,8 +311,9 @@ bool SplitWebAddress(const std::string& address, platform::UrlParts& parts) {
     if (hash != std::string::npos) {
         parts.strPath.erase(hash);
     }
-    if (parts.strPath.empty()) {
-        parts.strPath = "/";
+    // "http://h?q" asks for "/?q", as a browser does.
+    if (parts.strPath.empty() || parts.strPath[0] != '/') {
+        parts.strPath.insert(0, "/");
     }
     return true;
 }
