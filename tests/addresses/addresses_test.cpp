@@ -117,6 +117,9 @@ TEST(Addresses, CombineResolvesAgainstTheBaseAsBrowsersDo) {
         {"http://h/art/42", "?page=2", "http://h/art/42?page=2", nullptr},
         {"http://h/d/p.htm", "#top", "http://h/d/p.htm#top", nullptr},
         {"http://h/d/p.htm", "", "http://h/d/p.htm", nullptr},
+        {"http://h/d/p?x=1", "#f", "http://h/d/p?x=1#f", nullptr},
+        {"http://h/d/p?x=1#old", "", "http://h/d/p?x=1", nullptr},
+        {"http://h/d/", "?q=1", "http://h/d/?q=1", nullptr},
         // Escapes are decoded; what is unsafe before the query is escaped again.
         {"http://h/d/p.htm", "a%20b.gif", "http://h/d/a%20b.gif", nullptr},
         {"http://h/d/p.htm", "a b?x y#z w", "http://h/d/a%20b?x y#z w", nullptr},
