@@ -41,6 +41,21 @@ constexpr size_t kPathBufferSize = 260;
 constexpr size_t kCombineBufferSize = 520;
 constexpr size_t kCanonicalBufferSize = 2084;
 
+// Why a request failed, as far as the service can tell; the fetcher words it for the user.
+enum class InternetFailure {
+    kNone,         // nothing failed, or the service cannot tell
+    kRefused,      // the server could not be reached (connection refused, no route)
+    kUnresolved,   // the host name is not known
+    kTimedOut,     // connecting, sending or an answer took too long
+    kCertificate,  // the server's certificate is not trusted; detail says why
+    kOther,        // anything else; detail says what, when known
+};
+
+struct InternetError {
+    InternetFailure kind = InternetFailure::kNone;
+    std::string detail;  // the service's or TLS library's own words, without a final period
+};
+
 // A response to one request. Closing = destroying the object.
 class InternetRequest {
   public:
@@ -58,6 +73,9 @@ class InternetRequest {
     // Reads up to size bytes of the body into buffer. Returns the number of bytes read, 0 at
     // the end of the body, -1 on failure.
     virtual long ReadFile(void* buffer, size_t size) = 0;
+    // Why the last SendRequest or ReadFile failed; kind kNone when nothing failed or the
+    // service cannot tell (the default, so stand-ins need not say).
+    virtual InternetError QueryError() const { return InternetError(); }
 };
 
 // An HTTP connection to one host and port. Closing = destroying the object.

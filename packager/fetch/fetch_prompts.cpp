@@ -19,11 +19,13 @@ std::string ApplicationName() {
 
 }  // namespace
 
-bool AskForCredentials(std::string& user, std::string& password) {
+bool AskForCredentials(const std::string& server, std::string& user, std::string& password) {
     // The fields start empty every time the prompt is shown.
     user.clear();
     password.clear();
     platform::AuthorizationPrompt prompt;
+    // A picture on another site can ask too: the user must see who would get the password.
+    prompt.server = server;
     return platform::Ui().AskAuthorization(prompt, user, password, nullptr);
 }
 

@@ -4,8 +4,9 @@
 
 #include <string>
 
-// Shows the authorization prompt with empty fields; true with the entered user
-// name and password when the user chose OK, false on Cancel.
-bool AskForCredentials(std::string& user, std::string& password);
+// Shows the authorization prompt with empty fields, naming the server ("host:port")
+// that asks; true with the entered user name and password when the user chose OK,
+// false on Cancel.
+bool AskForCredentials(const std::string& server, std::string& user, std::string& password);
 // Shows an OK message box with the application's name as caption.
 void ShowFetchMessage(const std::string& text);

@@ -3,6 +3,7 @@
 // copies from the URL cache.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -39,22 +40,201 @@ const char kConnectProblem[] =
     "connection, and the URL is correct.\r\n\r\nIf you are using Netscape, your proxy settings "
     "may not be set correctly. Navigate to the Windows control panel and double-click on the "
     "Internet icon. In the Connection tab, set your Netscape proxy server settings accordingly.";
+// The grab's own failure text, for addresses that never reach a server.
+const char kUnableToLoad[] = "Unable to load ";
 
-// A location longer than any address a browser accepts is refused.
-const size_t kMaxLocation = 2083;
+// The longest address a browser accepts; a location or an address beyond it is refused.
+const size_t kMaxAddress = 2083;
+// Server texts quoted in a message are cut here.
+const size_t kMaxQuoted = 120;
 
 std::atomic<uint64_t> g_nMaxPageBytes{64ull << 20};
 std::atomic<uint64_t> g_nMaxDownloadBytes{1ull << 30};
 std::atomic<int> g_nMaxRedirects{20};
 
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string ServerKey(const std::string& server, uint16_t port) {
     std::string key = server;
     for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = LowerAscii(c);
     }
     return key + ":" + std::to_string(port);
+}
+
+uint16_t DefaultPort(bool secure) {
+    return secure ? 443 : 80;
+}
+
+std::string HostPort(const std::string& host, uint16_t port) {
+    return host + ":" + std::to_string(port);
+}
+
+// The address a request goes to, as a user would write it: scheme, host, the port when it
+// is not the scheme's own, and the object path.
+std::string WebAddress(bool secure, const std::string& host, uint16_t port,
+                       const std::string& object) {
+    std::string address = (secure ? "https://" : "http://") + host;
+    if (port != DefaultPort(secure)) {
+        address += ":" + std::to_string(port);
+    }
+    return address + object;
+}
+
+// A text from a server, fit to quote: control characters become blanks, and it is cut short.
+std::string Quoted(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (out.size() >= kMaxQuoted) {
+            out += "...";
+            break;
+        }
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+    }
+    return out;
+}
+
+// "The server answered 404 Not Found.": the reason is the status line's own.
+std::string StatusCause(platform::InternetRequest& request, uint32_t status) {
+    std::string headers, reason;
+    if (request.QueryRawHeaders(headers)) {
+        std::string line = headers.substr(0, headers.find_first_of("\r\n"));
+        size_t code = line.find(' ');
+        size_t text = code == std::string::npos ? code : line.find(' ', code + 1);
+        if (text != std::string::npos) {
+            reason = Quoted(line.substr(text + 1));
+        }
+    }
+    return "The server answered " + std::to_string(status) + (reason.empty() ? "" : " ") + reason +
+           ".";
+}
+
+// A failure of the service, in words that name the server.
+std::string TransportCause(const platform::InternetError& error, const std::string& host,
+                           uint16_t port) {
+    std::string detail = Quoted(error.detail);
+    switch (error.kind) {
+        case platform::InternetFailure::kRefused:
+            return "Connection refused by " + HostPort(host, port) + ".";
+        case platform::InternetFailure::kUnresolved:
+            return "No server named " + Quoted(host) + " could be found.";
+        case platform::InternetFailure::kTimedOut:
+            return "The server " + HostPort(host, port) + " did not answer in time.";
+        case platform::InternetFailure::kCertificate:
+            return "The server's certificate is not trusted: " +
+                   (detail.empty() ? std::string("no reason given") : detail) + ".";
+        case platform::InternetFailure::kOther:
+        case platform::InternetFailure::kNone:
+            break;
+    }
+    return "The connection to " + HostPort(host, port) + " failed" +
+           (detail.empty() ? std::string() : ": " + detail) + ".";
+}
+
+std::string SizeText(uint64_t bytes) {
+    if (bytes != 0 && bytes % (1ull << 30) == 0) {
+        return std::to_string(bytes >> 30) + " GiB";
+    }
+    if (bytes != 0 && bytes % (1ull << 20) == 0) {
+        return std::to_string(bytes >> 20) + " MiB";
+    }
+    return std::to_string(bytes) + " bytes";
+}
+
+// The scheme an address begins with ("ftp" for "ftp://x"), or empty. A host followed by a
+// port ("localhost:8080") has none.
+std::string SchemeOf(const std::string& address) {
+    size_t i = 0;
+    while (i < address.size() &&
+           (std::isalpha(static_cast<unsigned char>(address[i])) ||
+            (i > 0 && (std::isdigit(static_cast<unsigned char>(address[i])) || address[i] == '+' ||
+                       address[i] == '-' || address[i] == '.')))) {
+        ++i;
+    }
+    if (i == 0 || i >= address.size() || address[i] != ':') {
+        return std::string();
+    }
+    if (i + 1 < address.size() && std::isdigit(static_cast<unsigned char>(address[i + 1]))) {
+        return std::string();
+    }
+    return address.substr(0, i);
+}
+
+bool IsWebScheme(const std::string& scheme) {
+    std::string lower = scheme;
+    for (char& c : lower) {
+        c = LowerAscii(c);
+    }
+    return lower == "http" || lower == "https";
+}
+
+// The address as the user gave it: the Zip command puts "http://" in front of anything that
+// is not a readable file, so a missing local file or another scheme arrives behind it.
+std::string AsGiven(const std::string& address) {
+    if (!HasPrefix(address, "http://", true)) {
+        return address;
+    }
+    std::string rest = address.substr(7);
+    if (rest[0] == '/' || rest[0] == '\\') {
+        return rest;
+    }
+    std::string scheme = SchemeOf(rest);
+    if (scheme.empty()) {
+        return address;
+    }
+    // "user:password@host" is a web address with credentials, not a scheme "user:".
+    size_t at = rest.find('@');
+    bool credentials = at != std::string::npos && at < rest.find_first_of("/?#") &&
+                       rest.compare(scheme.size(), 3, "://") != 0;
+    return credentials ? address : rest;
+}
+
+std::string LocalFileProblem(const std::string& path) {
+    if (platform::FolderExists(path)) {
+        return path + " is a folder, not a file.";
+    }
+    if (!platform::PathExists(path)) {
+        return "The file " + path + " does not exist.";
+    }
+    int probe = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
+    if (probe < 0) {
+        return "The file " + path + " cannot be read.";
+    }
+    platform::FileClose(probe);
+    return std::string();
+}
+
+// What is wrong with an address before any server is asked: too long, a scheme the fetcher
+// does not serve, a local file that is not there. Empty when nothing is.
+std::string AddressProblem(const std::string& address) {
+    std::string given = AsGiven(address);
+    if (given.size() > kMaxAddress) {
+        return "The address is longer than " + std::to_string(kMaxAddress) + " characters.";
+    }
+    std::string scheme = SchemeOf(given);
+    if (IsWebScheme(scheme)) {
+        return std::string();
+    }
+    if (scheme.empty() || scheme.size() == 1) {  // a path, or one with a drive letter
+        return LocalFileProblem(given);
+    }
+    if (FindTextNoCase(scheme, "file", 0) == 0 && scheme.size() == 4) {
+        int number = 0;
+        return LocalFileProblem(FileAddressToPath(given, number));
+    }
+    return "The scheme " + Quoted(scheme) +
+           ": is not supported; only http:// and https:// addresses can be fetched.";
+}
+
+std::string ConnectProblemText(const std::string& where, const std::string& cause) {
+    std::vector<char> text(sizeof kConnectProblem + where.size());
+    std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
+    return std::string(text.data()) + "\r\n\r\n" + cause;
 }
 
 // The value of the first header line named Location, in any case, without the
@@ -86,6 +266,58 @@ bool FindLocation(const std::string& headers, std::string& location) {
     return false;
 }
 
+bool IsRedirect(uint32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The absolute address a Location names, from the request it answers. Absolute when it has
+// a scheme, on the same scheme when it begins with "//"; otherwise a path on the same server,
+// from the root when it begins with "/", else beside the current path. Dot segments and
+// unsafe characters are left to the canonical form.
+std::string ResolveLocation(const std::string& location, bool secure, const std::string& host,
+                            uint16_t port, const std::string& object) {
+    if (!SchemeOf(location).empty()) {
+        return location;
+    }
+    if (location.compare(0, 2, "//") == 0) {
+        return (secure ? "https:" : "http:") + location;
+    }
+    std::string origin = WebAddress(secure, host, port, "");
+    if (location[0] == '/') {
+        return origin + location;
+    }
+    std::string path = object.substr(0, object.find('?'));
+    if (location[0] == '?') {
+        return origin + path + location;
+    }
+    size_t slash = path.rfind('/');
+    return origin + (slash == std::string::npos ? std::string("/") : path.substr(0, slash + 1)) +
+           location;
+}
+
+// Splits a web address the way every request needs it: canonical form, http or https, a
+// host, the path with its query and without a fragment. False for anything else.
+bool SplitWebAddress(const std::string& address, platform::UrlParts& parts) {
+    std::string canonical;
+    if (!platform::CanonicalizeUrl(address, canonical) ||
+        !platform::CrackUrl(canonical, 0, parts, platform::kCanonicalBufferSize,
+                            platform::kCanonicalBufferSize) ||
+        (parts.nScheme != platform::kSchemeHttp && parts.nScheme != platform::kSchemeHttps) ||
+        parts.strHost.empty()) {
+        return false;
+    }
+    // The fragment names a place in the page; it is not sent.
+    size_t hash = parts.strPath.find('#');
+    if (hash != std::string::npos) {
+        parts.strPath.erase(hash);
+    }
+    // "http://h?q" asks for "/?q", as a browser does.
+    if (parts.strPath.empty() || parts.strPath[0] != '/') {
+        parts.strPath.insert(0, "/");
+    }
+    return true;
+}
+
 }  // namespace
 
 FetchLimits GetFetchLimits() {
@@ -103,14 +335,15 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
                                                                   bool secure, bool reportErrors) {
     std::unique_ptr<platform::InternetRequest> request;
     std::string host = server;
-    auto fail = [&]() -> std::unique_ptr<platform::InternetRequest> {
+    m_strFailure.clear();
+    m_nLastStatus = 0;
+    auto fail = [&](const std::string& cause) -> std::unique_ptr<platform::InternetRequest> {
         request.reset();
         m_pConnection.reset();
+        m_strFailure = cause;
         if (reportErrors) {
-            std::string where = host + "/" + object;
-            std::vector<char> text(sizeof kConnectProblem + where.size());
-            std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
-            ShowFetchMessage(text.data());
+            // The address the failed request went to: the one given, or the last redirect's.
+            ShowFetchMessage(ConnectProblemText(WebAddress(secure, host, port, object), cause));
         }
         return nullptr;
     };
@@ -118,93 +351,82 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
     platform::InternetSession* session = GetSession();
     m_pConnection.reset();
     if (session == nullptr) {
-        return fail();
+        return fail("The internet service is not available.");
     }
     // Credentials go only to the server they were entered for.
-    bool own = ServerKey(host, port) == m_strCredentialsServer;
-    m_pConnection = session->Connect(host, port, own ? m_strUser : std::string(),
-                                     own ? m_strPassword : std::string(), secure);
+    auto connect = [&]() {
+        bool own = ServerKey(host, port) == m_strCredentialsServer;
+        m_pConnection = session->Connect(host, port, own ? m_strUser : std::string(),
+                                         own ? m_strPassword : std::string(), secure);
+    };
+    connect();
     int redirects = 0;
     for (;;) {
         if (!m_pConnection) {
-            return fail();
+            return fail("No connection to " + HostPort(host, port) + " could be made.");
         }
         request = m_pConnection->OpenRequest("GET", object, "HTTP/1.0",
                                              kRequestFlags | (secure ? platform::kFlagSecure : 0));
-        if (!request || !request->AddRequestHeaders(kRequestHeaders, platform::kHeaderAddIfNew) ||
+        if (!request) {
+            return fail("No request to " + HostPort(host, port) + " could be made.");
+        }
+        if (!request->AddRequestHeaders(kRequestHeaders, platform::kHeaderAddIfNew) ||
             !request->SendRequest()) {
-            return fail();
+            return fail(TransportCause(request->QueryError(), host, port));
         }
         uint32_t status = 0;
         if (!request->QueryStatusCode(status)) {
-            return fail();
+            return fail("The server " + HostPort(host, port) + " sent no valid answer.");
         }
         m_nLastStatus = status;
         if (status == 401 || status == 407) {
             std::string user, password;
-            if (!AskForCredentials(user, password)) {
-                return fail();
+            if (!AskForCredentials(HostPort(host, port), user, password)) {
+                return fail(StatusCause(*request, status));
             }
             request.reset();
             m_pConnection.reset();
             m_strUser = user;
             m_strPassword = password;
             m_strCredentialsServer = ServerKey(host, port);
-            m_pConnection = session->Connect(host, port, m_strUser, m_strPassword, secure);
+            connect();
             continue;
         }
-        if (status == 301 || status == 302 || status == 303) {
-            std::string headers, location;
-            if (++redirects > g_nMaxRedirects || !request->QueryRawHeaders(headers) ||
-                !FindLocation(headers, location) || location.empty() ||
-                location.size() > kMaxLocation) {
-                return fail();
+        if (IsRedirect(status)) {
+            if (++redirects > g_nMaxRedirects) {
+                return fail("The server redirected more than " +
+                            std::to_string(g_nMaxRedirects.load()) + " times.");
             }
+            std::string headers, location;
+            if (!request->QueryRawHeaders(headers) || !FindLocation(headers, location) ||
+                location.empty() || location.size() > kMaxAddress) {
+                std::string cause = StatusCause(*request, status);
+                return fail(cause.substr(0, cause.size() - 1) + " without a usable Location.");
+            }
+            platform::UrlParts parts;
+            if (!SplitWebAddress(ResolveLocation(location, secure, host, port, object), parts)) {
+                return fail("The server redirected to " + Quoted(location) +
+                            ", which cannot be fetched.");
+            }
+            // The page is read from where the server sent us: its host, port, scheme and
+            // path with its query.
             request.reset();
             m_pConnection.reset();
-            if (FindTextNoCase(location, "http", 0) < 0) {
-                // A path on the same server; a relative one is taken from the
-                // folder of the current path.
-                if (location[0] != '/') {
-                    size_t slash = object.rfind('/', object.find('?'));
-                    location = (slash == std::string::npos ? std::string("/")
-                                                           : object.substr(0, slash + 1)) +
-                               location;
-                }
-                object = location;
-            } else {
-                platform::UrlParts parts;
-                if (!platform::CrackUrl(location, 0, parts) || parts.strHost.empty() ||
-                    (parts.nScheme != platform::kSchemeHttp &&
-                     parts.nScheme != platform::kSchemeHttps)) {
-                    return fail();
-                }
-                // The page is read from where the server sent us: its host,
-                // port, scheme and path (keeping the old path would send the
-                // same request again, and a port or scheme dropped would reach
-                // the wrong service).
-                host = parts.strHost;
-                port = parts.nPort;
-                secure = parts.nScheme == platform::kSchemeHttps;
-                if (!parts.strPath.empty()) {
-                    object = parts.strPath;
-                }
-            }
-            size_t hash = object.find('#');
-            if (hash != std::string::npos) {
-                object.erase(hash);
-            }
-            // A redirected request carries no credentials.
-            m_pConnection = session->Connect(host, port, "", "", secure);
+            host = parts.strHost;
+            port = parts.nPort;
+            secure = parts.nScheme == platform::kSchemeHttps;
+            object = parts.strPath;
             m_strServer = host;
             m_strObject = object;
             m_nPort = port;
             m_bSecure = secure;
+            connect();
             continue;
         }
         if (status == 404) {
-            return fail();
+            return fail(StatusCause(*request, status));
         }
+        m_nLastStatus = status;
         return request;
     }
 }
@@ -214,26 +436,30 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string add
     if (FindText(address, m_strScheme, 0) < 0) {
         address = m_strScheme + address;
     }
-    std::string canonical;
     platform::UrlParts parts;
-    if (!platform::CanonicalizeUrl(address, canonical) ||
-        !platform::CrackUrl(canonical, 0, parts, platform::kCanonicalBufferSize,
-                            platform::kCanonicalBufferSize) ||
-        (parts.nScheme != platform::kSchemeHttp && parts.nScheme != platform::kSchemeHttps) ||
-        parts.strHost.empty()) {
+    std::string problem = AddressProblem(address);
+    if (!problem.empty() || !SplitWebAddress(address, parts)) {
         m_pConnection.reset();
+        m_strFailure = problem.empty() ? "The address is not a web address." : problem;
+        m_nLastStatus = 0;
+        if (reportErrors) {
+            ShowFetchMessage(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure);
+        }
         return nullptr;
-    }
-    // The fragment names a place in the page; it is not sent.
-    size_t hash = parts.strPath.find('#');
-    if (hash != std::string::npos) {
-        parts.strPath.erase(hash);
     }
     m_strServer = parts.strHost;
     m_strObject = parts.strPath;
     m_nPort = parts.nPort;
     m_bSecure = parts.nScheme == platform::kSchemeHttps;
     return OpenHttpFile(m_strServer, m_nPort, m_strObject, m_bSecure, reportErrors);
+}
+
+void CGrabber::ReportUnusableAddress(const std::string& address) {
+    m_strFailure = AddressProblem(address);
+    if (m_strFailure.empty()) {
+        m_strFailure = "The address cannot be understood.";
+    }
+    ShowFetchMessage(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure);
 }
 
 bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
@@ -246,11 +472,17 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
     if (!response) {
         return false;
     }
+    // Failures past this point are about the page as it arrives: they name where it came from.
+    std::string cause;
     int file = platform::FileOpen(localPath,
                                   platform::kOpenCreate | platform::kOpenTruncate |
                                       platform::kOpenWriteOnly | platform::kOpenBinary,
                                   platform::kModeReadWrite);
     bool ok = file >= 0;
+    bool cancelled = false;
+    if (!ok) {
+        cause = "The page cannot be saved as " + localPath + ".";
+    }
     pageText.clear();
     if (ok) {
         int32_t counter = 1;
@@ -261,6 +493,14 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             long n = response->ReadFile(chunk.data(), chunk.size());
             if (n < 0) {
                 ok = false;
+                platform::InternetError error = response->QueryError();
+                std::string detail = Quoted(error.detail);
+                cause = error.kind == platform::InternetFailure::kTimedOut
+                            ? "The server " + HostPort(m_strServer, m_nPort) +
+                                  " stopped sending the page."
+                            : "The connection to " + HostPort(m_strServer, m_nPort) +
+                                  " broke while the page was read" +
+                                  (detail.empty() ? std::string() : ": " + detail) + ".";
                 break;
             }
             if (n == 0) {
@@ -268,6 +508,7 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             }
             if (ReportProgress(job, "Reading " + address + bytesMessage, counter) == 0) {
                 ok = false;
+                cancelled = true;
                 break;
             }
             ++counter;
@@ -278,48 +519,60 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             size_t length = end ? static_cast<size_t>(end - chunk.data()) : static_cast<size_t>(n);
             if (pageText.size() + length > g_nMaxPageBytes) {
                 ok = false;
+                cause = "The page is larger than " + SizeText(g_nMaxPageBytes) + ".";
                 break;
             }
             pageText.append(chunk.data(), length);
         }
     }
+    // Where the page was read from: after redirects the final scheme, server, port and path.
+    std::string pageAddress = WebAddress(m_bSecure, m_strServer, m_nPort, m_strObject);
     if (ok) {
-        // The page's references resolve against the address it was read from:
-        // after redirects the final scheme, server, port and path.
-        std::string scheme = m_bSecure ? "https://" : "http://";
-        std::string root = scheme + m_strServer;
-        if (m_nPort != (m_bSecure ? 443 : 80)) {
-            root += ":" + std::to_string(m_nPort);
-        }
-        m_strServer = root;
-        std::string pageAddress = m_strServer + m_strObject;
+        // The page's references resolve against that address.
+        m_strServer = WebAddress(m_bSecure, m_strServer, m_nPort, "");
         (void)rewriter;
         (void)folder;
         RewritePage(pageAddress, pageText, job);
         CTextModeWriter writer(file);
         ok = writer.Write(pageText);
         if (!ok) {
+            cause = "The page cannot be written to " + localPath + ".";
             m_strLastFailure = "could not be written to the work folder (is the disk full?)";
         }
     }
-    if (file >= 0 && platform::FileClose(file) != 0) {
+    if (file >= 0 && platform::FileClose(file) != 0 && ok) {
         ok = false;
+        cause = "The page cannot be written to " + localPath + ".";
+        m_strLastFailure = "could not be written to the work folder (is the disk full?)";
     }
     response.reset();
     m_pConnection.reset();
+    m_strFailure = ok || cancelled ? std::string() : cause;
+    if (!m_strFailure.empty()) {
+        ShowFetchMessage(ConnectProblemText(pageAddress, m_strFailure));
+    }
     return ok;
 }
 
 bool CGrabber::DownloadFile(const std::string& source, const std::string& destination,
                             bool reportErrors, bool textMode) {
+    m_strFailure.clear();
     // Web addresses are never looked for on the local disk.
     if (!IsWebAddress(source)) {
         int probe = platform::FileOpen(source, platform::kOpenReadOnly | platform::kOpenBinary);
         if (probe < 0) {
+            m_strFailure = AddressProblem(source);
+            if (m_strFailure.empty()) {
+                m_strFailure = "The file " + source + " cannot be read.";
+            }
             return false;
         }
         platform::FileClose(probe);
-        return platform::FileCopy(source, destination, false);
+        if (!platform::FileCopy(source, destination, false)) {
+            m_strFailure = "The file " + source + " cannot be copied to " + destination + ".";
+            return false;
+        }
+        return true;
     }
     std::unique_ptr<platform::InternetRequest> response = OpenAddress(source, reportErrors);
     if (!response) {
@@ -333,6 +586,7 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
                                       platform::kOpenWriteOnly | platform::kOpenBinary,
                                   platform::kModeReadWrite);
     bool ok = file >= 0;
+    std::string cause = ok ? std::string() : "The file cannot be saved as " + destination + ".";
     uint64_t total = 0;
     if (ok) {
         CTextModeWriter text(file);
@@ -342,6 +596,10 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
             long n = response->ReadFile(chunk.data(), chunk.size());
             if (n < 0) {
                 ok = false;
+                std::string detail = Quoted(response->QueryError().detail);
+                cause = "The connection to " + HostPort(m_strServer, m_nPort) +
+                        " broke while the file was read" +
+                        (detail.empty() ? std::string() : ": " + detail) + ".";
                 break;
             }
             if (n == 0) {
@@ -350,6 +608,7 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
             total += static_cast<uint64_t>(n);
             if (total > g_nMaxDownloadBytes) {
                 ok = false;
+                cause = "The file is larger than " + SizeText(g_nMaxDownloadBytes) + ".";
                 break;
             }
             bool written =
@@ -357,19 +616,26 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
                          : platform::FileWrite(file, chunk.data(), static_cast<unsigned>(n)) == n;
             if (!written) {
                 ok = false;
+                cause = "The file cannot be written to " + destination + ".";
                 break;
             }
         }
-        if (platform::FileClose(file) != 0) {
+        if (platform::FileClose(file) != 0 && ok) {
             ok = false;
+            cause = "The file cannot be written to " + destination + ".";
         }
         // A failed or empty download leaves no file; an empty one still succeeds.
         if (!ok || total == 0) {
             platform::FileRemove(destination);
         }
     }
+    std::string where = WebAddress(m_bSecure, m_strServer, m_nPort, m_strObject);
     response.reset();
     m_pConnection.reset();
+    m_strFailure = cause;
+    if (!ok && reportErrors) {
+        ShowFetchMessage(ConnectProblemText(where, cause));
+    }
     return ok;
 }
 

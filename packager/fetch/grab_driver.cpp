@@ -190,9 +190,8 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     std::string localPath, extra;
     int scheme = MakeLocalPath(target, folder, localPath, extra);
     if (scheme == -1) {
-        m_plan.SetFailed(m_plan.AddMainPage(target, "-"), IsWebAddress(target)
-                                                              ? "not an address that can be read"
-                                                              : "the local file cannot be read");
+        ReportUnusableAddress(target);
+        m_plan.SetFailed(m_plan.AddMainPage(target, "-"), m_strFailure);
         return kUnableToLoad + target;
     }
     m_bFromWeb = IsWebScheme(scheme);
@@ -239,6 +238,9 @@ std::string CGrabber::PageFailure() const {
     }
     if (m_nLastStatus != 0 && !IsSuccess(m_nLastStatus)) {
         return StatusText(m_nLastStatus);
+    }
+    if (!m_strFailure.empty()) {
+        return m_strFailure;
     }
     if (m_nLastStatus == 0) {
         return "no answer from the server";
@@ -315,7 +317,8 @@ bool CGrabber::MakeWorkFolder(std::string& folder) {
 int CGrabber::MakeLocalPath(const std::string& address, const std::string& folder,
                             std::string& localPath, std::string& extra) {
     platform::UrlParts parts;
-    bool cracked = platform::CrackUrl(address, 0, parts);
+    bool cracked = platform::CrackUrl(address, 0, parts, platform::kCanonicalBufferSize,
+                                      platform::kCanonicalBufferSize);
     std::string name;
     if (cracked && IsWebScheme(parts.nScheme)) {
         m_strScheme = parts.nScheme == platform::kSchemeHttps ? "https://" : "http://";
@@ -520,8 +523,9 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
     m_nLastStatus = 0;
     std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, false);
     if (!response || !IsSuccess(m_nLastStatus)) {
-        m_plan.SetFailed(
-            i, m_nLastStatus != 0 ? StatusText(m_nLastStatus) : "no answer from the server");
+        m_plan.SetFailed(i, m_nLastStatus != 0      ? StatusText(m_nLastStatus)
+                            : !m_strFailure.empty() ? m_strFailure
+                                                    : "no answer from the server");
         response.reset();
         m_pConnection.reset();
         return;

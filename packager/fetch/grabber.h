@@ -100,6 +100,9 @@ class CGrabber : public CInternetSession {
     // Copies a local file or downloads an http(s) address to destination.
     bool DownloadFile(const std::string& source, const std::string& destination, bool reportErrors,
                       bool textMode);
+    // Tells the user that address cannot be loaded at all (no scheme the fetcher serves, a
+    // local file that is not there, too long), with the cause, which m_strFailure keeps.
+    void ReportUnusableAddress(const std::string& address);
 
     // Fields, in this order.
     std::string m_strUser;
@@ -121,6 +124,9 @@ class CGrabber : public CInternetSession {
     // saved when it was not the answer's fault.
     uint32_t m_nLastStatus = 0;
     std::string m_strLastFailure;
+    // Why the last fetch, download or copy failed, as one sentence for the user ("The server
+    // answered 404 Not Found."); empty after a success.
+    std::string m_strFailure;
     // Set by the command line's --no-styles: the classic output whatever the settings say.
     bool m_bNoStyles = false;
     // For the grab running: styles kept (the setting KeepStyles, default on), the main page

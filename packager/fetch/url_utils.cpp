@@ -100,19 +100,29 @@ std::string CombineAddress(const std::string& base, const std::string& reference
     if (reference.size() >= kLongestReference || base.size() >= kLongestReference) {
         return std::string();
     }
-    std::string prepared(base);
-    if (!prepared.empty() && prepared.back() != '/') {
-        size_t slash = prepared.rfind('/');
-        if (slash != std::string::npos) {
-            if (prepared.find('.', slash + 1) != std::string::npos) {
-                prepared.erase(slash + 1);  // a file name
-            } else {
-                prepared += '/';  // a folder
-            }
+    // The base is the page's final address, taken as browsers take it: the last segment of a
+    // path that does not end in "/" names a file, dot or not (a server that means a folder
+    // redirects to the address with the "/"), and a reference of only a query or nothing at
+    // all stays on that file.
+    std::string from = base;
+    std::string to = reference;
+    if (to.empty() || to[0] == '?' || to[0] == '#') {
+        // Some services resolve these against the page's folder; they name the page itself:
+        // its file name is spelt out so that every service agrees.
+        size_t tail = from.find_first_of("?#");
+        std::string path = from.substr(0, tail);
+        size_t authority = path.find("://");
+        size_t first = authority == std::string::npos ? authority : path.find('/', authority + 3);
+        size_t slash = path.rfind('/');
+        if (first != std::string::npos && slash >= first && slash + 1 < path.size()) {
+            std::string query = tail == std::string::npos ? std::string() : from.substr(tail);
+            query = query.substr(0, query.find('#'));
+            to = "./" + path.substr(slash + 1) + (to.empty() || to[0] == '#' ? query : "") + to;
+            from = path.substr(0, slash + 1);
         }
     }
     std::string result;
-    if (!platform::CombineUrl(prepared, reference, result)) {
+    if (!platform::CombineUrl(from, to, result)) {
         return std::string();
     }
     if (StartsWithNoCase(result, "file:")) {
@@ -155,8 +165,9 @@ bool MakePageNames(const std::string& address, std::string& siteRoot, std::strin
                    std::string& pageName, CLocalNamer* namer) {
     std::string lower = LowerCopy(address);
     platform::UrlParts parts;
-    if (!platform::CrackUrl(lower, 0, parts, platform::kHostBufferSize,
-                            platform::kPathBufferSize)) {
+    // Any address a request can carry (up to 2,083 characters) gets its names.
+    if (!platform::CrackUrl(lower, 0, parts, platform::kCanonicalBufferSize,
+                            platform::kCanonicalBufferSize)) {
         return false;
     }
     size_t slashes = lower.find("//");

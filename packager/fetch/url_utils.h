@@ -18,7 +18,8 @@ int FindTextNoCase(const std::string& text, const std::string& needle, int start
 
 // True when text begins, in any case, with "HTTP://", "HTTPS://" or "FILE:".
 bool IsAbsoluteAddress(const std::string& text);
-// Resolves reference against base: an absolute reference unchanged, else the service's
+// Resolves reference against base as a browser does (the last segment of base's path names a
+// file, whether or not it has a dot): an absolute reference unchanged, else the service's
 // combination with %xx decoding (a file: result becomes a local path). Empty on failure.
 std::string CombineAddress(const std::string& base, const std::string& reference);
 // The local path of a file: address (escape sequences decoded) and the scheme number; on
@@ -29,7 +30,8 @@ std::string FileAddressToPath(const std::string& address, int& scheme);
 bool SplitLocalPath(const std::string& path, std::string& fileName, std::string& folder);
 // For a web address: the site root (lower-cased scheme and host, with the port when it is not
 // the scheme's default), the lower-cased path, and a fresh page name "QBTxxxx.htm" (or
-// "home.htm" when no unique name can be had). False when the address cannot be split.
+// "home.htm" when no unique name can be had). False when the address cannot be split or its
+// host or path is longer than 2,083 bytes.
 // The page name comes from namer (the grab's own numbering); without one it is "home.htm".
 bool MakePageNames(const std::string& address, std::string& siteRoot, std::string& path,
                    std::string& pageName, class CLocalNamer* namer = nullptr);

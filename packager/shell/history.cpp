@@ -21,17 +21,39 @@ int StoredCount() {
 
 }  // namespace
 
+std::string WithoutCredentials(const std::string& address) {
+    size_t slashes = address.find("://");
+    if (slashes == std::string::npos) {
+        return address;  // a local path may hold "@" in a name
+    }
+    size_t host = slashes + 3;
+    size_t end = address.find_first_of("/?#", host);
+    size_t at = address.rfind('@', end == std::string::npos ? std::string::npos : end);
+    if (at == std::string::npos || at < host) {
+        return address;
+    }
+    return address.substr(0, host) + address.substr(at + 1);
+}
+
 void LoadHistory(IAddressBox& box) {
     int n = StoredCount();
-    for (int i = 0; i < n; ++i)
-        box.AddString(platform::ReadSettingString(kHistorySection, IndexName(i), ""));
+    for (int i = 0; i < n; ++i) {
+        std::string address = platform::ReadSettingString(kHistorySection, IndexName(i), "");
+        // Entries stored by earlier versions lose their passwords here, in the store too.
+        std::string clean = WithoutCredentials(address);
+        if (clean != address)
+            platform::WriteSettingString(kHistorySection, IndexName(i), clean);
+        box.AddString(clean);
+    }
     if (n != 0)
         box.SetCurSel(platform::ReadSettingInt(kHistorySection, kLast, 0));
     else
         box.SetText(kVendorHomePage);
 }
 
-void RecordHistory(const std::string& address) {
+void RecordHistory(const std::string& given) {
+    // A user name and password typed into the address are never written to the store.
+    std::string address = WithoutCredentials(given);
     int n = StoredCount();
     bool found = false;
     // No early stop: with duplicates in the store the highest matching index wins.

@@ -23,5 +23,9 @@ class IAddressBox {
 
 // Fills the box from the store and selects the entry recorded last.
 void LoadHistory(IAddressBox& box);
-// Remembers an address (exact, case-sensitive match against what is stored).
+// Remembers an address (exact, case-sensitive match against what is stored), without the
+// user name and password it may carry.
 void RecordHistory(const std::string& address);
+// The address without a "user:password@" (or "user@") before its host; other addresses and
+// local paths unchanged.
+std::string WithoutCredentials(const std::string& address);

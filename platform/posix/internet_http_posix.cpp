@@ -63,6 +63,32 @@ class PosixRequest : public InternetRequest {
         return m_client.Read(static_cast<char*>(buffer), size);
     }
 
+    InternetError QueryError() const override {
+        // The client words its failures itself; their beginnings tell the kind.
+        InternetError error;
+        const std::string& text = m_client.error();
+        auto starts = [&](const char* prefix) { return text.rfind(prefix, 0) == 0; };
+        const char kCertificate[] = "certificate not accepted: ";
+        if (text.empty()) {
+            return error;
+        }
+        if (starts("cannot resolve")) {
+            error.kind = InternetFailure::kUnresolved;
+        } else if (starts("cannot connect to the proxy")) {
+            error.kind = InternetFailure::kOther;
+        } else if (starts("cannot connect")) {
+            error.kind = InternetFailure::kRefused;
+        } else if (starts(kCertificate)) {
+            error.kind = InternetFailure::kCertificate;
+            error.detail = text.substr(sizeof kCertificate - 1);
+            return error;
+        } else {
+            error.kind = InternetFailure::kOther;
+        }
+        error.detail = text;
+        return error;
+    }
+
   private:
     qb::HttpClientRequest m_client;
     std::string m_strHost;

@@ -46,7 +46,12 @@ class WinRequest : public InternetRequest {
     }
 
     bool SendRequest() override {
-        return HttpSendRequestA(m_handle.get(), nullptr, 0, nullptr, 0) != FALSE;
+        if (HttpSendRequestA(m_handle.get(), nullptr, 0, nullptr, 0) == FALSE) {
+            m_nError = GetLastError();
+            return false;
+        }
+        m_nError = 0;
+        return true;
     }
 
     bool QueryStatusCode(uint32_t& status) override {
@@ -80,13 +85,60 @@ class WinRequest : public InternetRequest {
     long ReadFile(void* buffer, size_t size) override {
         DWORD read = 0;
         if (!InternetReadFile(m_handle.get(), buffer, static_cast<DWORD>(size), &read)) {
+            m_nError = GetLastError();
             return -1;
         }
         return static_cast<long>(read);
     }
 
+    InternetError QueryError() const override {
+        InternetError error;
+        switch (m_nError) {
+            case 0:
+                return error;
+            case ERROR_INTERNET_CANNOT_CONNECT:
+                error.kind = InternetFailure::kRefused;
+                break;
+            case ERROR_INTERNET_NAME_NOT_RESOLVED:
+                error.kind = InternetFailure::kUnresolved;
+                break;
+            case ERROR_INTERNET_TIMEOUT:
+                error.kind = InternetFailure::kTimedOut;
+                break;
+            case ERROR_INTERNET_INVALID_CA:
+            case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+            case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+            case ERROR_INTERNET_SEC_CERT_ERRORS:
+            case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+            case ERROR_INTERNET_SEC_INVALID_CERT:
+            case ERROR_INTERNET_SEC_CERT_REVOKED:
+                error.kind = InternetFailure::kCertificate;
+                break;
+            default:
+                error.kind = InternetFailure::kOther;
+                break;
+        }
+        error.detail = ErrorText(m_nError);
+        return error;
+    }
+
   private:
+    // WinINet's own words for its error numbers, else the number.
+    static std::string ErrorText(DWORD code) {
+        char text[512] = "";
+        DWORD n =
+            FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           GetModuleHandleA("wininet.dll"), code, 0, text, sizeof text, nullptr);
+        std::string out(text, n);
+        while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' ||
+                                out.back() == '.')) {
+            out.pop_back();
+        }
+        return out.empty() ? "error " + std::to_string(code) : out;
+    }
+
     Handle m_handle;
+    DWORD m_nError = 0;
 };
 
 class WinConnection : public InternetConnection {

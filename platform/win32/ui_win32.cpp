@@ -156,7 +156,10 @@ class CWindowsUserInterface : public IUserInterface {
 
     bool AskAuthorization(const AuthorizationPrompt& prompt, std::string& user,
                           std::string& password, void* owner) override {
-        CDialogTemplate t(prompt.title, 164, 90);
+        // The caption names the server that asks, so a password goes where the user means.
+        CDialogTemplate t(
+            prompt.server.empty() ? prompt.title : prompt.title + " (" + prompt.server + ")", 164,
+            90);
         t.AddItem(kClassStatic, kIdIcon, SS_ICON, 7, 7, 20, 20, "");
         t.AddItem(kClassStatic, 0xFFFF, kLabel, 34, 7, 123, 18, prompt.text);
         t.AddItem(kClassStatic, 0xFFFF, kLabel, 34, 31, 44, 8, prompt.userLabel);

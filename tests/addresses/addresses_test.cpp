@@ -98,20 +98,28 @@ struct CombineCase {
     const char* wine;
 };
 
-TEST(Addresses, CombineResolvesAgainstThePreparedBase) {
+TEST(Addresses, CombineResolvesAgainstTheBaseAsBrowsersDo) {
     const CombineCase cases[] = {
         {"http://h/dir/page.htm", "a.gif", "http://h/dir/a.gif", nullptr},
-        // The last segment without "." is a folder.
-        {"http://h/dir", "a.gif", "http://h/dir/a.gif", nullptr},
+        // The last segment names a file, dot or not; only a final "/" makes a folder.
+        {"http://h/dir", "a.gif", "http://h/a.gif", nullptr},
+        {"http://h/art/42", "1.gif", "http://h/art/1.gif", nullptr},
+        {"http://h/art/42/", "1.gif", "http://h/art/42/1.gif", nullptr},
+        {"http://h/art/42?from=a/b", "1.gif", "http://h/art/1.gif", nullptr},
+        {"http://h", "a.gif", "http://h/a.gif", nullptr},
         {"http://h/dir/page.htm", "HTTP://x/y", "HTTP://x/y", nullptr},
         {"http://h/d/p.htm", "/cgi/x", "http://h/cgi/x", nullptr},
         {"http://h/d/p.htm", "../up.gif", "http://h/up.gif", nullptr},
         {"http://h/d/p.htm", "./x/./y.gif", "http://h/d/x/y.gif", nullptr},
         {"http://h/d/p.htm", "//cdn.example/x.js", "http://cdn.example/x.js", nullptr},
-        // The page's file name is cut before combining, so these resolve in its folder.
-        {"http://h/d/p.htm", "?q=1", "http://h/d/?q=1", nullptr},
-        {"http://h/d/p.htm", "#top", "http://h/d/#top", nullptr},
-        {"http://h/d/p.htm", "", "http://h/d/", nullptr},
+        // A query, a fragment or nothing at all stays on the page itself.
+        {"http://h/d/p.htm", "?q=1", "http://h/d/p.htm?q=1", nullptr},
+        {"http://h/art/42", "?page=2", "http://h/art/42?page=2", nullptr},
+        {"http://h/d/p.htm", "#top", "http://h/d/p.htm#top", nullptr},
+        {"http://h/d/p.htm", "", "http://h/d/p.htm", nullptr},
+        {"http://h/d/p?x=1", "#f", "http://h/d/p?x=1#f", nullptr},
+        {"http://h/d/p?x=1#old", "", "http://h/d/p?x=1", nullptr},
+        {"http://h/d/", "?q=1", "http://h/d/?q=1", nullptr},
         // Escapes are decoded; what is unsafe before the query is escaped again.
         {"http://h/d/p.htm", "a%20b.gif", "http://h/d/a%20b.gif", nullptr},
         {"http://h/d/p.htm", "a b?x y#z w", "http://h/d/a%20b?x y#z w", nullptr},
@@ -291,11 +299,12 @@ class LocalFiles : public ::testing::Test {
 
 TEST_F(LocalFiles, SiteRootKeepsANonDefaultPort) {
     struct Case {
-        const char* address;
+        std::string address;
         bool ok;
-        const char* root;
-        const char* path;
+        std::string root;
+        std::string path;
     };
+    const std::string kLongPath = "/" + std::string(1500, 'p');
     const Case cases[] = {
         {"HTTP://SERVER:81/Dir/Page.HTM", true, "http://server:81", "/dir/page.htm"},
         {"http://server:80/dir/page.htm", true, "http://server", "/dir/page.htm"},
@@ -303,9 +312,12 @@ TEST_F(LocalFiles, SiteRootKeepsANonDefaultPort) {
         {"https://secure.example:443/", true, "https://secure.example", "/"},
         {"https://secure.example:80/", true, "https://secure.example:80", "/"},
         {"www.example.com/page.htm", false, "", ""},
+        // Paths as long as a request may carry get their names; longer ones none.
+        {"http://h" + kLongPath, true, "http://h", kLongPath},
+        {"http://h" + kLongPath + kLongPath, false, "", ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.address);
+        SCOPED_TRACE(c.address.substr(0, 60));
         std::string root = "unset", path = "unset", name = "unset";
         ASSERT_EQ(c.ok, MakePageNames(c.address, root, path, name));
         if (c.ok) {

@@ -20,6 +20,7 @@ class TestPrompts : public platform::IUserInterface {
     }
     int CredentialPrompts() const { return m_nPrompts; }
     const std::vector<std::string>& Messages() const { return m_lstMessages; }
+    void ClearMessages() { m_lstMessages.clear(); }
 
     int ShowMessage(const std::string& text, const std::string&, unsigned, void*) override {
         m_lstMessages.push_back(text);
@@ -29,6 +30,7 @@ class TestPrompts : public platform::IUserInterface {
                           std::string& password, void*) override {
         ++m_nPrompts;
         m_strTitle = prompt.title;
+        m_lstServers.push_back(prompt.server);
         if (!m_bOk) {
             return false;
         }
@@ -43,6 +45,8 @@ class TestPrompts : public platform::IUserInterface {
     bool RunAndWait(const std::string&) override { return false; }
 
     std::string m_strTitle;
+    // The server each authorization prompt named, in order.
+    std::vector<std::string> m_lstServers;
 
   private:
     bool m_bOk = false;

@@ -98,7 +98,8 @@ TEST(Rewrite, TagsAndAttributesFollowTheTable) {
          {}},
         // Nothing after "=" matches no rule; an empty quoted value is the page's folder.
         {"<IMG SRC=>", "<IMG SRC=>", {}, {}},
-        {"<IMG SRC=''>", "<IMG SRC=\"QBT10\">", {"http://h/d/", "QBT10"}, {}},
+        // An empty reference is the page itself, as a browser reads it.
+        {"<IMG SRC=''>", "<IMG SRC=\"QBT10.htm\">", {"http://h/d/p.htm", "QBT10.htm"}, {}},
         {"<EMBED SRC=s.mid><BGSOUND SRC=\"x.wav\">",
          "<EMBED SRC=\"QBT10.mid\"><BGSOUND SRC=\"QBT11.wav\">",
          {"http://h/d/s.mid", "QBT10.mid", "http://h/d/x.wav", "QBT11.wav"},
