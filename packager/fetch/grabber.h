@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "packager/fetch/grab_job.h"
+#include "packager/fetch/work_folder.h"
 #include "platform/internet.h"
 
 class CPageRewriter;
@@ -111,6 +112,8 @@ class CGrabber : public CInternetSession {
     std::string m_strCredentialsServer;
     // Whether the last address opened (after redirects) was read over https.
     bool m_bSecure = false;
+    // The work folders this grabber made and still holds.
+    CWorkFolderLocks m_workLocks;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).
