@@ -81,6 +81,12 @@ bool FolderCreate(const std::string& path);
 bool FolderRemove(const std::string& path);
 // Renames or moves a file; fails if `to` exists.
 bool FileRename(const std::string& from, const std::string& to);
+// Renames `from` over `to` in one step, replacing an existing file: whoever looks at
+// `to` finds either the old file or the whole new one, never a mixture. The data of
+// `from` reaches the disk before the name moves (Windows: MoveFileExA with
+// write-through; Linux: fsync, then rename). A read-only `to` is not replaced, as
+// on Windows. Both paths must lie on the same volume.
+bool FileReplace(const std::string& from, const std::string& to);
 // Copies a file with its attributes and last-write time. With failIfExists an
 // existing target makes it fail; otherwise the target is replaced.
 bool FileCopy(const std::string& from, const std::string& to, bool failIfExists);
@@ -176,6 +182,22 @@ std::string JoinPath(const std::string& left, const std::string& right);
 // name is only formed. Returns the number used, or 0 on failure.
 unsigned TempFileName(const std::string& folder, const std::string& prefix, unsigned unique,
                       std::string& out);
+
+// The file inside a folder whose lock says that a living process works in it.
+constexpr const char* kFolderLockName = "~QBLOCK";
+// Takes the lock of a folder: opens its lock file (created when missing) and holds
+// it for this process alone. Linux: an advisory lock (flock) on the open file;
+// Windows: the file kept open without any sharing, so no other process can open or
+// delete it. The lock ends with FolderLockRelease or FolderLockDelete, or with the
+// process, however it ends. Returns the lock's handle, or -1 when someone else
+// holds it (another process, or another lock of this one), when the folder is gone
+// or when the file cannot be made.
+int FolderLockTake(const std::string& folder);
+// Ends the lock and keeps its file.
+void FolderLockRelease(int lock);
+// Ends the lock and deletes its file; on Linux the file goes while still held, so
+// nobody takes a lock on a file that is about to disappear. true when deleted.
+bool FolderLockDelete(int lock, const std::string& folder);
 // The temporary folder, ending in a separator; empty on failure.
 // Windows: GetTempPathA. Linux: $TMPDIR, else /tmp.
 std::string GetTempFolder();

@@ -19,6 +19,10 @@ constexpr uint32_t kCabMaxNameLength = 255;    // name bytes before the NUL
 constexpr uint32_t kCabMaxHeaderReserve = 65535;
 constexpr uint32_t kCabMaxFolderReserve = 255;
 constexpr uint32_t kCabMaxDataReserve = 255;
+// Counts in the header are 16-bit. Folder indices from 0xFFFD up mark continued
+// files, so the last folder a cabinet can hold has index 0xFFFC.
+constexpr uint32_t kCabMaxFiles = 0xFFFF;
+constexpr uint32_t kCabMaxFolders = 0xFFFD;
 constexpr uint32_t kCabBlockSize = 32768;  // uncompressed bytes in a full data block
 
 constexpr uint8_t kCabVersionMinor = 3;

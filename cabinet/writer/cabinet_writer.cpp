@@ -67,7 +67,8 @@ struct FciContext {
     TempFile cabFolders;  // folder entries, offsets from the start of the data area
 
     // Folder state.
-    uint32_t folderOffset;  // running uncompressed offset within the folder
+    uint32_t folderOffset;     // running uncompressed offset within the folder
+    uint32_t folderFileCount;  // file entries staged for the current folder
     uint16_t compressionType;
     MszipCompressor* mszip;
     uint8_t* input;
@@ -559,7 +560,8 @@ bool PlaceBlocks(FciContext* f, StatusFn status, int64_t room, uint64_t projecti
 
 // Lists the folder's file entries in the cabinet; those that continue into the
 // next cabinet also go to carryFiles, marked as begun earlier.
-bool PlaceFiles(FciContext* f, uint64_t placedUncompressed, TempFile* carryFiles) {
+bool PlaceFiles(FciContext* f, uint64_t placedUncompressed, TempFile* carryFiles,
+                uint32_t* carried) {
     uint8_t record[kCabFileEntrySize + kCabMaxNameLength + 1];
     uint32_t read = 0;
     while (read < f->folderFiles.size) {
@@ -597,6 +599,10 @@ bool PlaceFiles(FciContext* f, uint64_t placedUncompressed, TempFile* carryFiles
             e.folderIndex = began ? kCabFolderContinuedPrevAndNext : kCabFolderContinuedToNext;
         }
         CabEncodeFileEntry(e, record);
+        if (f->fileCount >= kCabMaxFiles) {
+            SetError(f, kFciErrTooManyEntries, 0);
+            return false;
+        }
         if (!WriteTemp(f, &f->cabFiles, record, recordSize)) {
             return false;
         }
@@ -607,6 +613,7 @@ bool PlaceFiles(FciContext* f, uint64_t placedUncompressed, TempFile* carryFiles
             if (!WriteTemp(f, carryFiles, record, recordSize)) {
                 return false;
             }
+            ++*carried;
         }
     }
     return true;
@@ -654,6 +661,7 @@ bool FlushFolder(FciContext* f, NextCabinetFn nextCabinet, StatusFn status, bool
 
         CabFolderEntry entry = {f->cabData.size, 0, f->compressionType};
         uint32_t placedBytes = 0;
+        uint32_t carried = 0;
         if (ok && f->folderData.size > 0) {
             ok = RewindTemp(f, &f->folderData) &&
                  PlaceBlocks(f, status, room, projection, &carryData, &entry, &placedUncompressed,
@@ -665,13 +673,18 @@ bool FlushFolder(FciContext* f, NextCabinetFn nextCabinet, StatusFn status, bool
             SetError(f, kFciErrCabinetFile, 0);
             ok = false;
         }
+        if (ok && f->folderCount >= kCabMaxFolders) {
+            // The count would wrap, or the index reach the continuation marks.
+            SetError(f, kFciErrTooManyEntries, 0);
+            ok = false;
+        }
         if (ok) {
             uint8_t folderRecord[kCabFolderEntrySize + kCabMaxFolderReserve] = {};
             CabEncodeFolderEntry(entry, folderRecord);
             f->folderCount++;
             ok = WriteTemp(f, &f->cabFolders, folderRecord, f->folderEntrySize) &&
                  (f->folderFiles.size == 0 || RewindTemp(f, &f->folderFiles)) &&
-                 PlaceFiles(f, placedUncompressed, &carryFiles);
+                 PlaceFiles(f, placedUncompressed, &carryFiles, &carried);
         }
         if (ok) {
             ok = DestroyTemp(f, &f->folderData) && DestroyTemp(f, &f->folderFiles);
@@ -683,6 +696,7 @@ bool FlushFolder(FciContext* f, NextCabinetFn nextCabinet, StatusFn status, bool
         }
         f->folderData = carryData;
         f->folderFiles = carryFiles;
+        f->folderFileCount = carried;
 
         if (!breakHere) {
             return true;
@@ -727,6 +741,8 @@ const char* FciErrorText(int32_t code) {
             return "Client requested abort";
         case kFciErrCompress:
             return "Failure compressing data";
+        case kFciErrTooManyEntries:
+            return "Too many files or folders for one cabinet";
         default:
             return "Unknown error";
     }
@@ -835,6 +851,17 @@ bool FCIAddFile(FciContext* f, const char* sourcePath, const char* storedName, b
         SetError(f, kFciErrOpenSource, 0);
         return false;
     }
+    // Counted against the cabinet being built; the count of a set's later cabinet
+    // starts again, so this is the strictest the check ever needs to be.
+    const bool folderOpen = f->inputFill > 0 || f->folderData.size > 0 || f->folderFiles.size > 0;
+    const bool newFolder = compressionType != f->compressionType;
+    const uint32_t folders =
+        uint32_t(f->folderCount) + (folderOpen ? 1 : 0) + (newFolder || !folderOpen ? 1 : 0);
+    if (uint32_t(f->fileCount) + f->folderFileCount + 1 > kCabMaxFiles ||
+        folders > kCabMaxFolders) {
+        SetError(f, kFciErrTooManyEntries, 0);
+        return false;
+    }
     if (compressionType != f->compressionType) {
         if (!FlushFolder(f, nextCabinet, status, false) || !SelectCompressor(f, compressionType)) {
             return false;
@@ -880,6 +907,7 @@ bool FCIAddFile(FciContext* f, const char* sourcePath, const char* storedName, b
     if (!WriteTemp(f, &f->folderFiles, record, CabFileRecordSize(uint32_t(length)))) {
         return false;
     }
+    f->folderFileCount++;
 
     const uint64_t projection =
         uint64_t(f->headerSize) + uint64_t(f->folderCount + 1) * f->folderEntrySize +

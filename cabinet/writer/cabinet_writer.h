@@ -42,6 +42,7 @@ enum FciErrorCode : int32_t {
     kFciErrCabinetFile = 6,      // the cabinet file could not be created or written
     kFciErrUserAbort = 7,        // a callback answered -1
     kFciErrCompress = 8,         // the compressor failed
+    kFciErrTooManyEntries = 9,   // the cabinet would hold more files or folders than it can count
 };
 
 // The text shown for a code ("Unknown error" for any other value).
@@ -126,7 +127,9 @@ FciContext* FCICreate(CabError* error, FilePlacedFn filePlaced, AllocFn alloc, F
 
 // Adds the file at sourcePath under storedName (at most 255 bytes) with
 // compression type 0 (stored) or 1 (MSZIP). runAfterExtract adds attribute 0x40.
-// After a false result with code 1 or 2 the context stays usable; after any
+// A file that would take the cabinet past kCabMaxFiles file entries or
+// kCabMaxFolders folders is refused with code 9 before anything changes.
+// After a false result with code 1, 2 or 9 the context stays usable; after any
 // other code it is only good for FCIDestroy.
 bool FCIAddFile(FciContext* fci, const char* sourcePath, const char* storedName,
                 bool runAfterExtract, NextCabinetFn nextCabinet, StatusFn status,

@@ -16,6 +16,7 @@ constexpr uint32_t kNoLimit = 0x7FFFFFFF;
 constexpr uint16_t kSetId = 65432;
 constexpr const char* kDiskName = "Calder";
 constexpr const char* kFailedToWrite = "Failed to write the file.";  // string 111
+constexpr const char* kTooManyFiles = "Too many files for one archive.";
 // Fields of 260 characters, NUL included.
 constexpr size_t kMaxPath = 259;
 
@@ -53,6 +54,15 @@ void CopyField(char (&field)[N], const char* text) {
     field[n] = '\0';
 }
 
+// The output could not be created: the box names the file the user chose.
+void ShowCreateFailure(int code, const std::string& path) {
+    char text[600];
+    std::snprintf(text, sizeof(text),
+                  "Could not create self-extracting exe header, err=%d, pszFile=%s", code,
+                  path.c_str());
+    ArchiveShowMessage(text);
+}
+
 void* Alloc(uint32_t size) {
     return ::operator new(size, std::nothrow);
 }
@@ -86,10 +96,14 @@ ArchiveBuilder::~ArchiveBuilder() {
 }
 
 void ArchiveBuilder::ListFolder(const std::string& folder, const std::string& mainPageName) {
+    m_strTempFolder = folder;
     platform::CFileFinder finder;
     platform::FindData fd;
     for (bool more = finder.First(platform::JoinPath(folder, "*"), fd); more;
          more = finder.Next(fd)) {
+        // The lock that keeps the folder from being swept is no part of the page.
+        if (fd.name == platform::kFolderLockName)
+            continue;
         ArchiveEntry entry;
         entry.sourcePath = platform::JoinPath(folder, fd.name);
         entry.compress = 1;
@@ -129,62 +143,96 @@ bool ArchiveBuilder::Compress() {
         return false;
     }
 
-    bool result = false;
+    bool result = WriteArchive();
+    if (result) {
+        // Only a complete executable replaces the old one, and in one step.
+        if (!platform::FileReplace(m_strPartPath, m_outputPath)) {
+            platform::Trace("Could not replace %s: error %d\n", m_outputPath.c_str(),
+                            platform::LastPlatformError());
+            result = false;
+        } else {
+            m_strPartPath.clear();
+        }
+    }
+    if (m_bTooManyFiles)
+        ArchiveShowMessage(kTooManyFiles);
+
+    m_pProgress->DestroyWindow();
+    m_pProgress.reset();
+    return result;
+}
+
+bool ArchiveBuilder::WriteArchive() {
     std::string folder, name;
     SplitPath(m_outputPath, folder, name);
     if (folder.size() >= sizeof(CabinetParams::cabinetPath) ||
         name.size() >= sizeof(CabinetParams::cabinetName) || name.empty()) {
         platform::Trace("Output path too long: %s\n", m_outputPath.c_str());
-    } else {
-        CopyField(m_cabinetPath, folder.c_str());
-        CopyField(m_cabinetName, name.c_str());
-        CabinetParams params;
-        std::memset(&params, 0, sizeof(params));
-        params.maxCabinetSize = kNoLimit;
-        params.folderThreshold = kNoLimit;
-        params.cabinetNumber = 1;
-        params.diskNumber = 0;
-        params.setId = kSetId;
-        CopyField(params.diskName, kDiskName);
-        CopyField(params.cabinetPath, m_cabinetPath);
-        CopyField(params.cabinetName, m_cabinetName);
+        return false;
+    }
+    CopyField(m_cabinetPath, folder.c_str());
+    CopyField(m_cabinetName, name.c_str());
 
-        m_pWriter = FCICreate(&m_error, &FilePlacedFn, &Alloc, &Free, &OpenFn, &ReadFn, &WriteFn,
-                              &CloseFn, &SeekFn, &DeleteFn, &TempNameFn, &params, this);
-        if (!m_pWriter) {
-            platform::Trace("FCICreate() failed: code %d [%s]\n", m_error.code,
-                            FciErrorText(m_error.code));
-            ResetWriter();
-        } else {
-            bool complete = true;
-            for (const ArchiveEntry& entry : m_entries) {
-                m_pProgress->SetMessage("Compressing \"" + BareName(entry.sourcePath) + "\"");
-                AddEntry(entry);
-                m_pProgress->PumpMessages();
-                if (m_pProgress->m_bCancelled || !m_pProgress->IsOpen()) {
-                    m_cancelled = 1;
-                    complete = false;
-                    break;
-                }
-            }
-            if (complete) {
-                bool flushed = FCIFlushCabinet(m_pWriter, false, &NextCabinetFn, &StatusFn);
-                if (!flushed)
-                    platform::Trace("FCIFlushCabinet() failed: code %d [%s]\n", m_error.code,
-                                    FciErrorText(m_error.code));
-                bool destroyed = FCIDestroy(m_pWriter);
-                if (!destroyed)
-                    platform::Trace("FCIDestroy() failed: code %d [%s]\n", m_error.code,
-                                    FciErrorText(m_error.code));
-                ResetWriter();
-                result = flushed && destroyed;
-            }
-        }
+    // The old executable is left alone until the new one is complete: the new one
+    // is written under a temporary name in the same folder, so that the final
+    // rename never crosses volumes. The name is reserved by creating the file.
+    std::string part;
+    if (platform::TempFileName(folder.empty() ? std::string(".") : folder, "qbx", 0, part) == 0) {
+        ShowCreateFailure(platform::LastPlatformError(), m_outputPath);
+        return false;
+    }
+    m_strPartPath = part;
+    std::string partFolder, partName;
+    SplitPath(part, partFolder, partName);
+    if (partFolder.size() >= sizeof(CabinetParams::cabinetPath) ||
+        partName.size() >= sizeof(CabinetParams::cabinetName)) {
+        platform::Trace("Output path too long: %s\n", part.c_str());
+        return false;
     }
 
-    m_pProgress->DestroyWindow();
-    m_pProgress.reset();
-    return result;
+    CabinetParams params;
+    std::memset(&params, 0, sizeof(params));
+    params.maxCabinetSize = kNoLimit;
+    params.folderThreshold = kNoLimit;
+    params.cabinetNumber = 1;
+    params.diskNumber = 0;
+    params.setId = kSetId;
+    CopyField(params.diskName, kDiskName);
+    CopyField(params.cabinetPath, partFolder.c_str());
+    CopyField(params.cabinetName, partName.c_str());
+
+    m_pWriter = FCICreate(&m_error, &FilePlacedFn, &Alloc, &Free, &OpenFn, &ReadFn, &WriteFn,
+                          &CloseFn, &SeekFn, &DeleteFn, &TempNameFn, &params, this);
+    if (!m_pWriter) {
+        platform::Trace("FCICreate() failed: code %d [%s]\n", m_error.code,
+                        FciErrorText(m_error.code));
+        ResetWriter();
+        return false;
+    }
+    for (const ArchiveEntry& entry : m_entries) {
+        m_pProgress->SetMessage("Compressing \"" + BareName(entry.sourcePath) + "\"");
+        if (!AddEntry(entry) && m_error.code == kFciErrTooManyEntries) {
+            // The cabinet cannot count another file: stopping here is the only
+            // alternative to an archive whose counts have wrapped.
+            m_bTooManyFiles = true;
+            return false;
+        }
+        m_pProgress->PumpMessages();
+        if (m_pProgress->m_bCancelled || !m_pProgress->IsOpen()) {
+            m_cancelled = 1;
+            return false;
+        }
+    }
+    bool flushed = FCIFlushCabinet(m_pWriter, false, &NextCabinetFn, &StatusFn);
+    if (!flushed)
+        platform::Trace("FCIFlushCabinet() failed: code %d [%s]\n", m_error.code,
+                        FciErrorText(m_error.code));
+    bool destroyed = FCIDestroy(m_pWriter);
+    if (!destroyed)
+        platform::Trace("FCIDestroy() failed: code %d [%s]\n", m_error.code,
+                        FciErrorText(m_error.code));
+    ResetWriter();
+    return flushed && destroyed;
 }
 
 bool ArchiveBuilder::AddEntry(const ArchiveEntry& entry) {
@@ -206,14 +254,16 @@ bool ArchiveBuilder::AddEntry(const ArchiveEntry& entry) {
 void ArchiveBuilder::TearDown() {
     m_entries.clear();
     if (m_pWriter) {
-        // Only after a cancel: complete the file with the entries added so far.
-        if (!FCIFlushCabinet(m_pWriter, false, &NextCabinetFn, &StatusFn))
-            platform::Trace("FCIFlushCabinet() failed: code %d [%s]\n", m_error.code,
-                            FciErrorText(m_error.code));
+        // Only after a cancel or an early stop. What was added is not finished:
+        // the executable would be thrown away below anyway.
         if (!FCIDestroy(m_pWriter))
             platform::Trace("FCIDestroy() failed: code %d [%s]\n", m_error.code,
                             FciErrorText(m_error.code));
         ResetWriter();
+    }
+    if (!m_strPartPath.empty()) {
+        platform::FileRemove(m_strPartPath);
+        m_strPartPath.clear();
     }
 }
 
@@ -241,11 +291,7 @@ int32_t ArchiveBuilder::OpenFn(const char* path, int32_t flags, int32_t mode, in
         if (!platform::FileCopy(self->m_strTemplatePath, path, false)) {
             int code = platform::LastPlatformError();
             *error = code;
-            char text[600];
-            std::snprintf(text, sizeof(text),
-                          "Could not create self-extracting exe header, err=%d, pszFile=%s", code,
-                          path);
-            ArchiveShowMessage(text);
+            ShowCreateFailure(code, self->m_outputPath);
             return -1;
         }
         // The template may be read-only where it is installed; the copy must not be.
@@ -332,11 +378,14 @@ int32_t ArchiveBuilder::DeleteFn(const char* path, int32_t* error, void*) {
     return 0;
 }
 
-bool ArchiveBuilder::TempNameFn(char* buffer, int32_t size, void*) {
+bool ArchiveBuilder::TempNameFn(char* buffer, int32_t size, void* context) {
+    ArchiveBuilder* self = static_cast<ArchiveBuilder*>(context);
+    std::string folder =
+        self->m_strTempFolder.empty() ? platform::GetTempFolder() : self->m_strTempFolder;
     std::string name;
     // The platform creates the file to reserve the name; the writer creates it
     // again exclusively, so it goes at once.
-    if (platform::TempFileName(platform::GetTempFolder(), "cax", 0, name) == 0)
+    if (platform::TempFileName(folder, "cax", 0, name) == 0)
         return false;
     platform::FileRemove(name);
     if (size <= 0 || name.size() + 1 > static_cast<size_t>(size))
@@ -357,7 +406,7 @@ int32_t ArchiveBuilder::FilePlacedFn(CabinetParams*, const char* name, uint32_t 
 
 int32_t ArchiveBuilder::NextCabinetFn(CabinetParams* params, uint32_t, void* context) {
     ArchiveBuilder* self = static_cast<ArchiveBuilder*>(context);
-    CopyField(params->cabinetName, self->m_cabinetName);
+    CopyField(params->cabinetName, BareName(self->m_strPartPath).c_str());
     return 1;
 }
 

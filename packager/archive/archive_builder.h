@@ -46,11 +46,21 @@ class ArchiveBuilder {
     void ListFolder(const std::string& folder, const std::string& mainPageName);
     // Compresses the listed entries into outputPath; false on any failure or cancel.
     bool Compress();
-    // Closes a writer still open after a cancel, completing the file with what was added.
+    // Closes a writer still open after a cancel or an early stop, and removes the
+    // unfinished executable: the file at outputPath stays as it was.
     void TearDown();
 
     // Where the template comes from; tests point it elsewhere.
     std::string m_strTemplatePath;
+    // Where the writer keeps its temporary files: the folder being packed (set by
+    // ListFolder), so that whatever a killed run leaves goes with that folder.
+    // Empty: the platform's temporary folder.
+    std::string m_strTempFolder;
+    // The executable being written, under a temporary name beside outputPath; it
+    // takes the output's name only once it is complete. Empty when none exists.
+    std::string m_strPartPath;
+    // Set when the writer refused an entry because the cabinet cannot count it.
+    bool m_bTooManyFiles = false;
 
     // Fields in the order the builder keeps them.
     FciContext* m_pWriter = nullptr;
@@ -71,6 +81,8 @@ class ArchiveBuilder {
 
   private:
     bool AddEntry(const ArchiveEntry& entry);
+    // Writes the cabinet behind the extractor under m_strPartPath; true when complete.
+    bool WriteArchive();
     void ResetWriter();
     static void ProgressHook(ArchiveBuilder* self, uint32_t bytes);
 

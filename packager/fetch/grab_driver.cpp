@@ -1,5 +1,5 @@
 // The grab driver: fills a fresh work folder with a page, its frame pages and
-// its embedded files; and the housekeeping of work folders.
+// its embedded files. The work folders themselves are made in work_folder.cpp.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -96,79 +96,6 @@ bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit
     return ok;
 }
 
-bool IsDotEntry(const std::string& name) {
-    return name == "." || name == "..";
-}
-
-// The folder "temp" beside the program.
-std::string ProgramWorkRoot() {
-    std::string program = platform::GetProgramPath();
-    std::string folder = platform::FolderOf(program);
-    if (folder.empty()) {
-        return "";
-    }
-    return platform::JoinPath(folder, "temp");
-}
-
-// Where work folders go when the program's own folder cannot take them (an
-// installed program): a per-user folder; its parents are made when create is set.
-std::string UserWorkRoot(bool create) {
-#ifdef _WIN32
-    std::string base = platform::GetTempFolder();
-    if (base.empty()) {
-        return "";
-    }
-    std::string quillbox = platform::JoinPath(base, "Quillbox");
-#else
-    std::string base;
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache != nullptr && cache[0] == '/') {
-        base = cache;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            return "";
-        }
-        base = platform::JoinPath(home, ".cache");
-        if (create) {
-            platform::FolderCreate(base);
-        }
-    }
-    std::string quillbox = platform::JoinPath(base, "quillbox");
-#endif
-    if (create) {
-        platform::FolderCreate(quillbox);
-    }
-    return platform::JoinPath(quillbox, "temp");
-}
-
-// Empties a work folder and removes it; errors are ignored.
-void SweepOne(const std::string& folder) {
-    for (const platform::FindData& entry :
-         platform::ListFolder(platform::JoinPath(folder, "*.*"))) {
-        if (IsDotEntry(entry.name)) {
-            continue;
-        }
-        std::string path = platform::JoinPath(folder, entry.name);
-        platform::SetAttributes(path, platform::kAttrNormal);
-        platform::FileRemove(path);
-    }
-    platform::FolderRemove(folder);
-}
-
-void SweepRoot(const std::string& root) {
-    if (root.empty()) {
-        return;
-    }
-    for (const platform::FindData& entry : platform::ListFolder(platform::JoinPath(root, "*.*"))) {
-        if (IsDotEntry(entry.name) || FindTextNoCase(entry.name, "~QB", 0) < 0) {
-            continue;
-        }
-        SweepOne(platform::JoinPath(root, entry.name));
-    }
-    platform::FolderRemove(root);
-}
-
 }  // namespace
 
 std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
@@ -255,63 +182,6 @@ void CGrabber::NotePageStatus(size_t i) {
     } else {
         m_plan.SetDone(i);
     }
-}
-
-bool CGrabber::MakeWorkFolder(std::string& folder) {
-    std::vector<std::string> roots = {ProgramWorkRoot(), UserWorkRoot(true)};
-    for (const std::string& root : roots) {
-        if (root.empty()) {
-            continue;
-        }
-        platform::FolderCreate(root);
-        // The temporary name only looks at names ending ".tmp": a folder made
-        // from an earlier name (a grab moments ago) can still be in the way.
-        // Such probes are kept until a free name is found, so that the next
-        // name differs, and are deleted afterwards.
-        std::vector<std::string> probes;
-        bool made = false;
-        std::string name;
-        for (int attempt = 0; attempt < 64 && !made; ++attempt) {
-            if (platform::TempFileName(root, "~QB", 0, name) == 0) {
-                break;
-            }
-            probes.push_back(name);
-            int dot = FindTextNoCase(name, ".tmp", 0);
-            if (dot >= 0) {
-                name.erase(static_cast<size_t>(dot));
-            }
-            made = platform::FolderCreate(name);
-            if (!made && !platform::PathExists(name)) {
-                break;
-            }
-        }
-        for (const std::string& probe : probes) {
-            if (platform::FileExists(probe)) {
-                platform::FileRemove(probe);
-            }
-        }
-        if (made) {
-            folder = name;
-            return true;
-        }
-        if (!probes.empty()) {
-            return false;
-        }
-        // No unique name here: an unwritable root moves on to the next one;
-        // otherwise the fixed name is the last resort.
-        if (platform::FolderExists(root)) {
-            std::string fixed = platform::JoinPath(root, "~QBTEMP");
-            if (platform::FolderCreate(fixed)) {
-                folder = fixed;
-                return true;
-            }
-            if (!platform::FolderExists(fixed)) {
-                continue;
-            }
-            return false;
-        }
-    }
-    return false;
 }
 
 int CGrabber::MakeLocalPath(const std::string& address, const std::string& folder,
@@ -583,18 +453,4 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
         platform::FileRemove(destination);  // an empty answer leaves no file, as it always did
     }
     m_plan.SetDone(i);
-}
-
-void CGrabber::RemoveFolder(const std::string& path) {
-    for (const platform::FindData& entry : platform::ListFolder(platform::JoinPath(path, "*.*"))) {
-        if (!IsDotEntry(entry.name)) {
-            platform::FileRemove(platform::JoinPath(path, entry.name));
-        }
-    }
-    platform::FolderRemove(path);
-}
-
-void CGrabber::SweepWorkFolders() {
-    SweepRoot(ProgramWorkRoot());
-    SweepRoot(UserWorkRoot(false));
 }

@@ -8,6 +8,7 @@
 
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
+#include "packager/fetch/work_folder.h"
 #include "platform/internet.h"
 
 class CPageRewriter;
@@ -134,6 +135,8 @@ class CGrabber : public CInternetSession {
     bool m_bKeepStyles = true;
     bool m_bFromWeb = false;
     bool m_bLinksAsWritten = false;
+    // The work folders this grabber made and still holds.
+    CWorkFolderLocks m_workLocks;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).

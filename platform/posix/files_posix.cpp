@@ -10,6 +10,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -285,6 +286,29 @@ bool FileRename(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool FileReplace(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (stat(to.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+        (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        // A read-only target is not replaced, as on Windows.
+        errno = EACCES;
+        return false;
+    }
+    // Without the sync a crash soon after the rename could leave an empty file
+    // under the old name, which is worse than the old file.
+    int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool synced = fsync(fd) == 0;
+    int err = errno;
+    close(fd);
+    if (!synced) {
+        errno = err;
+        return false;
+    }
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool FileCopy(const std::string& from, const std::string& to, bool failIfExists) {
     int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -533,6 +557,43 @@ unsigned TempFileName(const std::string& folder, const std::string& prefix, unsi
     }
     errno = EEXIST;
     return 0;
+}
+
+int FolderLockTake(const std::string& folder) {
+    const std::string path = JoinPath(folder, kFolderLockName);
+    // A holder that gave the lock up may have deleted the file in the meantime: a
+    // lock on a file no longer in the folder guards nothing, so look again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return -1;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int err = errno;
+            close(fd);
+            errno = err;
+            return -1;
+        }
+        struct stat held, named;
+        if (fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            return fd;
+        close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
+}
+
+void FolderLockRelease(int lock) {
+    if (lock >= 0)
+        close(lock);
+}
+
+bool FolderLockDelete(int lock, const std::string& folder) {
+    bool deleted = unlink(JoinPath(folder, kFolderLockName).c_str()) == 0;
+    int err = errno;
+    FolderLockRelease(lock);
+    errno = err;
+    return deleted;
 }
 
 std::string GetTempFolder() {

@@ -141,6 +141,15 @@ bool FileRename(const std::string& from, const std::string& to) {
     return MoveFileA(from.c_str(), to.c_str()) != 0;
 }
 
+bool FileReplace(const std::string& from, const std::string& to) {
+    if (IsReadOnlyFile(to)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool FileCopy(const std::string& from, const std::string& to, bool failIfExists) {
     if (!failIfExists && IsReadOnlyFile(to)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -256,6 +265,35 @@ unsigned TempFileName(const std::string& folder, const std::string& prefix, unsi
         return 0;
     out = buffer;
     return n;
+}
+
+int FolderLockTake(const std::string& folder) {
+    // No sharing at all: while the handle is open nobody else can open the file,
+    // delete it, or therefore remove the folder.
+    HANDLE h = CreateFileA(JoinPath(folder, kFolderLockName).c_str(), GENERIC_READ | GENERIC_WRITE,
+                           0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
+    if (fd < 0) {
+        DWORD err = GetLastError();
+        CloseHandle(h);
+        SetLastError(err);
+        return -1;
+    }
+    return fd;
+}
+
+void FolderLockRelease(int lock) {
+    if (lock >= 0)
+        _close(lock);
+}
+
+bool FolderLockDelete(int lock, const std::string& folder) {
+    // The file cannot be deleted while it is held; whoever opens it between the
+    // two steps keeps it, and with it the folder.
+    FolderLockRelease(lock);
+    return DeleteFileA(JoinPath(folder, kFolderLockName).c_str()) != 0;
 }
 
 std::string GetTempFolder() {

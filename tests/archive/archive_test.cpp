@@ -1,8 +1,15 @@
 // The archive builder: work folder in, self-extracting executable out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -11,11 +18,23 @@
 #include <vector>
 
 #include "cabinet/format/cabinet_format.h"
+#include "cabinet/reader/cabinet_reader.h"
 #include "packager/archive/archive_builder.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "platform/ui.h"
 #include "tests/fixtures/support/packager_test_support.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The terminal dialog's Ctrl-C, played by tests.
+void ProgressDialogSimulateInterrupt();
+#endif
 
 namespace {
 
@@ -65,6 +84,41 @@ bool ParseArchive(const std::string& exe, Archive& a) {
     return true;
 }
 
+// Records the message boxes and lets a test look around while one is up.
+class WatchingUi : public RecordingUi {
+  public:
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags,
+                    void* owner) override {
+        if (onMessage)
+            onMessage(text);
+        return RecordingUi::ShowMessage(text, caption, flags, owner);
+    }
+    std::function<void(const std::string&)> onMessage;
+};
+
+// The names in a folder, without "." and "..", sorted.
+std::vector<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*"))) {
+        if (f.name != "." && f.name != "..")
+            names.insert(f.name);
+    }
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+// Names in a folder that start with prefix (any letter case), as the temporary
+// names of the platform are made.
+size_t CountStartingWith(const std::string& folder, const std::string& prefix) {
+    size_t n = 0;
+    for (const std::string& name : Names(folder)) {
+        std::string head = name.substr(0, prefix.size());
+        for (char& c : head)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        n += head == prefix ? 1 : 0;
+    }
+    return n;
+}
+
 class ArchiveTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -102,7 +156,14 @@ class ArchiveTest : public ::testing::Test {
         return ok;
     }
 
-    RecordingUi ui;
+    // An executable from an earlier zip at out.exe, to be kept or replaced.
+    std::string OldExecutable() {
+        std::string out = JoinPath(root, "out.exe");
+        WriteAll(out, "MZ an earlier zip " + std::string(5000, 'o'));
+        return out;
+    }
+
+    WatchingUi ui;
     std::string root, work, templ;
 };
 
@@ -155,25 +216,6 @@ TEST_F(ArchiveTest, EveryFileIsAFolderAndOnlyTheExactNameIsMarked) {
     EXPECT_EQ(a.files["a.gif"].size, 70000u);
 }
 
-TEST_F(ArchiveTest, CancelDuringTheSecondOfThreeFilesKeepsTheFirstTwo) {
-    WriteAll(JoinPath(work, "1.htm"), std::string(40000, '1'));
-    WriteAll(JoinPath(work, "2.htm"), std::string(40000, '2'));
-    WriteAll(JoinPath(work, "3.htm"), std::string(40000, '3'));
-    std::string out = JoinPath(root, "out.exe");
-    // Each file is two blocks; the third block belongs to the second file.
-    static int blocks;
-    blocks = 0;
-    auto hook = [](ArchiveBuilder* b, uint32_t bytes) {
-        if (bytes != 0xFFFFFFFF && ++blocks == 3)
-            b->m_pProgress->m_bCancelled = 1;
-    };
-    EXPECT_FALSE(Build(out, "1.htm", hook));
-    Archive a;
-    ASSERT_TRUE(ParseArchive(ReadAll(out), a));
-    EXPECT_EQ(a.order, (std::vector<std::string>{"1.htm", "2.htm"}));
-    EXPECT_EQ(std::string(ReadAll(out), a.base, 4), "MSCF");
-}
-
 TEST_F(ArchiveTest, MissingTemplateIsReportedTwice) {
     WriteAll(JoinPath(work, "index.htm"), "x");
     std::remove(templ.c_str());
@@ -184,5 +226,407 @@ TEST_F(ArchiveTest, MissingTemplateIsReportedTwice) {
     EXPECT_NE(ui.messages[0].find("pszFile=" + out), std::string::npos);
     EXPECT_EQ(ui.messages[1], "Failed to write the file.");
 }
+
+// ---- Fields of the entries, read back with our reader and with cabextract ----------
+
+struct ReadBack {
+    std::string name;
+    uint16_t date, time, attributes;  // as stored (0x40 included)
+    int32_t size;
+    bool run;  // reported by fdintCLOSE_FILE_INFO
+    std::string data;
+};
+std::vector<ReadBack>* g_readBack = nullptr;
+constexpr intptr_t kMemoryHandle = 0x5150;
+
+intptr_t RbOpen(const char* path, int flags, int mode) {
+    return platform::FileOpen(path, flags, mode);
+}
+int32_t RbRead(intptr_t h, void* buffer, uint32_t count) {
+    return platform::FileRead(static_cast<int>(h), buffer, count);
+}
+int32_t RbWrite(intptr_t h, const void* buffer, uint32_t count) {
+    if (h != kMemoryHandle || g_readBack->empty())
+        return -1;
+    g_readBack->back().data.append(static_cast<const char*>(buffer), count);
+    return static_cast<int32_t>(count);
+}
+int RbClose(intptr_t h) {
+    return h == kMemoryHandle ? 0 : platform::FileClose(static_cast<int>(h));
+}
+int32_t RbSeek(intptr_t h, int32_t offset, int origin) {
+    return static_cast<int32_t>(platform::FileSeek(static_cast<int>(h), offset, origin));
+}
+void* RbAlloc(uint32_t size) {
+    return std::malloc(size);
+}
+void RbFree(void* block) {
+    std::free(block);
+}
+intptr_t RbNotify(int kind, FdiNotification* n) {
+    if (kind == fdintCOPY_FILE) {
+        g_readBack->push_back({n->str1, n->date, n->time, n->attributes, n->size, false, ""});
+        return kMemoryHandle;
+    }
+    if (kind == fdintCLOSE_FILE_INFO) {
+        g_readBack->back().run = n->size == 1;
+        return 1;
+    }
+    return 0;
+}
+
+// The entries of a cabinet file as our reader reports them.
+bool ReadWithOurReader(const std::string& folder, const std::string& name,
+                       std::vector<ReadBack>& out) {
+    CabError error = {};
+    FdiContext* fdi =
+        FDICreate(RbAlloc, RbFree, RbOpen, RbRead, RbWrite, RbClose, RbSeek, 1, &error);
+    if (!fdi)
+        return false;
+    g_readBack = &out;
+    std::string prefix = JoinPath(folder, "x");
+    prefix.pop_back();
+    bool ok = FDICopy(fdi, name.c_str(), prefix.c_str(), 0, RbNotify, nullptr, nullptr);
+    if (!ok)
+        ADD_FAILURE() << "reader: " << FDIErrorText(error.code);
+    FDIDestroy(fdi);
+    g_readBack = nullptr;
+    return ok;
+}
+
+std::string DosDateText(uint16_t date, uint16_t time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", date & 31, (date >> 5) & 15,
+                  (date >> 9) + 1980, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+    return text;
+}
+
+platform::FileTime UtcFileTime(int year, int month, int day, int hour, int minute, int second) {
+    // Days from the civil date (proleptic Gregorian), counted from 1970-01-01.
+    int y = year - (month <= 2 ? 1 : 0);
+    int era = (y >= 0 ? y : y - 399) / 400;
+    int yoe = y - era * 400;
+    int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+    int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+    return static_cast<platform::FileTime>(seconds * 10000000 +
+                                           static_cast<int64_t>(platform::kUnixEpochAsFileTime));
+}
+
+#ifndef _WIN32
+// Runs the tests of this block three hours east of Greenwich, so that local time
+// and universal time differ by a known amount.
+class EastOfGreenwich {
+  public:
+    EastOfGreenwich() {
+        const char* tz = std::getenv("TZ");
+        m_had = tz != nullptr;
+        if (m_had)
+            m_old = tz;
+        setenv("TZ", "QBT-3", 1);
+        tzset();
+    }
+    ~EastOfGreenwich() {
+        if (m_had)
+            setenv("TZ", m_old.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+  private:
+    bool m_had = false;
+    std::string m_old;
+};
+#endif
+
+TEST_F(ArchiveTest, EntriesCarryLocalDosTimesAndTheMaskedAttributes) {
+#ifndef _WIN32
+    EastOfGreenwich zone;
+#endif
+    struct Case {
+        const char* name;
+        platform::FileTime written;
+        uint32_t attributes;  // set on the file (Linux: only read-only takes)
+        uint16_t date, time;  // expected in the entry
+        uint16_t stored;      // expected attributes, 0x40 for the main page
+    } cases[] = {
+#ifndef _WIN32
+        // 12:34:56 UTC is 15:34:56 here; odd seconds round down.
+        {"index.htm", UtcFileTime(2021, 6, 15, 12, 34, 56), 0, (41 << 9) | (6 << 5) | 15,
+         (15 << 11) | (34 << 5) | 28, 0x20 | 0x40},
+        {"ro.gif", UtcFileTime(2008, 2, 29, 22, 0, 1), platform::kAttrReadOnly,
+         (28 << 9) | (3 << 5) | 1, (1 << 11) | 0, 0x21},
+        {".dot.css", UtcFileTime(1999, 12, 31, 20, 59, 58), 0, (19 << 9) | (12 << 5) | 31,
+         (23 << 11) | (59 << 5) | 29, 0x22},
+#else
+        {"index.htm", UtcFileTime(2021, 6, 15, 12, 34, 56), platform::kAttrArchive, 0, 0,
+         0x20 | 0x40},
+        {"ro.gif", UtcFileTime(2008, 2, 29, 22, 0, 1),
+         platform::kAttrReadOnly | platform::kAttrArchive, 0, 0, 0x21},
+        // Bits outside read-only, hidden, system and archive are not stored.
+        {"hs.css", UtcFileTime(1999, 12, 31, 20, 59, 58),
+         platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive | 0x100, 0, 0,
+         0x26},
+#endif
+        // Before 1980 the fields cannot hold the time: the earliest date instead.
+        {"old.jpg", UtcFileTime(1975, 5, 5, 5, 5, 5), 0, (0 << 9) | (1 << 5) | 1, 0, 0x20},
+    };
+    for (Case& c : cases) {
+        std::string path = JoinPath(work, c.name);
+        WriteAll(path, std::string("contents of ") + c.name);
+        ASSERT_TRUE(platform::SetWriteTime(path, c.written)) << c.name;
+#ifdef _WIN32
+        // Every file gets the same attributes wherever it was created.
+        if (c.attributes == 0)
+            c.attributes = platform::kAttrArchive;
+#endif
+        if (c.attributes) {
+            ASSERT_TRUE(platform::SetAttributes(path, c.attributes)) << c.name;
+        }
+#ifdef _WIN32
+        if (c.date == 0) {
+            // The local time as the C runtime sees it, independent of the
+            // conversions under test.
+            time_t t = static_cast<time_t>((c.written - platform::kUnixEpochAsFileTime) / 10000000);
+            struct tm* local = std::localtime(&t);
+            ASSERT_NE(nullptr, local);
+            c.date = static_cast<uint16_t>(((local->tm_year - 80) << 9) |
+                                           ((local->tm_mon + 1) << 5) | local->tm_mday);
+            c.time = static_cast<uint16_t>((local->tm_hour << 11) | (local->tm_min << 5) |
+                                           (local->tm_sec / 2));
+        }
+#endif
+    }
+    std::string out = JoinPath(root, "fields.exe");
+    ASSERT_TRUE(PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ));
+    EXPECT_TRUE(ui.messages.empty());
+
+    std::string exe = ReadAll(out);
+    Archive a;
+    ASSERT_TRUE(ParseArchive(exe, a));
+    std::string cab = JoinPath(root, "fields.cab");
+    WriteAll(cab, exe.substr(a.base));
+    std::vector<ReadBack> entries;
+    ASSERT_TRUE(ReadWithOurReader(root, "fields.cab", entries));
+    ASSERT_EQ(std::size(cases), entries.size());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const ReadBack& e) { return e.name == c.name; });
+        ASSERT_NE(entries.end(), it);
+        EXPECT_EQ(DosDateText(c.date, c.time), DosDateText(it->date, it->time));
+        EXPECT_EQ(c.stored, it->attributes);
+        EXPECT_EQ((c.stored & 0x40) != 0, it->run);
+        EXPECT_EQ(std::string("contents of ") + c.name, it->data);
+    }
+
+#ifndef _WIN32
+    // A peer reads the same dates and times (cabextract prints them as stored).
+    std::string listing = JoinPath(root, "listing.txt");
+    std::string command = "cabextract -l '" + cab + "' > '" + listing + "' 2>&1";
+    if (std::system(command.c_str()) != 0)
+        GTEST_SKIP() << "cabextract is not available: " << ReadAll(listing);
+    std::string text = ReadAll(listing);
+    for (const Case& c : cases) {
+        std::string row = "| " + DosDateText(c.date, c.time) + " | " + c.name;
+        EXPECT_NE(std::string::npos, text.find(row)) << row << "\n" << text;
+    }
+#endif
+}
+
+TEST(ArchiveProgressTest, PercentOfTheListedBytesWithoutOverflow) {
+    RecordingUi ui;
+    platform::SetUserInterface(&ui);
+    struct Case {
+        uint32_t total, bytes;
+        int percent;
+    } cases[] = {
+        {1000, 0, 0},
+        {1000, 500, 50},
+        {1000, 999, 99},
+        {1000, 1000, 100},
+        {1000, 5000, 100},               // more than listed: never past the end
+        {1000, 0xFFFFFFFF, 100},         // "the cabinet is complete"
+        {3000000000u, 1500000000u, 50},  // bytes × 100 does not fit 32 bits
+        {0xFFFFFFFF, 0xFFFFFFFE, 99},
+        {0, 0, 0},  // nothing listed could be opened
+        {0, 0xFFFFFFFF, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.bytes));
+        ArchiveBuilder b(nullptr);
+        b.m_pProgress.reset(new CProgressDialog(nullptr));
+        ASSERT_NE(0, b.m_pProgress->Create("Compressing...", true, nullptr));
+        b.m_pProgress->SetPosition(37);
+        b.m_totalBytes = c.total;
+        b.m_pfnProgressHook(&b, c.bytes);
+        EXPECT_EQ(c.percent, b.m_pProgress->GetPosition());
+        b.m_pProgress->DestroyWindow();
+    }
+    platform::SetUserInterface(nullptr);
+}
+
+TEST_F(ArchiveTest, NothingToListFailsAndLeavesTheOutputAlone) {
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    ASSERT_FALSE(
+        PackageFolder(nullptr, out, JoinPath(JoinPath(root, "missing"), "index.htm"), templ));
+    EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+}
+
+// ---- The output replaced only by a complete executable -----------------------------
+
+TEST_F(ArchiveTest, ACompleteExecutableReplacesTheOldOneAndNothingIsLeftBehind) {
+    std::string out = OldExecutable();
+    WriteAll(JoinPath(work, "index.htm"), "new page");
+    // The lock of a work folder in use is no part of the page.
+    WriteAll(JoinPath(work, platform::kFolderLockName), "");
+    ui.onMessage = [](const std::string& text) { ADD_FAILURE() << text; };
+    ASSERT_TRUE(PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ));
+    Archive a;
+    ASSERT_TRUE(ParseArchive(ReadAll(out), a));
+    EXPECT_EQ(std::vector<std::string>{"index.htm"}, a.order);
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ((std::vector<std::string>{"index.htm", platform::kFolderLockName}), Names(work));
+}
+
+TEST_F(ArchiveTest, CancelKeepsTheOldExecutableByteForByte) {
+    WriteAll(JoinPath(work, "1.htm"), std::string(40000, '1'));
+    WriteAll(JoinPath(work, "2.htm"), std::string(40000, '2'));
+    WriteAll(JoinPath(work, "3.htm"), std::string(40000, '3'));
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    // Each file is two blocks; the third block belongs to the second file.
+    static int blocks;
+    blocks = 0;
+    auto hook = [](ArchiveBuilder* b, uint32_t bytes) {
+        if (bytes != 0xFFFFFFFF && ++blocks == 3)
+            b->m_pProgress->m_bCancelled = 1;
+    };
+    EXPECT_FALSE(Build(out, "1.htm", hook));
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ(0u, CountStartingWith(work, "cax"));
+}
+
+#ifndef _WIN32
+// One file more than a cabinet can count (every file is a folder of its own, and
+// folder indices stop below the continuation marks): the builder says so and
+// the old executable stays. (Some 65,000 files: too slow for Wine's file layer.)
+TEST_F(ArchiveTest, TooManyFilesAreReportedAndNothingIsWritten) {
+    const unsigned files = kCabMaxFolders + 1;
+    for (unsigned i = 0; i < files; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%05u.gif", i);
+        std::FILE* f = std::fopen(JoinPath(work, name).c_str(), "wb");
+        ASSERT_NE(nullptr, f);
+        std::fclose(f);
+    }
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    EXPECT_FALSE(PackageFolder(nullptr, out, JoinPath(work, "00000.gif"), templ));
+    EXPECT_EQ(
+        (std::vector<std::string>{"Too many files for one archive.", "Failed to write the file."}),
+        ui.messages);
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ(0u, CountStartingWith(work, "cax"));
+}
+
+// Cancel through PackageFolder itself: the failure message comes while the writer
+// is still open (its temporary files in the work folder, the unfinished executable
+// beside the output); the teardown after it removes both.
+TEST_F(ArchiveTest, CancelIsReportedBeforeTheTeardownRemovesTheUnfinishedFiles) {
+    WriteAll(JoinPath(work, "1.htm"), "first");
+    // The second entry is a pipe: the builder opens it once to measure it and once
+    // to read it, and the second open is the moment to press Cancel.
+    std::string pipe = JoinPath(work, "2.htm");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    WriteAll(JoinPath(work, "3.htm"), "third");
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    std::thread presser([&] {
+        // Opening the writing end without waiting succeeds once a reader waits.
+        auto openWhenRead = [&] {
+            for (int i = 0; i < 1000; ++i) {
+                int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0 || errno != ENXIO)
+                    return fd;
+                usleep(10000);
+            }
+            return -1;
+        };
+        int fd = openWhenRead();  // the listing's open
+        if (fd < 0)
+            return;
+        // The listing closes its end (the writing end then reports an error)
+        // before the writer opens the pipe again.
+        struct pollfd p = {fd, 0, 0};
+        poll(&p, 1, 10000);
+        close(fd);
+        fd = openWhenRead();  // the writer's open
+        ProgressDialogSimulateInterrupt();
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, 0);
+            ssize_t n = write(fd, "second", 6);
+            (void)n;
+            close(fd);
+        }
+    });
+    size_t writerTemps = 0, unfinished = 0;
+    ui.onMessage = [&](const std::string&) {
+        writerTemps = CountStartingWith(work, "cax");
+        unfinished = CountStartingWith(root, "qbx");
+    };
+    bool result = PackageFolder(nullptr, out, JoinPath(work, "1.htm"), templ);
+    presser.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);
+    EXPECT_EQ(5u, writerTemps);
+    EXPECT_EQ(1u, unfinished);
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ((std::vector<std::string>{"1.htm", "2.htm", "3.htm"}), Names(work));
+}
+
+// A disk that fills while the executable is written: the old one stays whole and
+// no partial file remains. Needs a small file system of its own (root in CI).
+TEST_F(ArchiveTest, AFullDiskKeepsTheOldExecutable) {
+    std::string disk = JoinPath(root, "disk");
+    ASSERT_TRUE(platform::FolderCreate(disk));
+    if (mount("quillbox-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        int err = errno;
+        platform::FolderRemove(disk);
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(err);
+    }
+    std::string out = JoinPath(disk, "out.exe");
+    WriteAll(out, "MZ an earlier zip " + std::string(20000, 'o'));
+    std::string before = ReadAll(out);
+    // Noise does not compress: the new executable needs far more than is free.
+    std::string noise(200000, '\0');
+    uint32_t x = 2463534242u;
+    for (char& ch : noise) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        ch = static_cast<char>(x);
+    }
+    WriteAll(JoinPath(work, "index.htm"), noise);
+    bool result = PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ);
+    std::vector<std::string> left = Names(disk);
+    std::string after = ReadAll(out);
+    umount(disk.c_str());
+    EXPECT_FALSE(result);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ("Failed to write the file.", ui.messages.back());
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(std::vector<std::string>{"out.exe"}, left);
+    EXPECT_EQ(0u, CountStartingWith(work, "cax"));
+}
+#endif
 
 }  // namespace

@@ -759,12 +759,57 @@ TEST(FciErrorText, EveryCodeHasItsText) {
                            "Unknown compression type",
                            "Could not create cabinet file",
                            "Client requested abort",
-                           "Failure compressing data"};
-    for (int32_t code = 0; code <= 8; ++code) {
+                           "Failure compressing data",
+                           "Too many files or folders for one cabinet"};
+    for (int32_t code = 0; code <= 9; ++code) {
         EXPECT_STREQ(texts[code], FciErrorText(code));
     }
-    EXPECT_STREQ("Unknown error", FciErrorText(9));
+    EXPECT_STREQ("Unknown error", FciErrorText(10));
     EXPECT_STREQ("Unknown error", FciErrorText(-1));
+}
+
+// The header counts are 16-bit and folder indices from 0xFFFD up are marks: the
+// entry that would wrap a count (or make such an index) is refused, nothing else
+// changes, and the cabinet written afterwards holds exactly what fitted.
+TEST_F(CabinetWriter, RefusesTheEntryThatWouldWrapACount) {
+    struct Case {
+        const char* what;
+        bool folderEach;
+        uint32_t fit;  // entries accepted before the refusal
+    } cases[] = {
+        {"files in one folder", false, kCabMaxFiles},
+        {"a folder per file", true, kCabMaxFolders},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetAlloc();
+        MemWriter w(MakeParams("many.cab"));
+        ASSERT_NE(nullptr, w.fci);
+        w.fs.files["empty"] = Bytes();
+        for (uint32_t i = 0; i < c.fit; ++i) {
+            ASSERT_TRUE(w.Add("empty", "e")) << i;
+            if (c.folderEach) {
+                ASSERT_TRUE(w.Flush()) << i;
+            }
+        }
+        size_t opensBefore = w.fs.opens.size();
+        EXPECT_FALSE(w.Add("empty", "e"));
+        EXPECT_EQ(kFciErrTooManyEntries, w.error.code);
+        EXPECT_EQ(opensBefore, w.fs.opens.size());  // the source was never opened
+        // A different compression type would need one folder more as well.
+        if (c.folderEach) {
+            EXPECT_FALSE(w.Add("empty", "e", kCabCompressMszip));
+            EXPECT_EQ(kFciErrTooManyEntries, w.error.code);
+        }
+
+        ASSERT_TRUE(w.FlushCabinet());
+        ParsedCabinet cab = ParseCabinet(w.fs.files["many.cab"]);
+        ASSERT_EQ("", cab.error);
+        EXPECT_EQ(c.fit, cab.header.fileCount);
+        EXPECT_EQ(c.folderEach ? c.fit : 1u, cab.header.folderCount);
+        EXPECT_EQ(c.folderEach ? c.fit - 1 : 0u, cab.files.back().entry.folderIndex);
+        EXPECT_TRUE(w.Destroy());
+    }
 }
 
 }  // namespace

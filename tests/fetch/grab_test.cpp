@@ -29,7 +29,8 @@ using Files = std::map<std::string, std::string>;  // name → content
 Files ReadFolder(const std::string& folder) {
     Files files;
     for (const platform::FindData& e : platform::ListFolder(platform::JoinPath(folder, "*.*"))) {
-        if (e.name == "." || e.name == "..") {
+        // The folder's lock is the run's, not a saved file.
+        if (e.name == "." || e.name == ".." || e.name == platform::kFolderLockName) {
             continue;
         }
         files[e.name] = ReadWhole(platform::JoinPath(folder, e.name));

@@ -2,6 +2,12 @@
 // grab that need no server.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <map>
 #include <memory>
 #include <string>
@@ -169,5 +175,80 @@ TEST(WorkFolderTest, RemoveFolderIsNotRecursiveAndSweepClearsLeftovers) {
     platform::FileRemove(platform::JoinPath(temp, "keep.txt"));
     platform::FolderRemove(temp);
 }
+
+// A folder that a living run holds survives every other run's sweep, its files
+// and all; one whose run has gone (its lock file still there, nobody holding it)
+// is swept like any leftover.
+TEST(WorkFolderTest, TheSweepSparesAFolderWhoseRunLivesAndTakesADeadRunsFolder) {
+    CGrabber running(nullptr);
+    std::string held;
+    ASSERT_TRUE(running.MakeWorkFolder(held));
+    std::string page = platform::JoinPath(held, "page.htm");
+    ASSERT_TRUE(WriteWhole(page, "being packed"));
+
+    std::string dead = platform::JoinPath(ProgramTemp(), "~QBDEAD");
+    ASSERT_TRUE(platform::FolderCreate(dead));
+    ASSERT_TRUE(WriteWhole(platform::JoinPath(dead, "page.htm"), "left over"));
+    int lock = platform::FolderLockTake(dead);
+    ASSERT_GE(lock, 0);
+    platform::FolderLockRelease(lock);
+    ASSERT_TRUE(platform::FileExists(platform::JoinPath(dead, platform::kFolderLockName)));
+
+    // The lock of a held folder cannot be taken, not even by this process.
+    EXPECT_EQ(-1, platform::FolderLockTake(held));
+    CGrabber(nullptr).SweepWorkFolders();
+    EXPECT_EQ("being packed", ReadWhole(page));
+    EXPECT_FALSE(platform::PathExists(dead));
+
+    running.RemoveFolder(held);
+    EXPECT_FALSE(platform::PathExists(held));
+    CGrabber(nullptr).SweepWorkFolders();
+    EXPECT_FALSE(platform::PathExists(ProgramTemp()));
+}
+
+#ifndef _WIN32
+// Two packagers at once: the second one's start-up sweep leaves the first one's
+// folder alone while it runs, and removes it once that run is killed.
+TEST(WorkFolderTest, AnotherProcessKeepsItsFolderUntilItIsKilled) {
+    int toParent[2];
+    ASSERT_EQ(0, pipe(toParent));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(toParent[0]);
+        CGrabber grabber(nullptr);
+        std::string folder;
+        if (!grabber.MakeWorkFolder(folder) ||
+            !WriteWhole(platform::JoinPath(folder, "page.htm"), "child")) {
+            folder.clear();
+        }
+        folder += '\n';
+        ssize_t written = write(toParent[1], folder.data(), folder.size());
+        (void)written;
+        for (;;) {
+            pause();  // until killed: nothing of the run is ever cleaned up
+        }
+    }
+    close(toParent[1]);
+    std::string folder;
+    char c;
+    while (read(toParent[0], &c, 1) == 1 && c != '\n') {
+        folder += c;
+    }
+    close(toParent[0]);
+    EXPECT_FALSE(folder.empty());
+
+    CGrabber(nullptr).SweepWorkFolders();
+    EXPECT_EQ("child", ReadWhole(platform::JoinPath(folder, "page.htm")));
+
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_FALSE(folder.empty());
+    ASSERT_TRUE(platform::FolderExists(folder));
+    CGrabber(nullptr).SweepWorkFolders();
+    EXPECT_FALSE(platform::PathExists(folder));
+}
+#endif
 
 }  // namespace
