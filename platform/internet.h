@@ -109,10 +109,10 @@ class InternetSession {
                                                         const std::string& user,
                                                         const std::string& password,
                                                         bool secure) = 0;
-    // A check that the session polls, on the thread of the request, at least every 100 ms
-    // while it waits for the network; when it answers true the operation under way fails
-    // with "cancelled" within a second. Empty: never cancelled. Services that cannot poll
-    // ignore it.
+    // A check that the session polls, on the thread of the request, while a request waits
+    // for the network: from half a second after the request was sent, then every 100 ms (a
+    // quick request never asks). When it answers true the operation under way fails with
+    // "cancelled" within a second. Empty: never cancelled.
     virtual void SetAbortCheck(std::function<bool()> check) { (void)check; }
 };
 

@@ -108,9 +108,11 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
     std::unique_ptr<platform::InternetRequest> request;
     std::string host = server;
     auto fail = [&]() -> std::unique_ptr<platform::InternetRequest> {
+        // A cancelled request is the user's doing, not a connection problem.
+        bool cancelled = request && request->FailureReason() == platform::kReasonCancelled;
         request.reset();
         m_pConnection.reset();
-        if (reportErrors) {
+        if (reportErrors && !cancelled) {
             std::string where = host + "/" + object;
             std::vector<char> text(sizeof kConnectProblem + where.size());
             std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
@@ -244,6 +246,10 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
                          const std::string& folder, GrabJob& job) {
     if (ReportProgress(job, "Opening " + address, 0) == 0) {
         return false;
+    }
+    if (platform::InternetSession* session = GetSession()) {
+        // Waits for the network (this page's and the later downloads') learn of a cancel.
+        session->SetAbortCheck([&job] { return PollProgress(job) == 0; });
     }
     std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, true);
     if (!response) {

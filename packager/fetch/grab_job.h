@@ -21,3 +21,7 @@ struct GrabJob {
 // Calls the job's callback with its context, text, position and the range 100, and returns
 // the answer (0 stop, otherwise go on). A job without a callback always goes on.
 int ReportProgress(const GrabJob& job, const std::string& text, int32_t position);
+// Asks the job's callback again with the text and position it was last given, so that a long
+// wait for the network learns of a cancel without changing what is shown. 1 (go on) when
+// nothing was reported for this job yet.
+int PollProgress(const GrabJob& job);

@@ -32,8 +32,10 @@ using Clock = std::chrono::steady_clock;
 
 // Body bytes held for the caller before the transfer is paused.
 const size_t kHoldLimit = 256 * 1024;
-// The longest wait between two looks at the abort check and the clocks.
+// The longest wait between two looks at the abort check and the clocks, and how long a
+// request runs before the abort check is first asked.
 const int kPollMs = 100;
+const int kFirstPollMs = 500;
 
 std::string Lower(std::string text) {
     for (char& c : text) {
@@ -273,7 +275,7 @@ class CurlRequest : public InternetRequest {
             return Fail("out of memory");
         }
         m_bAdded = true;
-        m_lastHeard = Clock::now();
+        m_lastHeard = m_started = m_lastPoll = Clock::now();
         Pump([this] { return m_head.state() != qb::HttpResponseHead::kNeedMore; });
         if (m_head.state() != qb::HttpResponseHead::kDone) {
             if (m_strReason.empty()) {
@@ -394,9 +396,15 @@ class CurlRequest : public InternetRequest {
             if (m_bDone || enough() || m_bPaused) {
                 continue;
             }
-            if (m_pSession->AbortRequested()) {
-                m_strReason = kReasonCancelled;
-                return;
+            // A quick request never asks (the caller reports between requests anyway).
+            Clock::time_point now = Clock::now();
+            if (now - m_started >= std::chrono::milliseconds(kFirstPollMs) &&
+                now - m_lastPoll >= std::chrono::milliseconds(kPollMs)) {
+                m_lastPoll = now;
+                if (m_pSession->AbortRequested()) {
+                    m_strReason = kReasonCancelled;
+                    return;
+                }
             }
             auto silent =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_lastHeard);
@@ -449,6 +457,8 @@ class CurlRequest : public InternetRequest {
     std::string m_strBody;  // decoded body bytes not yet read
     size_t m_nBodyPos = 0;
     Clock::time_point m_lastHeard;
+    Clock::time_point m_started;
+    Clock::time_point m_lastPoll;
     int m_nReadMs = 60000;
     std::string m_strReason;
 };

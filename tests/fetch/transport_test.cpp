@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "fixture_server.h"
+#include "packager/fetch/grab_job.h"
 #include "packager/fetch/grabber.h"
+#include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
+#include "test_prompts.h"
 
 namespace {
 
@@ -407,6 +410,60 @@ TEST_F(TransportTest, CancelEndsATransferWithinASecond) {
     // The session serves later requests once the check lets go.
     cancelled = false;
     EXPECT_TRUE(t.Get(m_server.port(), "/plain/index.htm").whole);
+}
+
+// A job whose callback says stop once the flag is up, as the window's does after Cancel.
+struct CancelFlag {
+    std::atomic<bool> up{false};
+    static int Progress(CMainWindow* context, std::string, int32_t, int32_t) {
+        return reinterpret_cast<CancelFlag*>(context)->up ? 0 : 1;
+    }
+};
+
+TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
+    TestPrompts prompts;
+    prompts.Install();
+    CGrabber grabber(platform::CreateInternetService());
+    CancelFlag flag;
+    GrabJob job;
+    job.pfnProgress = &CancelFlag::Progress;
+    job.pProgressContext = reinterpret_cast<CMainWindow*>(&flag);
+    std::string scratch = MakeHostScratch("cancel");
+    std::string folder = HostToLocal(scratch);
+    std::string local = platform::JoinPath(folder, "page.htm");
+    std::string picture = platform::JoinPath(folder, "a.gif");
+    // A byte every 5 s: only the cancel ends these early.
+    std::string drip = m_server.Base() + "/_/drip?gap=5&count=10";
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "page" : "download");
+        flag.up = false;
+        std::atomic<long long> raisedAt{0};
+        std::thread raiser([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            raisedAt = Clock::now().time_since_epoch().count();
+            flag.up = true;
+        });
+        bool ok;
+        if (round == 0) {
+            CPageRewriter rewriter;
+            std::string text;
+            ok = grabber.FetchPage(rewriter, drip, local, text, folder, job);
+        } else {
+            // After the page, the grab's downloads heed the same job.
+            ok = grabber.DownloadFile(drip, picture, false, false);
+        }
+        long long endedAt = Clock::now().time_since_epoch().count();
+        raiser.join();
+        EXPECT_FALSE(ok);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                      Clock::duration(endedAt - raisedAt.load()))
+                      .count(),
+                  1000);
+    }
+    EXPECT_FALSE(platform::PathExists(picture));
+    EXPECT_TRUE(prompts.Messages().empty());  // a cancel is no connection problem
+    prompts.Uninstall();
+    RunHost("rm -rf " + scratch);
 }
 
 TEST_F(TransportTest, ConnectionsAreKeptAndReusedPerServer) {
