@@ -1,10 +1,14 @@
 // The internet service: HTTP sessions, connections and requests, address parsing and
-// combining, and the URL cache. Windows: WinINet. Linux: our own HTTP/1.0 client and address
-// parser. Every operation reports failure by its result; nothing here throws.
+// combining, and the URL cache. Windows: WinINet. Linux: libcurl as the transport and our own
+// address parser. Every operation reports failure by its result; nothing here throws.
+//
+// Connections are kept alive and reused per server by the session, whatever connection
+// object a request was opened on: closing a connection object only ends its use by the caller.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -56,6 +60,24 @@ struct InternetError {
     std::string detail;  // the service's or TLS library's own words, without a final period
 };
 
+// Time bounds of every request: connecting (with the TLS handshake), silence while a response
+// is awaited or read (a server quiet for longer fails the request with "timed out"), and the
+// whole request from its send to the last byte read. A session takes the whole-request bound
+// from the setting RequestTimeout (seconds, section "Settings") when the store has one.
+struct InternetTimeouts {
+    int connectMs = 20000;
+    int readMs = 60000;
+    int requestMs = 300000;
+};
+// Process-wide; later requests use them. Tests shorten them.
+void SetInternetTimeouts(const InternetTimeouts& timeouts);
+InternetTimeouts GetInternetTimeouts();
+
+// Short reasons a request failed, as FailureReason() gives them.
+constexpr const char* kReasonTimedOut = "timed out";
+constexpr const char* kReasonCancelled = "cancelled";
+constexpr const char* kReasonCutShort = "cut short";
+
 // A response to one request. Closing = destroying the object.
 class InternetRequest {
   public:
@@ -70,12 +92,18 @@ class InternetRequest {
     // The response's header block, status line first, lines separated by CR LF; false when
     // there is none.
     virtual bool QueryRawHeaders(std::string& headers) = 0;
-    // Reads up to size bytes of the body into buffer. Returns the number of bytes read, 0 at
-    // the end of the body, -1 on failure.
+    // Reads up to size bytes of the body into buffer (fewer only at the end of the body).
+    // Returns the number of bytes read, 0 at the end of the body, -1 on failure. A body that
+    // ends before its Content-Length or its last chunk is a failure; chunked and compressed
+    // bodies arrive decoded.
     virtual long ReadFile(void* buffer, size_t size) = 0;
     // Why the last SendRequest or ReadFile failed; kind kNone when nothing failed or the
     // service cannot tell (the default, so stand-ins need not say).
     virtual InternetError QueryError() const { return InternetError(); }
+
+    // Why the last operation failed ("timed out", "cancelled", "cut short" or another short
+    // text); empty when nothing failed or the service cannot tell.
+    virtual std::string FailureReason() const { return std::string(); }
 };
 
 // An HTTP connection to one host and port. Closing = destroying the object.
@@ -100,6 +128,11 @@ class InternetSession {
                                                         const std::string& user,
                                                         const std::string& password,
                                                         bool secure) = 0;
+    // A check that the session polls, on the thread of the request, while a request waits
+    // for the network: from half a second after the request was sent, then every 100 ms (a
+    // quick request never asks). When it answers true the operation under way fails with
+    // "cancelled" within a second. Empty: never cancelled.
+    virtual void SetAbortCheck(std::function<bool()> check) { (void)check; }
 };
 
 // The network half of the service: what differs between the real one and a test's stand-in.

@@ -338,10 +338,12 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
     m_strFailure.clear();
     m_nLastStatus = 0;
     auto fail = [&](const std::string& cause) -> std::unique_ptr<platform::InternetRequest> {
+        // A cancelled request is the user's doing, not a connection problem.
+        bool cancelled = request && request->FailureReason() == platform::kReasonCancelled;
         request.reset();
         m_pConnection.reset();
-        m_strFailure = cause;
-        if (reportErrors) {
+        m_strFailure = cancelled ? std::string() : cause;
+        if (reportErrors && !cancelled) {
             // The address the failed request went to: the one given, or the last redirect's.
             ShowFetchMessage(ConnectProblemText(WebAddress(secure, host, port, object), cause));
         }
@@ -468,6 +470,10 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
     if (ReportProgress(job, "Opening " + address, 0) == 0) {
         return false;
     }
+    if (platform::InternetSession* session = GetSession()) {
+        // Waits for the network (this page's and the later downloads') learn of a cancel.
+        session->SetAbortCheck([&job] { return PollProgress(job) == 0; });
+    }
     std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, true);
     if (!response) {
         return false;
@@ -493,6 +499,10 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             long n = response->ReadFile(chunk.data(), chunk.size());
             if (n < 0) {
                 ok = false;
+                if (response->FailureReason() == platform::kReasonCancelled) {
+                    cancelled = true;  // the user's doing: nothing to tell
+                    break;
+                }
                 platform::InternetError error = response->QueryError();
                 std::string detail = Quoted(error.detail);
                 cause = error.kind == platform::InternetFailure::kTimedOut

@@ -41,3 +41,8 @@ class CJobProgress : public CGrabProgress {
   private:
     const GrabJob& m_job;
 };
+
+// Asks the job's callback again with the text and position it was last given, so that a long
+// wait for the network learns of a cancel without changing what is shown. 1 (go on) when
+// nothing was reported for this job yet.
+int PollProgress(const GrabJob& job);

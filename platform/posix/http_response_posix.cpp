@@ -1,26 +1,9 @@
 #include "platform/posix/http_response.h"
 
 #include <cctype>
-#include <cstring>
 
 namespace qb {
 
-namespace {
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    size_t n = std::strlen(prefix);
-    if (text.size() < n) {
-        return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// "HTTP/" version, spaces, three digits, then the end or a space and a reason.
 int ParseStatusLine(const std::string& line) {
     if (line.compare(0, 5, "HTTP/") != 0) {
         return -1;
@@ -54,88 +37,48 @@ int ParseStatusLine(const std::string& line) {
     return code >= 100 ? code : -1;
 }
 
-long long ParseLength(const std::string& value) {
-    size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
-        ++i;
+HttpResponseHead::State HttpResponseHead::FeedLine(const char* data, size_t size) {
+    if (m_state == kBad) {
+        return m_state;
     }
-    if (i == value.size()) {
-        return -1;
+    std::string line(data, size);
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
     }
-    long long n = 0;
-    for (; i < value.size() && value[i] != ' ' && value[i] != '\t'; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(value[i]))) {
-            return -1;
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    if (m_state == kDone) {
+        if (m_nStatus >= 200) {
+            return m_state;  // a trailer
         }
-        if (n > (1LL << 50)) {
-            return -1;  // absurd; treat as unknown and read to the close
-        }
-        n = n * 10 + (value[i] - '0');
+        // An interim answer is over: the real head follows.
+        m_state = kNeedMore;
+        m_strRaw.clear();
+        m_nLines = 0;
     }
-    return n;
-}
-
-}  // namespace
-
-// A complete line sits in m_strLine (without its line end).
-bool HttpResponseHead::TakeLine() {
+    if (line.size() > kMaxLine || line.find('\n') != std::string::npos ||
+        line.find('\0') != std::string::npos || m_strRaw.size() + line.size() + 2 > kMaxHead) {
+        m_state = kBad;
+        return m_state;
+    }
     if (m_nLines == 0) {
-        m_nStatus = ParseStatusLine(m_strLine);
+        m_nStatus = ParseStatusLine(line);
         if (m_nStatus < 0) {
-            return false;
+            m_state = kBad;
+            return m_state;
         }
-    } else if (m_strLine.empty()) {
+    } else if (line.empty()) {
         m_strRaw += "\r\n";
         m_state = kDone;
-        return true;
-    } else {
-        if (m_nLines > kMaxLines) {
-            return false;
-        }
-        if (StartsWithNoCase(m_strLine, "content-length:")) {
-            m_nContentLength = ParseLength(m_strLine.substr(15));
-        }
+        return m_state;
+    } else if (m_nLines > kMaxLines) {
+        m_state = kBad;
+        return m_state;
     }
     ++m_nLines;
-    m_strRaw += m_strLine;
+    m_strRaw += line;
     m_strRaw += "\r\n";
-    m_strLine.clear();
-    return true;
-}
-
-HttpResponseHead::State HttpResponseHead::Feed(const char* data, size_t size, size_t* used) {
-    size_t i = 0;
-    while (m_state == kNeedMore && i < size) {
-        char c = data[i++];
-        if (++m_nHeadBytes > kMaxHead) {
-            m_state = kBad;
-            break;
-        }
-        if (c == '\n') {
-            if (!m_strLine.empty() && m_strLine.back() == '\r') {
-                m_strLine.pop_back();
-            }
-            if (!TakeLine()) {
-                m_state = kBad;
-            }
-            continue;
-        }
-        if (c == '\0' || m_strLine.size() >= kMaxLine) {
-            m_state = kBad;
-            break;
-        }
-        m_strLine += c;
-    }
-    if (used != nullptr) {
-        *used = i;
-    }
-    return m_state;
-}
-
-HttpResponseHead::State HttpResponseHead::Finish() {
-    if (m_state == kNeedMore) {
-        m_state = kBad;
-    }
     return m_state;
 }
 

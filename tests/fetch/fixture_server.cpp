@@ -1,7 +1,11 @@
 #include "fixture_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -179,6 +183,8 @@ bool FixtureServer::Start(const std::string& root, const std::vector<std::string
         root,
         "--log",
         m_strDir + "/log",
+        "--head-log",
+        m_strDir + "/heads",
         "--port-file",
         m_strDir + "/port",
         "--stop-file",
@@ -234,4 +240,41 @@ std::vector<std::string> FixtureServer::Requests() const {
 
 void FixtureServer::ClearRequests() const {
     WriteWhole(HostToLocal(m_strDir + "/log"), "");
+    WriteWhole(HostToLocal(m_strDir + "/heads"), "");
+}
+
+std::vector<std::string> FixtureServer::RequestHeads() const {
+    std::vector<std::string> heads;
+    std::string text = ReadWhole(HostToLocal(m_strDir + "/heads"));
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n\r\n", start)) != std::string::npos; start = end + 4) {
+        heads.push_back(text.substr(start, end + 2 - start));
+    }
+    return heads;
+}
+
+namespace {
+
+// The number after " <name>=" in a request log line, or -1.
+int LogField(const std::string& line, const char* name) {
+    size_t at = line.rfind(std::string(" ") + name + "=");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + std::strlen(name) + 2);
+}
+
+}  // namespace
+
+int FixtureServer::Connections() const {
+    std::set<int> seen;
+    for (const std::string& line : Requests()) {
+        seen.insert(LogField(line, "conn"));
+    }
+    return static_cast<int>(seen.size());
+}
+
+int FixtureServer::PeakOpenConnections() const {
+    int peak = 0;
+    for (const std::string& line : Requests()) {
+        peak = std::max(peak, LogField(line, "open"));
+    }
+    return peak;
 }

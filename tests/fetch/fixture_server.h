@@ -21,9 +21,17 @@ class FixtureServer {
     int port() const { return m_nPort; }
     // "http://127.0.0.1:<port>" (or https when started with a certificate).
     std::string Base() const;
-    // Request log lines: "<path> auth=<Authorization or -> host=<Host or ->".
+    // Request log lines: "<path> auth=<Authorization or -> host=<Host or -> conn=<n> open=<n>"
+    // (conn numbers the connection from 1; open counts the connections open at that moment).
     std::vector<std::string> Requests() const;
+    // Empties the request log and the head log.
     void ClearRequests() const;
+    // The heads of the requests since the last clear, as received: request line and header
+    // lines, each ended by CR LF, without the empty line that ends the head.
+    std::vector<std::string> RequestHeads() const;
+    // Distinct connections that carried the logged requests, and the most open at once.
+    int Connections() const;
+    int PeakOpenConnections() const;
 
   private:
     int m_nPort = 0;

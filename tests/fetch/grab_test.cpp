@@ -280,7 +280,7 @@ TEST_F(GrabTest, BrokenServersEndInAFailureOrATruncatedPage) {
     } cases[] = {
         {"/_/garbage", false, nullptr},         {"/_/huge-location?size=100000", true, nullptr},
         {"/_/endless-headers", false, nullptr}, {"/_/long-header", false, nullptr},
-        {"/_/close-in-head", false, nullptr},   {"/_/early-close", true, "0123456789"},
+        {"/_/close-in-head", false, nullptr},   {"/_/early-close", true, nullptr},  // cut short
     };
     for (const Case& c : cases) {
 #ifdef _WIN32
