@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -329,7 +330,7 @@ class CPoolRun {
     void FinishStylesheet(Outcome& outcome);
     void Refetch(size_t index);
     void Dispatch();
-    void StartTransfer();
+    bool StartTransfer();
     bool Report(bool force);
     void ShareCredentials();
     void End();
@@ -493,11 +494,24 @@ void CPoolRun::Dispatch() {
         if (pick == m_queue.end()) {
             return;
         }
+        if (static_cast<int>(m_threads.size()) <= m_nActive && !StartTransfer()) {
+            if (!m_threads.empty()) {
+                // The system gives no more threads: the pool stays as large as it is.
+                m_limits.nMaxConnections = static_cast<int>(m_threads.size());
+                return;
+            }
+            // Not even one: this thread fetches, one file at a time.
+            Task task = std::move(*pick);
+            m_queue.erase(pick);
+            Outcome outcome = Transfer(m_shared, m_grabber, task);
+            ++m_perServer[task.strServer];
+            ++m_nActive;
+            std::lock_guard<std::mutex> lock(m_shared.lock);
+            m_shared.outcomes.push_back(std::move(outcome));
+            return;
+        }
         ++m_perServer[pick->strServer];
         ++m_nActive;
-        if (static_cast<int>(m_threads.size()) < m_nActive) {
-            StartTransfer();
-        }
         {
             std::lock_guard<std::mutex> lock(m_shared.lock);
             m_shared.ready.push_back(std::move(*pick));
@@ -507,8 +521,9 @@ void CPoolRun::Dispatch() {
     }
 }
 
-// One more transfer thread, with a fetch context (and session) of its own.
-void CPoolRun::StartTransfer() {
+// One more transfer thread, with a fetch context (and session) of its own; false when the
+// system gives no thread.
+bool CPoolRun::StartTransfer() {
     std::unique_ptr<platform::InternetService> lent;
     if (m_grabber.GetSession() != nullptr) {
         lent = std::make_unique<CLentService>(m_grabber.GetService());
@@ -518,8 +533,13 @@ void CPoolRun::StartTransfer() {
         InstallAbortCheck(session, &m_shared.stop, 0);
     }
     CGrabber* raw = context.get();
+    try {
+        m_threads.emplace_back([this, raw] { TransferLoop(m_shared, *raw); });
+    } catch (const std::system_error&) {
+        return false;
+    }
     m_contexts.push_back(std::move(context));
-    m_threads.emplace_back([this, raw] { TransferLoop(m_shared, *raw); });
+    return true;
 }
 
 // Reports the count of finished files when it changed, and otherwise now and then, so that
