@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "packager/fetch/fetch_limits.h"
+#include "packager/fetch/fetch_pool.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 #include "packager/fetch/url_utils.h"
@@ -155,7 +156,11 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
             m_plan.SetFailed(i, PageFailure());
         }
     }
-    LoadResources(folder, job);
+    if (!LoadResources(folder, job)) {
+        // Cancelled: every transfer has stopped, and nothing of the grab is kept.
+        job.strMainPage.clear();
+        RemoveFolder(folder);
+    }
     return "";
 }
 
@@ -306,28 +311,9 @@ void CGrabber::RewritePage(std::string& pageAddress, std::string& text, GrabJob&
 }
 
 bool CGrabber::LoadResources(const std::string& folder, GrabJob& job) {
-    // Stylesheets add entries as they are read: the count grows with them.
-    size_t total = 0, counted = 0, done = 0;
-    for (size_t i = 0; i < m_plan.Size(); ++i) {
-        for (; counted < m_plan.Size(); ++counted) {
-            EntryKind kind = m_plan.At(counted).kind;
-            total += kind != EntryKind::Page && kind != EntryKind::Frame;
-        }
-        const CGrabEntry& entry = m_plan.At(i);
-        if (entry.kind == EntryKind::Page || entry.kind == EntryKind::Frame ||
-            entry.state != EntryState::Pending) {
-            continue;
-        }
-        char text[64];
-        std::snprintf(text, sizeof text, "Loading images (%d of %d)", static_cast<int>(done),
-                      static_cast<int>(total));
-        if (ReportProgress(job, text, static_cast<int32_t>(done * 100 / total)) == 0) {
-            return false;
-        }
-        ++done;
-        FetchResource(i, folder);
-    }
-    return true;
+    // Several transfers at once; the plan keeps the names, and the order in which
+    // stylesheets are read, those of a one-at-a-time grab.
+    return FetchPlanFiles(*this, folder, job, ReadPoolLimits());
 }
 
 std::string CGrabber::CurrentAddress() const {

@@ -65,7 +65,8 @@ class CGrabber : public CInternetSession {
     bool ProcessSavedPage(const std::string& pageAddress, const std::string& localPath,
                           std::string& content, const std::string& folder, GrabJob& job);
     // Fetches every pending file of the plan (pictures, stylesheets with what they import,
-    // fonts, other files) in plan order; false when the progress callback stopped it.
+    // fonts, other files), several at once (fetch_pool.h); false when the progress callback
+    // stopped it.
     bool LoadResources(const std::string& folder, GrabJob& job);
     // Fetches entry i of the plan into folder and records its outcome; a stylesheet goes
     // through the CSS pass first. Only a 2xx answer is saved.

@@ -1,0 +1,211 @@
+// A page of 40 distinct pictures, 20 of them shown twice, behind a server that answers every
+// request after 100 ms (the fixture server's held answers), grabbed by quillbox's grab driver
+// and by `wget -p -k` in the same run. Each is run twice and its faster run counts. The
+// server counts the requests and the connections they came on. The last line is
+//   grab: secs_vs_wget=X connections=N requests=N
+// (quillbox's figures; requests should equal the 41 distinct addresses).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "packager/fetch/grab_job.h"
+#include "packager/fetch/grabber.h"
+#include "platform/files.h"
+#include "platform/internet.h"
+
+extern char** environ;
+
+namespace {
+
+const int kDistinct = 40;
+const int kRepeats = 20;
+const char kHold[] = "0.1";
+
+using Clock = std::chrono::steady_clock;
+
+bool WriteText(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string ReadText(const std::string& path) {
+    std::string text;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return text;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        text.append(buffer, n);
+    }
+    std::fclose(f);
+    return text;
+}
+
+// The fixture server on the scratch folder; stopped by its stop file.
+class Server {
+  public:
+    bool Start(const std::string& root, const std::string& scratch) {
+        m_strStop = scratch + "/stop";
+        std::string portFile = scratch + "/port";
+        std::string script = std::string(QB_SOURCE_DIR) + "/tests/fixtures/server/server.py";
+        std::vector<std::string> argv = {"/usr/bin/python3", script,   "--root",      root,
+                                         "--port-file",      portFile, "--stop-file", m_strStop,
+                                         "--lifetime",       "600"};
+        std::vector<char*> args;
+        for (std::string& a : argv) {
+            args.push_back(&a[0]);
+        }
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        int rc = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            return false;
+        }
+        for (int i = 0; i < 200; ++i) {
+            if (std::sscanf(ReadText(portFile).c_str(), "PORT %d", &m_nPort) == 1 && m_nPort > 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    ~Server() {
+        if (m_pid > 0) {
+            WriteText(m_strStop, "stop");
+            int status = 0;
+            waitpid(m_pid, &status, 0);
+        }
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_nPort); }
+
+  private:
+    pid_t m_pid = 0;
+    int m_nPort = 0;
+    std::string m_strStop;
+};
+
+struct Stats {
+    int requests = -1, connections = -1;
+};
+
+// The server's counts since the last reset, and a reset.
+Stats TakeStats(const Server& server, const std::string& scratch) {
+    CGrabber fetcher(platform::CreateInternetService());
+    std::string file = scratch + "/stats.txt";
+    Stats stats;
+    int max = 0;
+    if (fetcher.DownloadFile(server.Base() + "/_/held-stats?reset=1", file, false, false)) {
+        std::sscanf(ReadText(file).c_str(), "max=%d requests=%d connections=%d", &max,
+                    &stats.requests, &stats.connections);
+    }
+    std::remove(file.c_str());
+    return stats;
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+int Run(const std::string& scratch, bool written) {
+    Server server;
+    if (!written || !server.Start(scratch, scratch)) {
+        std::fprintf(stderr, "cannot start the fixture server\n");
+        return 1;
+    }
+    std::string address = server.Base() + "/_/held/site/index.htm?s=" + kHold;
+    std::printf("page: %s (%d pictures, %d shown again, %s s per request)\n", address.c_str(),
+                kDistinct, kRepeats, kHold);
+
+    double quillbox = 1e9;
+    Stats ours;
+    size_t files = 0;
+    for (int run = 0; run < 2; ++run) {
+        TakeStats(server, scratch);
+        CGrabber grabber(platform::CreateInternetService());
+        GrabJob job;
+        Clock::time_point start = Clock::now();
+        std::string error = grabber.Grab(address, job);
+        double secs = Seconds(Clock::now() - start);
+        Stats stats = TakeStats(server, scratch);
+        if (!error.empty()) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        std::string folder = platform::FolderOf(job.strMainPage);
+        files = platform::ListFolder(platform::JoinPath(folder, "*.*")).size() - 2;
+        grabber.RemoveFolder(folder);
+        std::printf("quillbox run %d: secs=%.3f connections=%d requests=%d files=%zu\n", run + 1,
+                    secs, stats.connections, stats.requests, files);
+        if (secs < quillbox) {
+            quillbox = secs;
+            ours = stats;
+        }
+    }
+    CGrabber(nullptr).SweepWorkFolders();
+
+    double wget = 1e9;
+    for (int run = 0; run < 2; ++run) {
+        std::string out = scratch + "/wget" + std::to_string(run);
+        std::string command = "wget -q -p -k -P " + out + " '" + address + "'";
+        TakeStats(server, scratch);
+        Clock::time_point start = Clock::now();
+        int rc = std::system(command.c_str());
+        double secs = Seconds(Clock::now() - start);
+        Stats stats = TakeStats(server, scratch);
+        if (rc != 0) {
+            std::fprintf(stderr, "wget failed (%d): is it installed?\n", rc);
+            return 1;
+        }
+        std::printf("wget -p -k run %d: secs=%.3f connections=%d requests=%d\n", run + 1, secs,
+                    stats.connections, stats.requests);
+        wget = std::min(wget, secs);
+    }
+    std::printf("grab: secs_vs_wget=%.3f connections=%d requests=%d\n", quillbox / wget,
+                ours.connections, ours.requests);
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string scratch = "/tmp/qb-bench-grab-" + std::to_string(getpid());
+    std::string site = scratch + "/site";
+    if (!platform::FolderCreate(scratch) || !platform::FolderCreate(site)) {
+        std::fprintf(stderr, "cannot make %s\n", site.c_str());
+        return 1;
+    }
+    std::string page = "<html><head><title>Pictures</title></head><body>\n";
+    for (int i = 0; i < kDistinct + kRepeats; ++i) {
+        int n = i % kDistinct;
+        page += "<p>Picture " + std::to_string(i) + ": <img src=\"p" + std::to_string(n) +
+                ".png?s=" + kHold + "\" width=64 height=64></p>\n";
+    }
+    page += "</body></html>\n";
+    bool written = WriteText(site + "/index.htm", page);
+    for (int n = 0; n < kDistinct && written; ++n) {
+        std::string bytes(4096 + 97 * n, static_cast<char>('A' + n % 26));
+        written = WriteText(site + "/p" + std::to_string(n) + ".png", bytes);
+    }
+    int status = Run(scratch, written);
+    std::system(("rm -rf '" + scratch + "'").c_str());
+    return status;
+}
