@@ -150,7 +150,8 @@ int Run(const std::string& scratch, bool written) {
             return 1;
         }
         std::string folder = platform::FolderOf(job.strMainPage);
-        files = platform::ListFolder(platform::JoinPath(folder, "*.*")).size() - 2;
+        // Less ".", ".." and the run's lock.
+        files = platform::ListFolder(platform::JoinPath(folder, "*.*")).size() - 3;
         grabber.RemoveFolder(folder);
         std::printf("quillbox run %d: secs=%.3f connections=%d requests=%d files=%zu\n", run + 1,
                     secs, stats.connections, stats.requests, files);

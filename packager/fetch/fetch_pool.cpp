@@ -92,16 +92,6 @@ bool WriteAll(int file, const char* data, size_t size) {
     return true;
 }
 
-// Sessions that can give up a wait for the network learn of a stop through the pool's flag;
-// others finish the read under way and stop before the next one.
-template <typename Session>
-auto InstallAbortCheck(Session* session, const std::atomic<bool>* stop, int)
-    -> decltype(session->SetAbortCheck(nullptr), void()) {
-    session->SetAbortCheck([stop] { return stop->load(); });
-}
-template <typename Session>
-void InstallAbortCheck(Session*, const std::atomic<bool>*, long) {}
-
 // The grab's service, lent to the contexts of the transfers (each opens its own session).
 class CLentService : public platform::InternetService {
   public:
@@ -530,7 +520,9 @@ bool CPoolRun::StartTransfer() {
     }
     auto context = std::make_unique<CGrabber>(std::move(lent));
     if (platform::InternetSession* session = context->GetSession()) {
-        InstallAbortCheck(session, &m_shared.stop, 0);
+        // A stop gives up a wait for the network too, not only the next read.
+        const std::atomic<bool>* stop = &m_shared.stop;
+        session->SetAbortCheck([stop] { return stop->load(); });
     }
     CGrabber* raw = context.get();
     try {

@@ -19,22 +19,12 @@
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "pool_settings.h"
+#include "saved_files.h"
 #include "test_prompts.h"
 
 namespace {
 
-using Files = std::map<std::string, std::string>;  // name → content
 using Clock = std::chrono::steady_clock;
-
-Files ReadFolder(const std::string& folder) {
-    Files files;
-    for (const platform::FindData& e : platform::ListFolder(platform::JoinPath(folder, "*.*"))) {
-        if (e.name != "." && e.name != "..") {
-            files[e.name] = ReadWhole(platform::JoinPath(folder, e.name));
-        }
-    }
-    return files;
-}
 
 // A picture's bytes: its name, padded to size.
 std::string Picture(const std::string& name, size_t size = 600) {

@@ -21,23 +21,10 @@
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "pool_settings.h"
+#include "saved_files.h"
 #include "test_prompts.h"
 
 namespace {
-
-using Files = std::map<std::string, std::string>;  // name → content
-
-Files ReadFolder(const std::string& folder) {
-    Files files;
-    for (const platform::FindData& e : platform::ListFolder(platform::JoinPath(folder, "*.*"))) {
-        // The folder's lock is the run's, not a saved file.
-        if (e.name == "." || e.name == ".." || e.name == platform::kFolderLockName) {
-            continue;
-        }
-        files[e.name] = ReadWhole(platform::JoinPath(folder, e.name));
-    }
-    return files;
-}
 
 std::string Title(const std::string& page) {
     std::smatch m;
