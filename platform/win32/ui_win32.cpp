@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "platform/ui_command.h"
+
 namespace platform {
 
 namespace {
@@ -114,7 +116,7 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         case WM_COMMAND: {
             auto* state = reinterpret_cast<PromptState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-            if (!state)
+            if (!state || !IsCommandMessage(HIWORD(wParam), lParam != 0))
                 return FALSE;
             if (LOWORD(wParam) == IDOK) {
                 std::string secret = ItemText(dialog, kIdPassword);
