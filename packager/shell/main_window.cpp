@@ -233,9 +233,13 @@ void CMainWindow::EndBusy(bool success) {
     RunOnWindowThread([this, success] { FinishOnWindowThread(success); });
 }
 
-// The main window stays disabled until the done dialog is closed: a second Zip must
-// not start under it. The dialog is owned by the window and shown in front of it.
+// After a success the main window stays disabled until the done dialog is closed: a
+// second Zip must not start under it (the dialog is owned by the window and shown in
+// front of it). Otherwise it is enabled first, so that keys typed while the progress
+// dialog goes away reach it.
 void CMainWindow::FinishOnWindowThread(bool success) {
+    if (!success)
+        EnableMainWindow(true);
     if (m_pProgressDlg) {
         SetProgressData(" ", 0, 100);
         UpdateProgressDialog(" ", 0, 100);
@@ -246,8 +250,8 @@ void CMainWindow::FinishOnWindowThread(bool success) {
     if (success) {
         ShowDoneDialog();
         OfferAddress(m_strURL);
+        EnableMainWindow(true);
     }
-    EnableMainWindow(true);
     BringToForeground();
     SetFocusTo(kIdZipButton);
     m_bBusy = false;

@@ -12,6 +12,14 @@
 #include "platform/ui.h"
 #include "platform/ui_command.h"
 
+// The portable command dispatch names the same ids as the resources.
+static_assert(IDC_ADDRESS == kIdAddressBox && IDC_OUTPUT_PATH == kIdOutputPathBox &&
+                  IDC_ZIP == kIdZipButton && IDC_BROWSE == kIdBrowseButton &&
+                  IDC_VIEW == kIdViewButton && IDC_ABOUT == kIdAboutButton &&
+                  IDC_CLOSE == kIdCloseButton && ID_NEXT_CONTROL == kIdNextControl &&
+                  ID_PREV_CONTROL == kIdPreviousControl,
+              "command ids of the main window");
+
 namespace {
 
 // The worker's finishing step, run on the window thread.
