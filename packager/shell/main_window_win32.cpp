@@ -389,6 +389,13 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 OpenAddress(LoadString(IDS_HOME_PAGE));
             return 0;
         }
+        case WM_SYSCOMMAND:
+            // The window has no menu bar. A lone Alt would put it in menu mode, and the
+            // release of Alt after Alt+U (whose key the accelerator took) counts as one:
+            // the keys typed next would go to the system menu instead of the box.
+            if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0)
+                return 0;
+            return Default(msg, wParam, lParam);
         case WM_CTLCOLORBTN:
             return reinterpret_cast<LRESULT>(GetStockObject(GRAY_BRUSH));
         case WM_QUERYNEWPALETTE:
