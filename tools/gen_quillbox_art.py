@@ -299,9 +299,9 @@ def background():
     cv.frame((279, 25, 367, 26), GOLD, 0.0)
     # Well under the round Zip button.
     cv.circle(478.5, 56.5, 42, DEEP, 0.35)
-    # Labels over the two boxes.
-    draw_text(cv, "Web page address (URL):", 28, 125, INK, 1, True, 20)
-    draw_text(cv, "Save the program as:", 28, 181, INK, 1, True, 18)
+    # Labels over the two boxes; the underlined letters are their keys (Alt+U, Alt+P).
+    draw_text(cv, "Web page address (URL):", 28, 125, INK, 1, True, 18)
+    draw_text(cv, "Save the program as:", 28, 181, INK, 1, True, 9)
     cv.rounded((23, 136, 333, 170), 4, WHITE, 0.45)
     cv.rounded((23, 191, 333, 220), 4, WHITE, 0.45)
     # Frame around the banner strip (50, 240, 479, 294).

@@ -4,6 +4,10 @@
 
 #include <string>
 
+// The application's name: the program's file name without its extension. It is the
+// caption of every message box of the packager and its key in the settings store.
+std::string ApplicationName();
+
 // A task-modal OK message box with the application's name as caption.
 void ArchiveShowMessage(const std::string& text);
 

@@ -38,6 +38,7 @@
 // Done dialog.
 #define IDD_DONE 132
 #define IDC_DONE_ORDER 1009
+#define IDC_DONE_NOTE 1011
 
 // Authorization dialog.
 #define IDD_AUTH 165

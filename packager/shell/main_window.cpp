@@ -9,6 +9,7 @@
 #include "packager/shell/history.h"
 #include "platform/files.h"
 #include "platform/trace.h"
+#include "platform/ui_command.h"
 
 const char* const kStrBadOutputPath =
     "The file path you are saving to is not a valid Quillbox file path.\r\nPlease verify that "
@@ -129,6 +130,58 @@ void CMainWindow::OnZip() {
     }
 }
 
+bool CMainWindow::OnCommandMessage(int id, unsigned notifyCode, bool fromControl) {
+    if (!platform::IsCommandMessage(notifyCode, fromControl))
+        return false;
+    switch (id) {
+        case kIdZipButton:
+            OnZip();
+            return true;
+        case kIdBrowseButton:
+            ShowBrowseDialog();
+            return true;
+        case kIdViewButton:
+            OnViewUrl();
+            return true;
+        case kIdAboutButton:
+            ShowAboutBox();
+            return true;
+        case kIdCloseButton:
+            CloseWindow();
+            return true;
+        case kIdAddressBox:
+        case kIdOutputPathBox:
+            SetFocusTo(id);
+            return true;
+        case kIdNextControl:
+            FocusNextControl();
+            return true;
+        case kIdPreviousControl:
+            FocusPreviousControl();
+            return true;
+    }
+    return false;
+}
+
+void CMainWindow::OnViewUrl() {
+    std::string address = GetAddressText();
+    if (address.empty()) {
+        ShowMessageBox(kStrBadAddress, platform::kMbOk | platform::kMbIconWarning);
+        SetFocusTo(kIdAddressBox);
+        return;
+    }
+    NormalizeAddress(address);
+    OpenInBrowser(address);
+}
+
+void CMainWindow::OpenInBrowser(const std::string& address) {
+    platform::Ui().ShellOpen(address, GetHandle());
+}
+
+std::string CMainWindow::ComboGetItemText(int) {
+    return std::string();
+}
+
 void CMainWindow::NormalizeAddress(std::string& address) {
     address = Trim(address);
     if (CanOpenForReading(address))
@@ -153,8 +206,13 @@ void CMainWindow::EndBusy(bool success) {
     RunOnWindowThread([this, success] { FinishOnWindowThread(success); });
 }
 
+// After a success the main window stays disabled until the done dialog is closed: a
+// second Zip must not start under it (the dialog is owned by the window and shown in
+// front of it). Otherwise it is enabled first, so that keys typed while the progress
+// dialog goes away reach it.
 void CMainWindow::FinishOnWindowThread(bool success) {
-    EnableMainWindow(true);
+    if (!success)
+        EnableMainWindow(true);
     if (m_pProgressDlg) {
         SetProgressData(" ", 0, 100);
         UpdateProgressDialog(" ", 0, 100);
@@ -164,15 +222,26 @@ void CMainWindow::FinishOnWindowThread(bool success) {
     StopTimer();
     if (success) {
         ShowDoneDialog();
-        int n = ComboGetCount();
-        int found = ComboFindString(n - 1, m_strURL);
-        if (found < 0)
-            found = ComboAddString(m_strURL);
-        ComboSetCurSel(found);
+        OfferAddress(m_strURL);
+        EnableMainWindow(true);
     }
     BringToForeground();
     SetFocusTo(kIdZipButton);
     m_bBusy = false;
+}
+
+// The box shows exactly the address that was zipped, so that the next Zip packs the
+// same page: its own entry (letter case matters, as in the history), else a new one.
+// The list's prefix search would pick an older, longer address here.
+void CMainWindow::OfferAddress(const std::string& address) {
+    int n = ComboGetCount();
+    int found = -1;
+    for (int i = 0; i < n && found < 0; ++i)
+        if (ComboGetItemText(i) == address)
+            found = i;
+    if (found < 0)
+        found = ComboAddString(address);
+    ComboSetCurSel(found);
 }
 
 bool CMainWindow::IsCancelled() const {

@@ -20,10 +20,16 @@
 
 class CGrabber;
 
-// Control ids of the main window that the command moves the focus to.
-constexpr int kIdAddressBox = 1000;
-constexpr int kIdOutputPathBox = 1002;
+// Control and command ids of the main window.
+constexpr int kIdAddressBox = 1000;     // also Alt+U: focus the address box
+constexpr int kIdOutputPathBox = 1002;  // also Alt+P: focus the output-path box
 constexpr int kIdZipButton = 1001;
+constexpr int kIdBrowseButton = 1003;
+constexpr int kIdViewButton = 1005;
+constexpr int kIdAboutButton = 141;
+constexpr int kIdCloseButton = 145;
+constexpr int kIdNextControl = 32772;      // Tab
+constexpr int kIdPreviousControl = 32773;  // Shift+Tab
 
 // String 114.
 extern const char* const kStrBadOutputPath;
@@ -48,8 +54,16 @@ class CMainWindow {
     // Installs this window's progress callback in the job record.
     void InstallProgressCallback();
 
+    // WM_COMMAND: accelerators, menus and button clicks run their command; any other
+    // notification of a control (the boxes' focus, change and selection notices, which
+    // carry the box's id) runs nothing. True when a command ran; false leaves the
+    // message to the default processing.
+    bool OnCommandMessage(int id, unsigned notifyCode, bool fromControl);
     // The command (window thread).
     void OnZip();
+    // View URL in browser: the address normalised as the Zip command does it; an
+    // empty address gets the Zip command's message.
+    void OnViewUrl();
     // Trims the address; keeps an openable local file; otherwise puts "http://" in
     // front unless it starts with "http://" or "https://" in any case.
     static void NormalizeAddress(std::string& address);
@@ -103,7 +117,17 @@ class CMainWindow {
     virtual int ComboFindString(int after, const std::string& text) = 0;
     virtual int ComboAddString(const std::string& text) = 0;
     virtual void ComboSetCurSel(int index) = 0;
+    // The text of entry `index`; a list that cannot be read answers "" for every
+    // entry, so no entry matches and the address is appended.
+    virtual std::string ComboGetItemText(int index);
     virtual void BringToForeground() = 0;
+    // The other commands of the window; a window without them ignores them.
+    virtual void OpenInBrowser(const std::string& address);
+    virtual void ShowBrowseDialog() {}
+    virtual void ShowAboutBox() {}
+    virtual void CloseWindow() {}
+    virtual void FocusNextControl() {}
+    virtual void FocusPreviousControl() {}
     // Starts the worker thread running fn; false when it cannot be started.
     virtual bool StartWorker(std::function<void()> fn) = 0;
     // Runs fn on the window thread and returns when it has run.
@@ -118,6 +142,7 @@ class CMainWindow {
   private:
     bool CheckOutputPath();
     void FinishOnWindowThread(bool success);
+    void OfferAddress(const std::string& address);
 
     std::atomic<bool> m_bBusy{false};
 };

@@ -5,10 +5,20 @@
 
 #include <vector>
 
+#include "packager/archive/archive_ui.h"
 #include "packager/res/resource.h"
 #include "packager/shell/history.h"
 #include "platform/files.h"
 #include "platform/ui.h"
+#include "platform/ui_command.h"
+
+// The portable command dispatch names the same ids as the resources.
+static_assert(IDC_ADDRESS == kIdAddressBox && IDC_OUTPUT_PATH == kIdOutputPathBox &&
+                  IDC_ZIP == kIdZipButton && IDC_BROWSE == kIdBrowseButton &&
+                  IDC_VIEW == kIdViewButton && IDC_ABOUT == kIdAboutButton &&
+                  IDC_CLOSE == kIdCloseButton && ID_NEXT_CONTROL == kIdNextControl &&
+                  ID_PREV_CONTROL == kIdPreviousControl,
+              "command ids of the main window");
 
 namespace {
 
@@ -90,16 +100,20 @@ class CAboutDialog : public fw::CDialog {
     CDibWnd m_picture;
 };
 
-// The done dialog: template 132, no owner; the order link leaves it open.
+// The done dialog: template 132, owned by the main window so that it stays in front
+// of it and keeps it disabled while it is up; the order link leaves it open.
 class CDoneDialog : public fw::CDialog {
   public:
-    CDoneDialog() : fw::CDialog(IDD_DONE, nullptr) {}
+    CDoneDialog(HWND owner, const std::string& note)
+        : fw::CDialog(IDD_DONE, owner), m_strNote(note) {}
 
   protected:
     BOOL OnInitDialog() override {
         HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
         SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+        // How many items could not be fetched, when any; the trace lists them.
+        SetDlgItemTextA(m_hWnd, IDC_DONE_NOTE, m_strNote.c_str());
         SetForegroundWindow(m_hWnd);
         return TRUE;
     }
@@ -259,39 +273,29 @@ void CMainFrame::FocusControl(HWND control) {
     SetFocus(edit ? edit : control);
 }
 
-void CMainFrame::OnCommand(int id) {
-    switch (id) {
-        case IDC_ZIP:
-            OnZip();
-            break;
-        case IDC_BROWSE:
-            OnBrowse();
-            break;
-        case IDC_VIEW:
-            // Exactly as typed: nothing is checked or normalised.
-            OpenAddress(WindowText(m_hAddress));
-            break;
-        case IDC_ABOUT: {
-            CAboutDialog about(m_hWnd);
-            about.DoModal();
-            break;
-        }
-        case IDC_CLOSE:
-            ::DestroyWindow(m_hWnd);
-            break;
-        case IDC_ADDRESS:
-            FocusControl(m_hAddress);
-            break;
-        case IDC_OUTPUT_PATH:
-            FocusControl(m_hOutPath);
-            break;
-        case ID_NEXT_CONTROL:
-            FocusControl(m_controls.Next());
-            break;
-        case ID_PREV_CONTROL:
-            FocusControl(m_controls.Previous());
-            break;
-    }
+void CMainFrame::ShowBrowseDialog() {
+    OnBrowse();
+}
+
+void CMainFrame::ShowAboutBox() {
+    CAboutDialog about(m_hWnd);
+    about.DoModal();
+}
+
+void CMainFrame::CloseWindow() {
+    ::DestroyWindow(m_hWnd);
+}
+
+void CMainFrame::FocusNextControl() {
+    FocusControl(m_controls.Next());
+}
+
+void CMainFrame::FocusPreviousControl() {
+    FocusControl(m_controls.Previous());
+}
+
+void CMainFrame::OpenInBrowser(const std::string& address) {
+    OpenAddress(address);
 }
 
 void CMainFrame::OnBrowse() {
@@ -361,8 +365,11 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             OnTimer(static_cast<int>(wParam));
             return Default(msg, wParam, lParam);
         case WM_COMMAND:
-            OnCommand(LOWORD(wParam));
-            return 0;
+            // The boxes' own notifications carry their ids (1000, 1002), the same as
+            // Alt+U and Alt+P: they must reach the default processing, not the commands.
+            if (OnCommandMessage(LOWORD(wParam), HIWORD(wParam), lParam != 0))
+                return 0;
+            return Default(msg, wParam, lParam);
         case WM_SETCURSOR:
             if (reinterpret_cast<HWND>(wParam) == m_hWnd) {
                 POINT pt;
@@ -385,6 +392,13 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 OpenAddress(LoadString(IDS_HOME_PAGE));
             return 0;
         }
+        case WM_SYSCOMMAND:
+            // The window has no menu bar. A lone Alt would put it in menu mode, and the
+            // release of Alt after Alt+U (whose key the accelerator took) counts as one:
+            // the keys typed next would go to the system menu instead of the box.
+            if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0)
+                return 0;
+            return Default(msg, wParam, lParam);
         case WM_CTLCOLORBTN:
             return reinterpret_cast<LRESULT>(GetStockObject(GRAY_BRUSH));
         case WM_QUERYNEWPALETTE:
@@ -441,7 +455,7 @@ std::string CMainFrame::GetOutputPathText() {
 }
 
 int CMainFrame::ShowMessageBox(const std::string& text, unsigned style) {
-    return MessageBoxA(m_hWnd, text.c_str(), "Quillbox!", style);
+    return MessageBoxA(m_hWnd, text.c_str(), ApplicationName().c_str(), style);
 }
 
 void CMainFrame::SetFocusTo(int controlId) {
@@ -461,7 +475,7 @@ void CMainFrame::StopTimer() {
 }
 
 void CMainFrame::ShowDoneDialog() {
-    CDoneDialog done;
+    CDoneDialog done(m_hWnd, m_strDoneNote);
     done.DoModal();
 }
 
@@ -478,6 +492,17 @@ int CMainFrame::ComboFindString(int after, const std::string& text) {
 int CMainFrame::ComboAddString(const std::string& text) {
     return static_cast<int>(
         SendMessageA(m_hAddress, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+std::string CMainFrame::ComboGetItemText(int index) {
+    LRESULT n = SendMessageA(m_hAddress, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (n == CB_ERR || n < 0)
+        return std::string();
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    LRESULT got = SendMessageA(m_hAddress, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                               reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(got == CB_ERR || got < 0 ? 0 : static_cast<size_t>(got));
+    return text;
 }
 
 void CMainFrame::ComboSetCurSel(int index) {

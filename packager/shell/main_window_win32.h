@@ -42,6 +42,13 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
     int ComboFindString(int after, const std::string& text) override;
     int ComboAddString(const std::string& text) override;
     void ComboSetCurSel(int index) override;
+    std::string ComboGetItemText(int index) override;
+    void OpenInBrowser(const std::string& address) override;
+    void ShowBrowseDialog() override;
+    void ShowAboutBox() override;
+    void CloseWindow() override;
+    void FocusNextControl() override;
+    void FocusPreviousControl() override;
     void BringToForeground() override;
     bool StartWorker(std::function<void()> fn) override;
     void RunOnWindowThread(std::function<void()> fn) override;
@@ -49,7 +56,6 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
   private:
     LRESULT OnCreate(LPARAM lParam);
     void OnDestroy();
-    void OnCommand(int id);
     void OnBrowse();
     void FocusControl(HWND control);
     LRESULT OnPalette(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -4,6 +4,8 @@
 
 #include "packager/res/resource.h"
 #include "packager/shell/progress_dialog.h"
+#include "platform/ui_command.h"
+#include "platform/win32/framework.h"
 
 namespace {
 
@@ -54,9 +56,12 @@ INT_PTR CALLBACK ProgressDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lPar
             return TRUE;
         }
         case WM_COMMAND:
-            if (LOWORD(wParam) == IDCANCEL && self) {
+            if (LOWORD(wParam) == IDCANCEL && self &&
+                platform::IsCommandMessage(HIWORD(wParam), lParam != 0)) {
                 // Cancel (button or Escape) only raises the flag; the dialog stays.
-                self->OnCancel();
+                // Without a usable Cancel button, Escape cancels nothing either.
+                if (IsWindowEnabled(GetDlgItem(hDlg, IDCANCEL)))
+                    self->OnCancel();
                 return TRUE;
             }
             break;
@@ -128,10 +133,17 @@ void CProgressDialog::PumpMessages() {
         return;
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        // Dialog keys (Escape, Tab) go to whichever dialog the message is for.
-        HWND target = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-        if (target && IsDialogMessageA(target, &msg))
+        // The application's pre-translation first, as in its own message loop: the
+        // main window's accelerators, then the dialog keys of this dialog.
+        if (fw::PreTranslateForApp(&msg))
             continue;
+        // A test program or a thread without an application: dialog keys (Escape,
+        // Tab) still go to whichever dialog the message is for.
+        if (!fw::CWinApp::Get()) {
+            HWND target = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+            if (target && IsDialogMessageA(target, &msg))
+                continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "packager/archive/archive_ui.h"
 #include "packager/banner/banner_window_win32.h"
 #include "packager/fetch/grabber.h"
 #include "packager/shell/main_window_win32.h"
@@ -18,17 +19,6 @@ const char* const kNoConnection =
     "                           "
     "Please make sure you have internet service, and try again.";
 
-// The program's name: its file name without the extension.
-std::string ProgramName() {
-    std::string path = platform::GetProgramPath();
-    size_t slash = path.find_last_of("\\/");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        name.resize(dot);
-    return name.empty() ? "quillbox" : name;
-}
-
 class CPackagerApp : public fw::CWinApp {
   public:
     CPackagerApp() : m_mainWindow(m_state) {}
@@ -38,13 +28,13 @@ class CPackagerApp : public fw::CWinApp {
         InitCommonControlsEx(&icc);
         std::unique_ptr<platform::InternetService> service = platform::CreateInternetService();
         if (!service || service->AttemptConnect() != 0) {
-            MessageBoxA(nullptr, kNoConnection, "Quillbox!", MB_OK);
+            MessageBoxA(nullptr, kNoConnection, ApplicationName().c_str(), MB_OK);
             return false;
         }
         m_pGrabber.reset(new CGrabber(std::move(service)));
         m_state.pGrabber = m_pGrabber.get();
         m_pGrabber->SweepWorkFolders();
-        platform::SetSettingsKey("Tarnwick", ProgramName());
+        platform::SetSettingsKey("Tarnwick", ApplicationName());
         StartBannerUpdate(*m_pGrabber);
         if (!m_mainWindow.CreateMain())
             return false;

@@ -1,5 +1,7 @@
 #include "platform/win32/framework.h"
 
+#include "platform/ui_command.h"
+
 namespace fw {
 
 CWnd::~CWnd() {
@@ -118,7 +120,9 @@ INT_PTR CALLBACK CDialog::StaticDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPAR
     }
     if (!self)
         return FALSE;
-    if (msg == WM_COMMAND)
+    // Only commands reach OnCommand; a control's other notifications (an edit's focus
+    // and change notices) carry its id and are left to the dialog manager.
+    if (msg == WM_COMMAND && platform::IsCommandMessage(HIWORD(wParam), lParam != 0))
         return self->OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
     INT_PTR r = self->DialogProc(msg, wParam, lParam);
     if (msg == WM_NCDESTROY)

@@ -7,11 +7,15 @@
 
 #include <vector>
 
+#include "platform/ui_command.h"
+#include "platform/win32/framework.h"
+
 namespace platform {
 
 namespace {
 
 constexpr WORD kIdIcon = 100;
+constexpr WORD kAuthorizationTemplate = 165;
 constexpr WORD kIdUser = 1038;
 constexpr WORD kIdPassword = 1039;
 constexpr WORD kClassButton = 0x0080;
@@ -96,6 +100,11 @@ std::string ItemText(HWND dialog, int id) {
     return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
+// The caption names the server that asks, so a password goes where the user means.
+std::string AuthorizationCaption(const AuthorizationPrompt& prompt) {
+    return prompt.server.empty() ? prompt.title : prompt.title + " (" + prompt.server + ")";
+}
+
 INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
@@ -109,12 +118,14 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             if (state->password)
                 SendDlgItemMessageA(dialog, kIdPassword, EM_LIMITTEXT, state->password->maxLength,
                                     0);
+            else
+                SetWindowTextA(dialog, AuthorizationCaption(*state->auth).c_str());
             SetFocus(GetDlgItem(dialog, state->auth ? kIdUser : kIdPassword));
             return FALSE;  // the focus is set
         }
         case WM_COMMAND: {
             auto* state = reinterpret_cast<PromptState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-            if (!state)
+            if (!state || !IsCommandMessage(HIWORD(wParam), lParam != 0))
                 return FALSE;
             if (LOWORD(wParam) == IDOK) {
                 std::string secret = ItemText(dialog, kIdPassword);
@@ -151,15 +162,38 @@ class CWindowsUserInterface : public IUserInterface {
   public:
     int ShowMessage(const std::string& text, const std::string& caption, unsigned flags,
                     void* owner) override {
+        // A box without an owner may come from a worker thread while another window
+        // of the program is active: it must come in front of it, not open behind.
+        if (!owner)
+            flags |= MB_SETFOREGROUND;
         return MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), flags);
     }
 
     bool AskAuthorization(const AuthorizationPrompt& prompt, std::string& user,
                           std::string& password, void* owner) override {
-        // The caption names the server that asks, so a password goes where the user means.
-        CDialogTemplate t(
-            prompt.server.empty() ? prompt.title : prompt.title + " (" + prompt.server + ")", 164,
-            90);
+        PromptState state;
+        state.auth = &prompt;
+        INT_PTR rc = -1;
+        // The program's own template when it has one (the packager's dialog 165);
+        // a program without it gets the same dialog built in memory.
+        HMODULE module = GetModuleHandleA(nullptr);
+        if (FindResourceA(module, MAKEINTRESOURCEA(kAuthorizationTemplate),
+                          MAKEINTRESOURCEA(5) /* RT_DIALOG */))
+            rc = DialogBoxParamA(module, MAKEINTRESOURCEA(kAuthorizationTemplate),
+                                 static_cast<HWND>(owner), PromptProc,
+                                 reinterpret_cast<LPARAM>(&state));
+        if (rc == -1)
+            rc = AskAuthorizationInMemory(prompt, state, owner);
+        if (rc != IDOK)
+            return false;
+        user = state.user;
+        password = state.secret;
+        return true;
+    }
+
+    static INT_PTR AskAuthorizationInMemory(const AuthorizationPrompt& prompt, PromptState& state,
+                                            void* owner) {
+        CDialogTemplate t(AuthorizationCaption(prompt), 164, 90);
         t.AddItem(kClassStatic, kIdIcon, SS_ICON, 7, 7, 20, 20, "");
         t.AddItem(kClassStatic, 0xFFFF, kLabel, 34, 7, 123, 18, prompt.text);
         t.AddItem(kClassStatic, 0xFFFF, kLabel, 34, 31, 44, 8, prompt.userLabel);
@@ -168,16 +202,8 @@ class CWindowsUserInterface : public IUserInterface {
         t.AddItem(kClassEdit, kIdPassword, kEdit | ES_PASSWORD, 80, 47, 77, 12, "");
         t.AddItem(kClassButton, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, 46, 69, 50, 14, "OK");
         t.AddItem(kClassButton, IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, 107, 69, 50, 14, "Cancel");
-        PromptState state;
-        state.auth = &prompt;
-        INT_PTR rc =
-            DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), static_cast<HWND>(owner),
-                                    PromptProc, reinterpret_cast<LPARAM>(&state));
-        if (rc != IDOK)
-            return false;
-        user = state.user;
-        password = state.secret;
-        return true;
+        return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), static_cast<HWND>(owner),
+                                       PromptProc, reinterpret_cast<LPARAM>(&state));
     }
 
     bool AskPassword(const PasswordPrompt& prompt, std::string& password, void* owner) override {
@@ -226,6 +252,9 @@ class CWindowsUserInterface : public IUserInterface {
                     quitCode = msg.wParam;
                     continue;
                 }
+                // As in the application's own loop: its pre-translation first.
+                if (fw::PreTranslateForApp(&msg))
+                    continue;
                 TranslateMessage(&msg);
                 DispatchMessageA(&msg);
             }

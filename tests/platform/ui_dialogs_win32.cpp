@@ -94,7 +94,14 @@ TEST(WindowsDialogs, AuthorizationPromptReturnsNameAndPassword) {
     if (!CanShowWindows())
         GTEST_SKIP() << "no window station";
     CUser user;
+    RECT field = {}, expected = {50, 31, 157, 44};  // the user field of template 165
     std::thread play([&] {
+        HWND d = WaitForDialog("Authorization Required");
+        if (d) {
+            GetWindowRect(GetDlgItem(d, 1038), &field);
+            MapWindowPoints(nullptr, d, reinterpret_cast<POINT*>(&field), 2);
+            MapDialogRect(d, &expected);
+        }
         user.Type("Authorization Required", 1038, "alice");
         user.Type("Authorization Required", 1039, "pw");
         user.Press("Authorization Required", IDOK);
@@ -107,4 +114,24 @@ TEST(WindowsDialogs, AuthorizationPromptReturnsNameAndPassword) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(name, "alice");
     EXPECT_EQ(password, "pw");
+    // Built from the program's template, not in memory.
+    EXPECT_EQ(field.left, expected.left);
+    EXPECT_EQ(field.top, expected.top);
+    EXPECT_EQ(field.right, expected.right);
+
+    // A focus notice that carries OK's id ends nothing; Cancel ends the prompt.
+    CUser canceller;
+    std::thread cancel([&] {
+        HWND d = WaitForDialog("Authorization Required");
+        if (d)
+            SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDOK, EN_SETFOCUS),
+                         reinterpret_cast<LPARAM>(GetDlgItem(d, 1038)));
+        canceller.Press("Authorization Required", IDCANCEL);
+    });
+    name = "unchanged";
+    ok = PlatformUserInterface().AskAuthorization(AuthorizationPrompt(), name, password, nullptr);
+    cancel.join();
+    EXPECT_EQ(canceller.m_strMissing, "");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(name, "unchanged");
 }

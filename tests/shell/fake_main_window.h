@@ -54,7 +54,10 @@ class FakeMainWindow : public CMainWindow {
     int answer = platform::kIdYes;
     bool enabled = true, timerRunning = false;
     int doneDialogs = 0;
+    bool enabledDuringDoneDialog = false;
     std::vector<std::string> recorded;
+    // The commands other than Zip that ran, in order ("open <address>", "about", ...).
+    std::vector<std::string> actions;
     std::function<bool(const std::string&, const std::string&)> packageFolder;
 
   protected:
@@ -70,7 +73,10 @@ class FakeMainWindow : public CMainWindow {
     bool WindowExists() override { return true; }
     void StartTimer() override { timerRunning = true; }
     void StopTimer() override { timerRunning = false; }
-    void ShowDoneDialog() override { ++doneDialogs; }
+    void ShowDoneDialog() override {
+        ++doneDialogs;
+        enabledDuringDoneDialog = enabledDuringDoneDialog || enabled;
+    }
     int ComboGetCount() override { return static_cast<int>(combo.size()); }
     int ComboFindString(int after, const std::string& text) override {
         int n = static_cast<int>(combo.size());
@@ -87,6 +93,19 @@ class FakeMainWindow : public CMainWindow {
         return static_cast<int>(combo.size()) - 1;
     }
     void ComboSetCurSel(int index) override { comboSel = index; }
+    std::string ComboGetItemText(int index) override {
+        return index >= 0 && index < static_cast<int>(combo.size())
+                   ? combo[static_cast<size_t>(index)]
+                   : std::string();
+    }
+    void OpenInBrowser(const std::string& address) override {
+        actions.push_back("open " + address);
+    }
+    void ShowBrowseDialog() override { actions.push_back("browse"); }
+    void ShowAboutBox() override { actions.push_back("about"); }
+    void CloseWindow() override { actions.push_back("close"); }
+    void FocusNextControl() override { actions.push_back("next"); }
+    void FocusPreviousControl() override { actions.push_back("previous"); }
     void BringToForeground() override {}
     bool StartWorker(std::function<void()> fn) override {
         worker = std::thread(std::move(fn));

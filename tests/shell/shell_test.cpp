@@ -189,18 +189,43 @@ TEST_F(ZipCommandTest, SuccessfulZipWritesTheExecutableAndOffersTheAddress) {
     EXPECT_FALSE(platform::FolderExists(workFolder)) << workFolder;
 }
 
-TEST_F(ZipCommandTest, AnAddressIsOfferedByItsLongerEntry) {
+// The box must show the address that was zipped, so that Zip again packs the same
+// page: never an older, longer entry that merely begins with it.
+TEST_F(ZipCommandTest, TheBoxShowsExactlyTheZippedAddress) {
     std::string site = MakeSite(0);
     CurrentFolder cd(site);
     std::string page = JoinPath(site, "page.htm");
+    std::string shorter = page.substr(0, page.size() - 4);  // the page without ".htm"
+    WriteAll(shorter, "<html></html>");                     // the shorter name is a page too
     window->outPath = JoinPath(root, "x.exe");
-    window->address = page.substr(0, page.size() - 4);  // the page without ".htm"
+
+    window->address = shorter;
     window->combo = {"http://a/", page};
-    WriteAll(window->address, "<html></html>");  // the shorter name is a page too
     window->Zip();
     ASSERT_EQ(window->doneDialogs, 1);
-    EXPECT_EQ(window->combo.size(), 2u) << "prefix match: no entry added";
+    ASSERT_EQ(window->combo.size(), 3u) << "a longer entry is not this address";
+    EXPECT_EQ(window->combo[2], shorter);
+    EXPECT_EQ(window->comboSel, 2);
+
+    // Its own entry, when there is one, is selected; letter case counts as in the history.
+    window->address = page;
+    window->combo = {shorter, page};
+    window->Zip();
+    ASSERT_EQ(window->doneDialogs, 2);
+    EXPECT_EQ(window->combo.size(), 2u);
     EXPECT_EQ(window->comboSel, 1);
+}
+
+TEST_F(ZipCommandTest, TheDoneDialogComesBeforeTheWindowIsUsableAgain) {
+    std::string site = MakeSite(0);
+    CurrentFolder cd(site);
+    window->outPath = JoinPath(root, "d.exe");
+    window->address = JoinPath(site, "page.htm");
+    window->Zip();
+    ASSERT_EQ(window->doneDialogs, 1);
+    EXPECT_TRUE(window->enabled);
+    EXPECT_FALSE(window->enabledDuringDoneDialog)
+        << "a second Zip could start under the done dialog";
 }
 
 int CancellingProgress(CMainWindow* w, std::string text, int32_t pos, int32_t range) {
@@ -251,6 +276,80 @@ TEST_F(ZipCommandTest, ProgressBarShowsPositionModuloRange) {
     w.m_pProgressDlg->m_bCancelled = 1;
     EXPECT_EQ(MainWindowProgress(&w, "y", 1, 100), 0);
     EXPECT_EQ(MainWindowProgress(nullptr, "y", 1, 100), 0);
+}
+
+// WM_COMMAND by its source: the boxes' own notifications carry the boxes' ids, which
+// are also the ids of Alt+U and Alt+P; they must never run a command.
+TEST_F(ZipCommandTest, OnlyAcceleratorsMenusAndClicksRunCommands) {
+    constexpr unsigned kAccelerator = 1, kMenu = 0, kClicked = 0;
+    constexpr unsigned kEditSetFocus = 0x100, kEditKillFocus = 0x200, kEditChange = 0x300;
+    constexpr unsigned kComboSelChange = 1, kComboSetFocus = 3, kComboKillFocus = 4,
+                       kComboEditChange = 5, kComboDropDown = 7;
+    struct Case {
+        int id;
+        unsigned code;
+        bool fromControl;
+        bool runs;
+        const char* action;  // what the window did, "" for nothing
+    } cases[] = {
+        {kIdAddressBox, kAccelerator, false, true, "focus 1000"},
+        {kIdOutputPathBox, kAccelerator, false, true, "focus 1002"},
+        {kIdNextControl, kAccelerator, false, true, "next"},
+        {kIdPreviousControl, kAccelerator, false, true, "previous"},
+        {kIdAboutButton, kMenu, false, true, "about"},
+        {kIdAboutButton, kClicked, true, true, "about"},
+        {kIdBrowseButton, kClicked, true, true, "browse"},
+        {kIdCloseButton, kAccelerator, false, true, "close"},
+        {kIdOutputPathBox, kEditSetFocus, true, false, ""},
+        {kIdOutputPathBox, kEditKillFocus, true, false, ""},
+        {kIdOutputPathBox, kEditChange, true, false, ""},
+        {kIdAddressBox, kComboSelChange, true, false, ""},
+        {kIdAddressBox, kComboSetFocus, true, false, ""},
+        {kIdAddressBox, kComboKillFocus, true, false, ""},
+        {kIdAddressBox, kComboEditChange, true, false, ""},
+        {kIdAddressBox, kComboDropDown, true, false, ""},
+        {kIdZipButton, kEditKillFocus, true, false, ""},
+        {4242, kAccelerator, false, false, ""},
+    };
+    for (const Case& c : cases) {
+        window->actions.clear();
+        window->focus.clear();
+        SCOPED_TRACE("id " + std::to_string(c.id) + " code " + std::to_string(c.code));
+        EXPECT_EQ(window->OnCommandMessage(c.id, c.code, c.fromControl), c.runs);
+        std::string did = !window->actions.empty() ? window->actions[0]
+                          : !window->focus.empty() ? "focus " + std::to_string(window->focus[0])
+                                                   : "";
+        EXPECT_EQ(did, c.action);
+    }
+    // The Zip button's click and Enter run the command; its message shows it ran.
+    window->outPath = "";
+    EXPECT_TRUE(window->OnCommandMessage(kIdZipButton, kClicked, true));
+    EXPECT_TRUE(window->OnCommandMessage(kIdZipButton, kAccelerator, false));
+    EXPECT_EQ(window->messages, (std::vector<std::string>{kStrBadOutputPath, kStrBadOutputPath}));
+}
+
+// View URL in browser opens what Zip would fetch; an empty address gets Zip's message.
+TEST_F(ZipCommandTest, ViewOpensTheAddressAsZipNormalisesIt) {
+    struct Case {
+        std::string typed, opened;
+    } cases[] = {
+        {"host/page.htm", "http://host/page.htm"},
+        {"  HTTPS://host/a ", "HTTPS://host/a"},
+        {"http://host/", "http://host/"},
+        {" ", "http://"},
+    };
+    for (const Case& c : cases) {
+        window->actions.clear();
+        window->address = c.typed;
+        window->OnViewUrl();
+        EXPECT_EQ(window->actions, std::vector<std::string>{"open " + c.opened}) << c.typed;
+    }
+    window->actions.clear();
+    window->address = "";
+    EXPECT_TRUE(window->OnCommandMessage(kIdViewButton, 0, true));
+    EXPECT_TRUE(window->actions.empty());
+    EXPECT_EQ(window->messages, std::vector<std::string>{kStrBadAddress});
+    EXPECT_EQ(window->focus, std::vector<int>{kIdAddressBox});
 }
 
 TEST(NormalizeAddress, SchemesBlanksAndLocalFiles) {
