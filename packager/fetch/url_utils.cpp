@@ -91,6 +91,62 @@ bool IsAbsoluteAddress(const std::string& text) {
            StartsWithNoCase(text, "file:");
 }
 
+namespace {
+
+// The address with the "." and ".." segments of its path resolved, as a browser resolves
+// them; the query and fragment are left as they are.
+std::string WithoutDotSegments(const std::string& address) {
+    size_t authority = address.find("://");
+    if (authority == std::string::npos) {
+        return address;
+    }
+    size_t start = address.find('/', authority + 3);
+    if (start == std::string::npos) {
+        return address;
+    }
+    size_t end = address.find_first_of("?#", start);
+    if (end != std::string::npos && end < start) {
+        return address;
+    }
+    std::string path = address.substr(start, end == std::string::npos ? end : end - start);
+    if (path.find("/.") == std::string::npos) {
+        return address;
+    }
+    std::vector<std::string> kept;
+    size_t pos = 1;
+    bool trailingSlash = false;
+    for (;;) {
+        size_t slash = path.find('/', pos);
+        std::string segment = path.substr(pos, slash == std::string::npos ? slash : slash - pos);
+        trailingSlash = false;
+        if (segment == ".") {
+            trailingSlash = true;
+        } else if (segment == "..") {
+            if (!kept.empty()) {
+                kept.pop_back();
+            }
+            trailingSlash = true;
+        } else {
+            kept.push_back(segment);
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+        pos = slash + 1;
+    }
+    std::string out;
+    for (const std::string& segment : kept) {
+        out += "/" + segment;
+    }
+    if (out.empty() || trailingSlash) {
+        out += "/";
+    }
+    return address.substr(0, start) + out +
+           (end == std::string::npos ? std::string() : address.substr(end));
+}
+
+}  // namespace
+
 std::string CombineAddress(const std::string& base, const std::string& reference) {
     if (IsAbsoluteAddress(reference)) {
         return reference;
@@ -124,6 +180,11 @@ std::string CombineAddress(const std::string& base, const std::string& reference
     std::string result;
     if (!platform::CombineUrl(from, to, result)) {
         return std::string();
+    }
+    if (IsWebAddress(result)) {
+        // Not every service drops "." and ".." segments (one keeps "./" before a fragment):
+        // one address must give one name and one fetch whoever combined it.
+        result = WithoutDotSegments(result);
     }
     if (StartsWithNoCase(result, "file:")) {
         int scheme = 0;

@@ -111,6 +111,7 @@ TEST(Addresses, CombineResolvesAgainstTheBaseAsBrowsersDo) {
         {"http://h/d/p.htm", "/cgi/x", "http://h/cgi/x", nullptr},
         {"http://h/d/p.htm", "../up.gif", "http://h/up.gif", nullptr},
         {"http://h/d/p.htm", "./x/./y.gif", "http://h/d/x/y.gif", nullptr},
+        {"http://h/d/p.htm", "./img/dot.png#last", "http://h/d/img/dot.png#last", nullptr},
         {"http://h/d/p.htm", "//cdn.example/x.js", "http://cdn.example/x.js", nullptr},
         // A query, a fragment or nothing at all stays on the page itself.
         {"http://h/d/p.htm", "?q=1", "http://h/d/p.htm?q=1", nullptr},
