@@ -345,14 +345,25 @@ TEST(Rewrite, LocalPageKeepsItsLinksAsWritten) {
         "<a href=next.htm>n</a><form action=\"cgi/go\"><img src=pics/a.gif>"
         "<a href=#top><applet code=A.class></applet><frame src=f.htm>"
         "<a href=\"http://web.example/x.htm\"><div style=\"background:url(b.png)\">",
-        "file:///home/user/site/page.htm", GrabJob(), local);
+#ifdef _WIN32
+        "file:///C:/site/page.htm",
+#else
+        "file:///home/user/site/page.htm",
+#endif
+        GrabJob(), local);
     EXPECT_EQ(
         "<a href=\"next.htm\">n</a><form action=\"cgi/go\"><img src=\"QBT10.gif\">"
         "<a href=\"#top\"><applet code=A.class CODEBASE=></applet><frame src=\"QBT11.htm\">"
         "<a href=\"http://web.example/x.htm\"><div style=\"background:url(QBT12.png)\">",
         p.strText);
-    EXPECT_EQ((std::vector<std::string>{"/home/user/site/pics/a.gif", "/home/user/site/f.htm",
-                                        "/home/user/site/b.png"}),
+#ifdef _WIN32
+    const std::string site = "C:\\site\\";
+    const std::string pics = site + "pics\\";
+#else
+    const std::string site = "/home/user/site/";
+    const std::string pics = site + "pics/";
+#endif
+    EXPECT_EQ((std::vector<std::string>{pics + "a.gif", site + "f.htm", site + "b.png"}),
               Addresses(p.found));
 }
 
