@@ -124,6 +124,9 @@ class CDoneDialog : public fw::CDialog {
         }
         return fw::CDialog::OnCommand(id, code, control);
     }
+
+  private:
+    std::string m_strNote;
 };
 
 struct WindowThreadCall {
