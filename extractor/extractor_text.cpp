@@ -19,8 +19,7 @@ const char kCauseCompression[] = "%s uses a compression method this program does
 const char kCauseNextCabinet[] = "The archive goes on in the cabinet %s, which is not there.";
 const char kCauseOutside[] = "The archive names %s, which lies outside the destination folder.";
 const char kCauseLink[] = "%s is a link; nothing is written through a link.";
-const char kCauseNoSpace[] =
-    "Not enough free space for %s: it needs %s bytes, %s bytes are free.";
+const char kCauseNoSpace[] = "Not enough free space for %s: it needs %s bytes, %s bytes are free.";
 const char kCauseCannotCreate[] = "Cannot create %s: %s.";
 const char kCauseCannotReplace[] = "Cannot replace %s: %s.";
 const char kCauseCannotWrite[] = "Cannot write %s: %s.";
