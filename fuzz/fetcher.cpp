@@ -270,7 +270,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(script.messages <= 1);
 
     // Whatever the page referred to is downloaded from the answers that are left.
-    std::vector<std::string> sources(grabber.m_lstResources.begin(), grabber.m_lstResources.end());
+    std::vector<std::string> sources;
+    for (size_t i = 0; i < grabber.GetReport().Size(); ++i) {
+        sources.push_back(grabber.GetReport().At(i).strAddress);
+    }
     sources.push_back(address);
     size_t count = 0;
     for (const std::string& source : sources) {
