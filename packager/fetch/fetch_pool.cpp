@@ -17,6 +17,7 @@
 
 #include "packager/fetch/fetch_limits.h"
 #include "packager/fetch/grabber.h"
+#include "packager/fetch/text_file.h"
 #include "packager/fetch/url_utils.h"
 #include "platform/files.h"
 #include "platform/internet.h"
@@ -77,19 +78,6 @@ std::string ServerOf(const std::string& address) {
         }
     }
     return std::to_string(parts.nScheme) + "/" + host + ":" + std::to_string(parts.nPort);
-}
-
-bool WriteAll(int file, const char* data, size_t size) {
-    while (size > 0) {
-        int n =
-            platform::FileWrite(file, data, static_cast<unsigned>(std::min<size_t>(size, kChunk)));
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The grab's service, lent to the contexts of the transfers (each opens its own session).
@@ -280,22 +268,6 @@ void TransferLoop(Shared& shared, CGrabber& context) {
         }
         shared.done.notify_one();
     }
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& content) {
-    int file = platform::FileOpen(path,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    if (file < 0) {
-        return false;
-    }
-    bool ok = WriteAll(file, content.data(), content.size());
-    ok = platform::FileClose(file) == 0 && ok;
-    if (!ok) {
-        platform::FileRemove(path);
-    }
-    return ok;
 }
 
 // One run of the pool over a grab's plan, driven from the grab's thread.

@@ -39,38 +39,6 @@ bool IsSuccess(uint32_t status) {
     return status >= 200 && status <= 299;
 }
 
-bool WriteAll(int file, const char* data, size_t size) {
-    while (size > 0) {
-        unsigned part = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-        int n = platform::FileWrite(file, data, part);
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes a whole file afresh; false when any part of it could not be written.
-bool WriteWholeFile(const std::string& path, const std::string& content) {
-    int file = platform::FileOpen(path,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    if (file < 0) {
-        return false;
-    }
-    bool ok = WriteAll(file, content.data(), content.size());
-    if (platform::FileClose(file) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        platform::FileRemove(path);
-    }
-    return ok;
-}
-
 bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit) {
     int file = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
     if (file < 0) {

@@ -2,8 +2,6 @@
 
 #include "platform/files.h"
 
-namespace {
-
 bool WriteAll(int handle, const char* data, size_t size) {
     while (size > 0) {
         unsigned part = size > 0x10000000 ? 0x10000000u : static_cast<unsigned>(size);
@@ -17,7 +15,21 @@ bool WriteAll(int handle, const char* data, size_t size) {
     return true;
 }
 
-}  // namespace
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+    int file = platform::FileOpen(path,
+                                  platform::kOpenCreate | platform::kOpenTruncate |
+                                      platform::kOpenWriteOnly | platform::kOpenBinary,
+                                  platform::kModeReadWrite);
+    if (file < 0) {
+        return false;
+    }
+    bool ok = WriteAll(file, content.data(), content.size());
+    ok = platform::FileClose(file) == 0 && ok;
+    if (!ok) {
+        platform::FileRemove(path);
+    }
+    return ok;
+}
 
 std::string ToTextMode(const std::string& text) {
     std::string out;

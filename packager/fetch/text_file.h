@@ -23,3 +23,10 @@ class CTextModeWriter {
 
 // The translation alone, for a whole text.
 std::string ToTextMode(const std::string& text);
+
+// Writes all size bytes to an open platform file handle, however the platform splits the
+// writes; false when the file refuses one.
+bool WriteAll(int handle, const char* data, size_t size);
+// Writes a whole file afresh, as it is (no text mode); false, and no file left, when any
+// part of it could not be written.
+bool WriteWholeFile(const std::string& path, const std::string& content);
