@@ -16,6 +16,7 @@
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
+#include "served_grab_test.h"
 #include "test_prompts.h"
 
 namespace {
@@ -58,62 +59,8 @@ bool Refuses(int port) {
            request->QueryError().kind == platform::InternetFailure::kRefused;
 }
 
-class FetcherTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        s_pServer = new FixtureServer;
-        s_pAuth = new FixtureServer;
-        s_bStarted = s_pServer->Start(FixtureSites()) &&
-                     s_pAuth->Start(FixtureSites(), {"--auth", "u:p", "--auth-prefix", "/secure/"});
-    }
-    static void TearDownTestSuite() {
-        CGrabber(nullptr).SweepWorkFolders();
-        delete s_pServer;
-        delete s_pAuth;
-        s_pServer = s_pAuth = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(s_bStarted);
-        s_pServer->ClearRequests();
-        s_pAuth->ClearRequests();
-        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService());
-        m_job.pfnProgress = [](CMainWindow*, std::string, int32_t, int32_t) { return 1; };
-        m_prompts.Install();
-        m_limits = GetFetchLimits();
-    }
-
-    void TearDown() override {
-        m_prompts.Uninstall();
-        for (const std::string& folder : m_folders) {
-            m_grabber->RemoveFolder(folder);
-        }
-        SetFetchLimits(m_limits);
-    }
-
-    std::string Grab(const std::string& address) {
-        m_job.strMainPage.clear();
-        std::string error = m_grabber->Grab(address, m_job);
-        if (!m_job.strMainPage.empty()) {
-            m_folders.push_back(platform::FolderOf(m_job.strMainPage));
-        }
-        return error;
-    }
-
-    std::string Main() const { return ReadWhole(m_job.strMainPage); }
-
-    static std::string Url(const std::string& path) { return s_pServer->Base() + path; }
-
-    static inline FixtureServer* s_pServer = nullptr;
-    static inline FixtureServer* s_pAuth = nullptr;
-    static inline bool s_bStarted = false;
-
-    std::unique_ptr<CGrabber> m_grabber;
-    GrabJob m_job;
-    TestPrompts m_prompts;
-    std::vector<std::string> m_folders;
-    FetchLimits m_limits{};
-};
+// The fetcher inside a grab: redirects, prompts and the causes it reports.
+class FetcherTest : public ServedGrabTest {};
 
 TEST_F(FetcherTest, LocationsResolveAsAddressesOnTheServerThatSentThem) {
     const std::string page = "/redirect/dir/page.htm";
