@@ -12,27 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-SERVER = os.path.join(HERE, "..", "fixtures", "server", "server.py")
-FOOTER = (b'<p><b>This page has been grabbed for free using <a href="http://www.tarnwick.example/'
-          b'quillbox/" target="Quillbox">Quillbox Lite</a>!</b></p>\r\n')
-
-failures = []
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what)
-    if not cond:
-        failures.append(what)
-
-
-def start_server(root, log):
-    proc = subprocess.Popen([sys.executable, SERVER, "--root", root, "--log", log,
-                             "--lifetime", "300"],
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    line = proc.stdout.readline().split()
-    assert line and line[0] == "PORT", line
-    return proc, int(line[1])
+from e2e_common import FOOTER, check, failures, start_server, stop_server
 
 
 def cabinet_of(exe_bytes):
@@ -170,8 +150,7 @@ def main():
             check(launched == "file://" + os.path.join(dest, marked[0]),
                   "the marked page goes to the browser: " + launched)
     finally:
-        server.stdin.close()
-        server.wait(timeout=10)
+        stop_server(server)
         if not failures:
             shutil.rmtree(work, ignore_errors=True)
     print("%d passed, %d failed" % (0 if failures else 1, 1 if failures else 0))
