@@ -49,52 +49,14 @@ HTML
 cat >"$WORK/site/cancel.htm" <<'HTML'
 <html><body><h1>Cancel me</h1><img src="1.gif"><img src="/_/slow?gap=0.4&count=25"></body></html>
 HTML
-# The server runs while its standard input stays open: a pipe held by this script.
-mkfifo "$WORK/stdin"
-python3 "$SRC/tests/fixtures/server/server.py" --root "$WORK/site" --port-file "$WORK/port" \
-    --lifetime 400 <"$WORK/stdin" >/dev/null 2>&1 &
-SERVER=$!
-exec 3>"$WORK/stdin"
-cleanup() {
-    exec 3>&-
-    kill "$SERVER" 2>/dev/null
-    wineserver -k 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
-PORT=$(grep -o '[0-9][0-9]*' "$WORK/port" | tail -1)
-[ -n "$PORT" ] || { echo "FAIL: fixture server did not start"; exit 1; }
+. "$SRC/tests/gui/session_lib.sh"
+start_server 400
 SITE="127.0.0.1:$PORT"
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 
-FAILED=0
-fail() { echo "FAIL: $*"; FAILED=1; }
 note() { echo "-- $*"; }
 shot() { [ -n "$OUT" ] && mkdir -p "$OUT" && import -window root "$OUT/$1"; }
-# Visible top-level windows with exactly this caption.
-visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
-count() { visible "$1" | wc -l; }
-# Waits up to $2 tenths of a second for the command $1 to succeed.
-wait_for() {
-    local end=$((SECONDS + ($2 + 9) / 10))
-    while [ "$SECONDS" -le "$end" ]; do eval "$1" && return 0; sleep 0.1; done
-    return 1
-}
-# Absolute position and size of an X window: X, Y, WIDTH, HEIGHT.
-geometry() {
-    local info=""
-    # (xwininfo without an id would wait for a click)
-    [ -n "$1" ] && info=$(xwininfo -id "$1" 2>/dev/null)
-    X=$(echo "$info" | awk '/Absolute upper-left X/ {print $4}')
-    Y=$(echo "$info" | awk '/Absolute upper-left Y/ {print $4}')
-    WIDTH=$(echo "$info" | awk '/Width:/ {print $2}')
-    HEIGHT=$(echo "$info" | awk '/Height:/ {print $2}')
-}
 # A click at client point (x, y) of the main window.
 click() { xdotool mousemove $((CX + $1)) $((CY + $2)) click 1; sleep 0.4; }
-# Replaces the text of the box that has the keyboard.
-retype() { xdotool key Home shift+End BackSpace; xdotool type --delay 15 "$1"; sleep 0.2; }
 # Presses a key and expects a window with this caption to appear, then closes it with $3.
 expect_window() {
     local key=$1 caption=$2 close=$3 what=$4

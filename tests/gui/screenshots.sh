@@ -29,41 +29,11 @@ for i in 1 2 3 4 5 6 7 8; do
     IMGS="$IMGS<img src=\"photo$i.bmp\">"
 done
 echo "<html><body><h1>Photos</h1>$IMGS</body></html>" >"$WORK/site/photos.htm"
-mkfifo "$WORK/stdin"
-python3 "$SRC/tests/fixtures/server/server.py" --root "$WORK/site" --port-file "$WORK/port" \
-    --lifetime 300 <"$WORK/stdin" >/dev/null 2>&1 &
-SERVER=$!
-exec 3>"$WORK/stdin"
-cleanup() {
-    exec 3>&-
-    kill "$SERVER" 2>/dev/null
-    wineserver -k 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
-PORT=$(grep -o '[0-9][0-9]*' "$WORK/port" | tail -1)
-[ -n "$PORT" ] || { echo "FAIL: fixture server did not start"; exit 1; }
+. "$SRC/tests/gui/session_lib.sh"
+start_server 300
 # A port nobody listens on: bound and closed again.
 CLOSED=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 
-FAILED=0
-fail() { echo "FAIL: $*"; FAILED=1; }
-visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
-count() { visible "$1" | wc -l; }
-wait_for() {
-    local end=$((SECONDS + ($2 + 9) / 10))
-    while [ "$SECONDS" -le "$end" ]; do eval "$1" && return 0; sleep 0.1; done
-    return 1
-}
-geometry() {
-    local info=""
-    [ -n "$1" ] && info=$(xwininfo -id "$1" 2>/dev/null)
-    X=$(echo "$info" | awk '/Absolute upper-left X/ {print $4}')
-    Y=$(echo "$info" | awk '/Absolute upper-left Y/ {print $4}')
-}
-retype() { xdotool key Home shift+End BackSpace; xdotool type --delay 15 "$1"; sleep 0.2; }
 # The middle of the virtual desktop, where the main window is, at the size of the
 # other pictures in docs/.
 shot() {
