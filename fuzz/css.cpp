@@ -9,16 +9,9 @@
 #include "packager/fetch/grab_plan.h"
 #include "packager/fetch/url_utils.h"
 #include "packager/rewrite/css_rewriter.h"
+#include "fuzz/fuzz_check.h"
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string css(reinterpret_cast<const char*>(data), size);

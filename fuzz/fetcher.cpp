@@ -26,23 +26,9 @@
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "platform/ui.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
 
 struct Script {
     std::vector<std::string> answers;

@@ -8,6 +8,7 @@
 
 #include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/page_rewriter.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
 
@@ -18,12 +19,6 @@ int Progress(CMainWindow*, std::string, int32_t position, int32_t range) {
         std::abort();
     }
     return --g_nReportsLeft == 0 ? 0 : 1;
-}
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
 }
 
 bool IsPlainName(const std::string& name) {
