@@ -39,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (IsAbsoluteAddress(reference)) {
         Check(resolved == reference);
     }
+    // A scheme is what the address begins with, up to a colon.
+    std::string own = SchemeOf(base);
+    if (!own.empty()) {
+        Check(base.size() > own.size() && base.compare(0, own.size(), own) == 0 &&
+              base[own.size()] == ':');
+    }
     int scheme = 0;
     std::string path = FileAddressToPath(base, scheme);
     platform::UrlParts parts;

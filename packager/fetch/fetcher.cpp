@@ -146,25 +146,6 @@ std::string SizeText(uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-// The scheme an address begins with ("ftp" for "ftp://x"), or empty. A host followed by a
-// port ("localhost:8080") has none.
-std::string SchemeOf(const std::string& address) {
-    size_t i = 0;
-    while (i < address.size() &&
-           (std::isalpha(static_cast<unsigned char>(address[i])) ||
-            (i > 0 && (std::isdigit(static_cast<unsigned char>(address[i])) || address[i] == '+' ||
-                       address[i] == '-' || address[i] == '.')))) {
-        ++i;
-    }
-    if (i == 0 || i >= address.size() || address[i] != ':') {
-        return std::string();
-    }
-    if (i + 1 < address.size() && std::isdigit(static_cast<unsigned char>(address[i + 1]))) {
-        return std::string();
-    }
-    return address.substr(0, i);
-}
-
 bool IsWebScheme(const std::string& scheme) {
     std::string lower = scheme;
     for (char& c : lower) {
@@ -173,25 +154,17 @@ bool IsWebScheme(const std::string& scheme) {
     return lower == "http" || lower == "https";
 }
 
-// The address as the user gave it: the Zip command puts "http://" in front of anything that
-// is not a readable file, so a missing local file or another scheme arrives behind it.
+// The address as the user gave it: an address with "http://" put in front of what was a
+// local path or had another scheme already arrives with it.
 std::string AsGiven(const std::string& address) {
     if (!HasPrefix(address, "http://", true)) {
         return address;
     }
     std::string rest = address.substr(7);
-    if (rest[0] == '/' || rest[0] == '\\') {
+    if (rest[0] == '/' || rest[0] == '\\' || !SchemeOf(rest).empty()) {
         return rest;
     }
-    std::string scheme = SchemeOf(rest);
-    if (scheme.empty()) {
-        return address;
-    }
-    // "user:password@host" is a web address with credentials, not a scheme "user:".
-    size_t at = rest.find('@');
-    bool credentials = at != std::string::npos && at < rest.find_first_of("/?#") &&
-                       rest.compare(scheme.size(), 3, "://") != 0;
-    return credentials ? address : rest;
+    return address;
 }
 
 std::string LocalFileProblem(const std::string& path) {
@@ -199,7 +172,7 @@ std::string LocalFileProblem(const std::string& path) {
         return path + " is a folder, not a file.";
     }
     if (!platform::PathExists(path)) {
-        return "The file " + path + " does not exist.";
+        return "No such file: " + path + ".";
     }
     int probe = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
     if (probe < 0) {
@@ -228,7 +201,7 @@ std::string AddressProblem(const std::string& address) {
         return LocalFileProblem(FileAddressToPath(given, number));
     }
     return "The scheme " + Quoted(scheme) +
-           ": is not supported; only http:// and https:// addresses can be fetched.";
+           ": is not supported; only http://, https:// and file: addresses can be fetched.";
 }
 
 std::string ConnectProblemText(const std::string& where, const std::string& cause) {
@@ -435,8 +408,12 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
 
 std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string address,
                                                                  bool reportErrors) {
-    if (FindText(address, m_strScheme, 0) < 0) {
-        address = m_strScheme + address;
+    // Only an address without a scheme of its own takes the page's: "https://" in front of
+    // "http://cdn/x.gif", or of "HTTP://host/x", would name a server "http".
+    if (SchemeOf(address).empty() && !m_strScheme.empty()) {
+        address = address.compare(0, 2, "//") == 0
+                      ? m_strScheme.substr(0, m_strScheme.find("//")) + address
+                      : m_strScheme + address;
     }
     platform::UrlParts parts;
     std::string problem = AddressProblem(address);

@@ -20,6 +20,10 @@
 namespace {
 
 const char kUnableToLoad[] = "Unable to load ";
+const size_t kNoEntry = static_cast<size_t>(-1);
+// Pages and stylesheets are kept as they arrived up to this many bytes in all; one beyond
+// it keeps the local names of what failed.
+const uint64_t kMostKeptBytes = 256ull << 20;
 
 bool IsWebScheme(int scheme) {
     return scheme == platform::kSchemeHttp || scheme == platform::kSchemeHttps;
@@ -76,6 +80,8 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     job.strMainPage.clear();
     // Whatever an earlier, failed grab left behind is not this grab's.
     m_plan.Reset();
+    m_keptSources.clear();
+    m_nKeptBytes = 0;
     m_bKeepStyles = !m_bNoStyles && platform::ReadSettingInt("Settings", "KeepStyles", 1) != 0;
 
     std::string folder;
@@ -95,7 +101,9 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     size_t main = m_plan.AddMainPage(target, m_bFromWeb ? std::string() : BaseName(localPath));
     localPath = platform::JoinPath(folder, m_plan.At(main).strLocalName);
     CPageRewriter rewriter;
+    m_nPageEntry = main;
     if (!LoadPage(target, folder, localPath, scheme, rewriter, job)) {
+        m_nPageEntry = kNoEntry;
         m_plan.SetFailed(main, PageFailure());
         return kUnableToLoad + target;
     }
@@ -118,17 +126,21 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
         }
         std::string scratch;
         int frameScheme = MakeLocalPath(frame, folder, scratch, extra);
+        m_nPageEntry = i;
         if (LoadPage(frame, folder, framePath, frameScheme, rewriter, job)) {
             NotePageStatus(i);
         } else {
             m_plan.SetFailed(i, PageFailure());
         }
     }
-    if (!LoadResources(folder, job)) {
+    m_nPageEntry = kNoEntry;
+    if (!LoadResources(folder, job) || !PointFailuresAtTheWeb(folder, job)) {
         // Cancelled: every transfer has stopped, and nothing of the grab is kept.
         job.strMainPage.clear();
         RemoveFolder(folder);
     }
+    m_keptSources.clear();
+    m_nKeptBytes = 0;
     return "";
 }
 
@@ -268,14 +280,100 @@ bool CGrabber::ProcessSavedPage(const std::string& pageAddress, const std::strin
     return ok;
 }
 
-void CGrabber::RewritePage(std::string& pageAddress, std::string& text, GrabJob& job) {
+bool CGrabber::PagePass(std::string& pageAddress, std::string& text, bool linksAsWritten,
+                        CLocalNames& names, CReferenceList& found, GrabJob& job) {
     CJobProgress progress(job);
     CRewriteOptions options;
     options.bKeepStyles = m_bKeepStyles;
-    options.bLinksAsWritten = m_bLinksAsWritten;
-    CReferenceList found;
+    options.bLinksAsWritten = linksAsWritten;
     m_plan.SetDiscoveryDepth(0);
-    CPageRewriter().ProcessPage(pageAddress, text, m_plan, found, progress, options);
+    return CPageRewriter().ProcessPage(pageAddress, text, names, found, progress, options);
+}
+
+void CGrabber::RewritePage(std::string& pageAddress, std::string& text, GrabJob& job) {
+    // Outside the grab's page steps (a page fetched on its own) nothing is kept.
+    CKeptSource kept;
+    if (m_nPageEntry != kNoEntry) {
+        kept = CKeptSource{m_nPageEntry, pageAddress, text, m_bLinksAsWritten, {}};
+    }
+    CReferenceList found;
+    PagePass(pageAddress, text, m_bLinksAsWritten, m_plan, found, job);
+    if (m_nPageEntry != kNoEntry) {
+        KeepSource(std::move(kept), found);
+    }
+}
+
+void CGrabber::KeepSource(CKeptSource kept, const CReferenceList& found) {
+    bool web = false;
+    for (const CFoundReference& ref : found) {
+        size_t entry = m_plan.Find(ref.strAddress);
+        if (entry != std::string::npos && IsWebAddress(ref.strAddress)) {
+            kept.lstNamed.push_back(entry);
+            web = true;
+        }
+    }
+    // Only what it names on the web can fail and be pointed back at the web.
+    if (!web || m_nKeptBytes + kept.strText.size() > kMostKeptBytes) {
+        return;
+    }
+    m_nKeptBytes += kept.strText.size();
+    m_keptSources.push_back(std::move(kept));
+}
+
+namespace {
+
+// The names of the first pass, except that what failed on the web has none: the pass then
+// points its references at their absolute addresses, as it does for links.
+class CNamesWithoutFailures : public CLocalNames {
+  public:
+    explicit CNamesWithoutFailures(const CGrabPlan& plan) : m_plan(plan) {}
+    std::string NameFor(const std::string& absoluteAddress, EntryKind) override {
+        size_t i = m_plan.Find(absoluteAddress);
+        // Not in the plan: it got no name the first time either (the plan was full).
+        if (i == std::string::npos || IsFailedWebEntry(m_plan.At(i))) {
+            return std::string();
+        }
+        return m_plan.At(i).strLocalName;
+    }
+    static bool IsFailedWebEntry(const CGrabEntry& entry) {
+        return entry.state == EntryState::Failed && IsWebAddress(entry.strAddress);
+    }
+
+  private:
+    const CGrabPlan& m_plan;
+};
+
+}  // namespace
+
+bool CGrabber::PointFailuresAtTheWeb(const std::string& folder, GrabJob& job) {
+    CNamesWithoutFailures names(m_plan);
+    for (CKeptSource& kept : m_keptSources) {
+        const CGrabEntry& entry = m_plan.At(kept.nEntry);
+        bool namesFailure = false;
+        for (size_t named : kept.lstNamed) {
+            namesFailure =
+                namesFailure || CNamesWithoutFailures::IsFailedWebEntry(m_plan.At(named));
+        }
+        if (entry.state != EntryState::Done || !namesFailure) {
+            continue;
+        }
+        std::string text = std::move(kept.strText);
+        CReferenceList found;
+        std::string path = platform::JoinPath(folder, entry.strLocalName);
+        if (entry.kind == EntryKind::Stylesheet) {
+            text = CssPass(kept.nEntry, text, kept.strAddress, names, found);
+        } else if (!PagePass(kept.strAddress, text, kept.bLinksAsWritten, names, found, job)) {
+            return false;
+        } else {
+            text = ToTextMode(text);
+        }
+        // A file that cannot be written again keeps what the first pass wrote.
+        std::string fresh = path + ".new";
+        if (!WriteWholeFile(fresh, text) || !platform::FileReplace(fresh, path)) {
+            platform::FileRemove(fresh);
+        }
+    }
+    return true;
 }
 
 bool CGrabber::LoadResources(const std::string& folder, GrabJob& job) {
@@ -293,13 +391,21 @@ std::string CGrabber::CurrentAddress() const {
     return address + m_strObject;
 }
 
-void CGrabber::RewriteStylesheet(size_t i, std::string& css, const std::string& base) {
+std::string CGrabber::CssPass(size_t i, const std::string& css, const std::string& base,
+                              CLocalNames& names, CReferenceList& found) {
     int depth = m_plan.At(i).nDepth;
-    CReferenceList found;
     m_plan.SetDiscoveryDepth(depth + 1);
-    CCssContext context{base, m_plan, found, depth < kMaxImportDepth, m_bFromWeb};
-    css = RewriteCss(css, context);
+    CCssContext context{base, names, found, depth < kMaxImportDepth, m_bFromWeb};
+    std::string out = RewriteCss(css, context);
     m_plan.SetDiscoveryDepth(0);
+    return out;
+}
+
+void CGrabber::RewriteStylesheet(size_t i, std::string& css, const std::string& base) {
+    CKeptSource kept{i, base, css, false, {}};
+    CReferenceList found;
+    css = CssPass(i, css, base, m_plan, found);
+    KeepSource(std::move(kept), found);
 }
 
 void CGrabber::FetchResource(size_t i, const std::string& folder) {

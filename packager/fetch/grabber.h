@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
@@ -83,6 +84,17 @@ class CGrabber : public CInternetSession {
     // The CSS pass over stylesheet entry i, read from base; its references join the plan
     // one import deeper.
     void RewriteStylesheet(size_t i, std::string& css, const std::string& base);
+    // The page pass and the CSS pass of this grab with the names given; PagePass is false
+    // when the progress callback stopped it.
+    bool PagePass(std::string& pageAddress, std::string& text, bool linksAsWritten,
+                  CLocalNames& names, CReferenceList& found, GrabJob& job);
+    std::string CssPass(size_t i, const std::string& css, const std::string& base,
+                        CLocalNames& names, CReferenceList& found);
+    // Rewrites again, from the text they arrived with, the pages and stylesheets of the grab
+    // that name a web address that could not be fetched, so that such a reference points
+    // back at the web instead of at a local name that was never written. False when the
+    // progress callback stopped it.
+    bool PointFailuresAtTheWeb(const std::string& folder, GrabJob& job);
     // The plan of the last grab: what it captured and what failed, and why.
     const CGrabPlan& GetReport() const { return m_plan; }
     // Deletes the files of a work folder and the folder (not recursive; silent).
@@ -136,6 +148,22 @@ class CGrabber : public CInternetSession {
     bool m_bKeepStyles = true;
     bool m_bFromWeb = false;
     bool m_bLinksAsWritten = false;
+    // A page or stylesheet of the grab as it arrived, kept until the grab's files are
+    // fetched (PointFailuresAtTheWeb), with what its pass pointed at local names.
+    struct CKeptSource {
+        size_t nEntry = 0;       // its plan entry
+        std::string strAddress;  // what its references resolve against
+        std::string strText;     // its text before the pass
+        bool bLinksAsWritten = false;
+        std::vector<size_t> lstNamed;  // plan entries it names
+    };
+    std::vector<CKeptSource> m_keptSources;
+    // Keeps a source whose pass (which found these references) named something on the web,
+    // while the kept texts stay within their bound.
+    void KeepSource(CKeptSource kept, const CReferenceList& found);
+    uint64_t m_nKeptBytes = 0;
+    // The plan entry of the page being loaded (npos outside the grab's page steps).
+    size_t m_nPageEntry = static_cast<size_t>(-1);
     // The work folders this grabber made and still holds.
     CWorkFolderLocks m_workLocks;
 };

@@ -309,6 +309,61 @@ bool IsWebAddress(const std::string& address) {
     return HasPrefix(address, "http://", true) || HasPrefix(address, "https://", true);
 }
 
+std::string SchemeOf(const std::string& address) {
+    size_t i = 0;
+    while (i < address.size() &&
+           (std::isalpha(static_cast<unsigned char>(address[i])) ||
+            (i > 0 && (std::isdigit(static_cast<unsigned char>(address[i])) || address[i] == '+' ||
+                       address[i] == '-' || address[i] == '.')))) {
+        ++i;
+    }
+    if (i == 0 || i >= address.size() || address[i] != ':') {
+        return std::string();
+    }
+    if (i + 1 < address.size() && std::isdigit(static_cast<unsigned char>(address[i + 1]))) {
+        return std::string();
+    }
+    std::string scheme = address.substr(0, i);
+    size_t at = address.find('@');
+    if (at != std::string::npos && at < address.find_first_of("/?#") &&
+        address.compare(i, 3, "://") != 0) {
+        // "user:pw@host" unless the scheme is one the service knows ("mailto:a@b").
+        platform::UrlParts parts;
+        platform::CrackUrl(address, 0, parts);
+        if (parts.nScheme <= platform::kSchemeDefault) {
+            return std::string();
+        }
+    }
+    return scheme;
+}
+
+bool NeedsWebScheme(const std::string& typed) {
+    if (typed.empty()) {
+        return true;
+    }
+    if (platform::PathExists(typed) || !SchemeOf(typed).empty() || typed[0] == '/' ||
+        typed[0] == '\\' || StartsWithNoCase(typed, "./") || StartsWithNoCase(typed, "../") ||
+        StartsWithNoCase(typed, ".\\") || StartsWithNoCase(typed, "..\\")) {
+        return false;
+    }
+    size_t separator = typed.find_first_of("/\\?#");
+    if (separator == std::string::npos) {
+        std::string lower;
+        for (char c : typed) {
+            lower += LowerAscii(c);
+        }
+        for (const char* page : {".htm", ".html", ".shtml", ".xhtml", ".mht", ".mhtml"}) {
+            size_t n = std::strlen(page);
+            if (lower.size() > n && lower.compare(lower.size() - n, n, page) == 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return !(IsPathSeparator(typed[separator]) &&
+             platform::FolderExists(typed.substr(0, separator)));
+}
+
 bool IsPathSeparator(char c) {
 #ifdef _WIN32
     return c == '\\' || c == '/';

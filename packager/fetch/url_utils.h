@@ -55,6 +55,16 @@ std::string TrimWhite(const std::string& text);
 bool StartsWithNoCase(const std::string& text, const char* prefix);
 // True for "http://" and "https://" addresses (any case, something after the scheme).
 bool IsWebAddress(const std::string& address);
+// The scheme an address begins with, as written ("HTTP" of "HTTP://h/x", "file" of
+// "file:///x", "C" of a drive path "C:\\x"); empty when it has none. A host with a port
+// ("localhost:8080/x") and credentials ("user:pw@host/x") are not schemes.
+std::string SchemeOf(const std::string& address);
+// Whether an address typed without a scheme is a web address that "http://" completes.
+// False for an address with a scheme of its own (any, in any case), and for what names a
+// file or folder of this machine, whether or not it exists: an existing path, a path from
+// the root or from "." or "..", a drive path, a path into an existing folder, or a page's
+// file name alone ("nothere.html": no host is named so).
+bool NeedsWebScheme(const std::string& typed);
 // A local path's separators: "\\" and "/" on Windows, "/" elsewhere.
 bool IsPathSeparator(char c);
 // The file-name part of a local path or address (after the last "/" or "\\").

@@ -184,11 +184,10 @@ std::string CMainWindow::ComboGetItemText(int) {
 
 void CMainWindow::NormalizeAddress(std::string& address) {
     address = Trim(address);
-    if (CanOpenForReading(address))
-        return;
-    if (StartsWithNoCase(address, "http://") || StartsWithNoCase(address, "https://"))
-        return;
-    address = "http://" + address;
+    // What has a scheme, or names a file or folder of this machine, stays as typed: the
+    // grab then says what it is ("No such file", a folder, a scheme it cannot fetch).
+    if (NeedsWebScheme(address))
+        address = "http://" + address;
 }
 
 void CMainWindow::BeginBusy() {

@@ -113,6 +113,10 @@ TEST(Addresses, CombineResolvesAgainstTheBaseAsBrowsersDo) {
         {"http://h/d/p.htm", "./x/./y.gif", "http://h/d/x/y.gif", nullptr},
         {"http://h/d/p.htm", "./img/dot.png#last", "http://h/d/img/dot.png#last", nullptr},
         {"http://h/d/p.htm", "//cdn.example/x.js", "http://cdn.example/x.js", nullptr},
+        // An absolute reference keeps its own scheme, host and port; "//" takes the page's.
+        {"https://h/d/p.htm", "//cdn.example:81/x.gif", "https://cdn.example:81/x.gif", nullptr},
+        {"https://h/d/p.htm", "http://cdn.example/x.gif", "http://cdn.example/x.gif", nullptr},
+        {"http://h/d/p.htm", "hTTpS://cdn.example/x.gif", "hTTpS://cdn.example/x.gif", nullptr},
         // A query, a fragment or nothing at all stays on the page itself.
         {"http://h/d/p.htm", "?q=1", "http://h/d/p.htm?q=1", nullptr},
         {"http://h/art/42", "?page=2", "http://h/art/42?page=2", nullptr},
@@ -261,6 +265,27 @@ TEST(Addresses, TextSearch) {
     for (const AbsCase& c : absolutes) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(c.expected, IsAbsoluteAddress(c.text));
+    }
+}
+
+TEST(Addresses, SchemesAreReadAsWritten) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"HTTP://h/x", "HTTP"},
+        {"file:///tmp/x.htm", "file"},
+        {"ftp://h/x", "ftp"},
+        {"mailto:a@b.example", "mailto"},
+        {"svn+ssh://h/x", "svn+ssh"},
+        {"C:\\pages\\x.htm", "C"},
+        {"localhost:8080/x", ""},  // a host and its port
+        {"user:pw@host/x", ""},    // credentials
+        {"host/page.htm", ""},
+        {"//cdn.example/x", ""},
+        {"1http://x", ""},
+        {"http", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        EXPECT_EQ(c.second, SchemeOf(c.first));
     }
 }
 

@@ -197,13 +197,13 @@ TEST_F(FetcherTest, FailuresSayWhatWentWrong) {
         {refused + "/page.htm", kConnect + refused + "/page.htm.",
          "Connection refused by 127.0.0.1:" + std::to_string(refusedPort) + "."},
         {"http://ftp://127.0.0.1/x", kUnable + "ftp://127.0.0.1/x",
-         "The scheme ftp: is not supported; only http:// and https:// addresses can be "
-         "fetched."},
+         "The scheme ftp: is not supported; only http://, https:// and file: addresses can "
+         "be fetched."},
         {"gopher://127.0.0.1/x", kUnable + "gopher://127.0.0.1/x",
-         "The scheme gopher: is not supported; only http:// and https:// addresses can be "
-         "fetched."},
-        {missing, kUnable + missing, "The file " + missing + " does not exist."},
-        {"http://" + missing, kUnable + missing, "The file " + missing + " does not exist."},
+         "The scheme gopher: is not supported; only http://, https:// and file: addresses "
+         "can be fetched."},
+        {missing, kUnable + missing, "No such file: " + missing + "."},
+        {"http://" + missing, kUnable + missing, "No such file: " + missing + "."},
         {"http://" + scratch, kUnable + scratch, scratch + " is a folder, not a file."},
         {tooLong, kUnable + tooLong, "The address is longer than 2083 characters."},
         {Url("/_/endless-body"), kConnect + Url("/_/endless-body") + ".",

@@ -360,7 +360,7 @@ TEST(NormalizeAddress, SchemesBlanksAndLocalFiles) {
         {"HTTP://Host/A", "HTTP://Host/A"},
         {"https://h/", "https://h/"},
         {"HtTpS://h/", "HtTpS://h/"},
-        {"ftp://host/x", "http://ftp://host/x"},
+        {"ftp://host/x", "ftp://host/x"},
         {"  \thost \r\n", "http://host"},
         {"   ", "http://"},
         {local, local},

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""An http address that moves to https (301 and 302), typed as a user types it: quillbox
+packs the https page with its relative pictures, stylesheet and frame, and spillet unpacks
+every one of them from the executable. A second page with a picture that cannot be fetched
+comes out pointing at that picture's absolute address, and the run says it is incomplete.
+
+Usage: moved_site_e2e.py --quillbox PATH --spillet PATH --sites FOLDER
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "server",
+                      "server.py")
+failures = []
+
+
+def check(cond, what):
+    print(("ok   " if cond else "FAIL ") + what)
+    if not cond:
+        failures.append(what)
+
+
+def start_server(root, log, extra=()):
+    proc = subprocess.Popen([sys.executable, SERVER, "--root", root, "--log", log,
+                             "--lifetime", "300"] + list(extra),
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    line = proc.stdout.readline().split()
+    assert line and line[0] == "PORT", line
+    return proc, int(line[1])
+
+
+def stop_server(proc):
+    proc.stdin.close()
+    try:
+        proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def read_tree(folder):
+    got = {}
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), "rb") as f:
+            got[name] = f.read()
+    return got
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--quillbox", required=True)
+    ap.add_argument("--spillet", required=True)
+    ap.add_argument("--sites", required=True)
+    args = ap.parse_args()
+
+    work = tempfile.mkdtemp(prefix="qb-moved-")
+    certs = os.path.join(work, "certs")
+    os.makedirs(certs)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                    "-keyout", os.path.join(certs, "test.key"),
+                    "-out", os.path.join(certs, "test.pem"), "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
+               SSL_CERT_FILE=os.path.join(certs, "test.pem"),
+               SSL_CERT_DIR=os.path.join(certs, "none"))
+    # No page is opened after unpacking: a fake xdg-open first in PATH.
+    fakebin = os.path.join(work, "bin")
+    os.makedirs(fakebin)
+    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
+    env["PATH"] = fakebin + os.pathsep + env["PATH"]
+
+    site = os.path.join(work, "site")
+    shutil.copytree(os.path.join(args.sites, "moved"), os.path.join(site, "moved"))
+    plain, plain_port = start_server(site, os.path.join(work, "plain.log"))
+    secure, secure_port = start_server(site, os.path.join(work, "secure.log"),
+                                       ["--cert", os.path.join(certs, "test.pem"),
+                                        "--key", os.path.join(certs, "test.key")])
+    moved = "https://127.0.0.1:%d/moved/index.htm" % secure_port
+    with open(os.path.join(site, "moved", "broken.htm"), "w") as f:
+        f.write('<html><body><img src="img/a.gif"><img src="img/gone.gif"></body></html>\n')
+    pictures = {}
+    for name in os.listdir(os.path.join(site, "moved", "img")):
+        with open(os.path.join(site, "moved", "img", name), "rb") as f:
+            pictures[f.read()] = name
+    try:
+        for code in ("301", "302"):
+            # As typed: no scheme; the address box puts "http://" in front.
+            typed = "127.0.0.1:%d/moved/go.htm?code=%s&to=%s" % (plain_port, code, moved)
+            out = os.path.join(work, "moved-%s.exe" % code)
+            run = subprocess.run([args.quillbox, "-y", "-o", out, typed], env=env,
+                                 capture_output=True, text=True, timeout=120)
+            check(run.returncode == 0, "%s: quillbox exits 0 (stderr: %s)"
+                  % (code, run.stderr.strip()[-300:]))
+            dest = os.path.join(work, "out-" + code)
+            r = subprocess.run([args.spillet, out, dest], env=env, capture_output=True,
+                               timeout=120, stdin=subprocess.DEVNULL)
+            check(r.returncode == 0, "%s: spillet exits 0" % code)
+            files = read_tree(dest) if os.path.isdir(dest) else {}
+            got = sorted(pictures[v] for v in files.values() if v in pictures)
+            check(got == sorted(pictures.values()),
+                  "%s: the executable holds every picture: %s" % (code, got))
+            pages = [k for k, v in files.items() if b"MOVED-" in v and k.endswith(".htm")]
+            sheets = [k for k in files if k.endswith(".css")]
+            check(len(pages) == 2 and len(sheets) == 1,
+                  "%s: the page, its frame and its stylesheet: %s" % (code, sorted(files)))
+            for name in pages + sheets:
+                for ref in re.findall(rb'(?:src|background|href)="([^"]*)"|url\(([^)]*)\)',
+                                      files[name]):
+                    ref = (ref[0] or ref[1]).decode("latin-1")
+                    if "://" not in ref:
+                        check(ref in files, "%s: %s names %s, which is there" % (code, name, ref))
+
+        # A picture that cannot be fetched: its reference is its absolute address.
+        out = os.path.join(work, "broken.exe")
+        run = subprocess.run([args.quillbox, "-y", "-o", out,
+                              "https://127.0.0.1:%d/moved/broken.htm" % secure_port], env=env,
+                             capture_output=True, text=True, timeout=120)
+        gone = "https://127.0.0.1:%d/moved/img/gone.gif" % secure_port
+        check(run.returncode == 3, "a missing picture: quillbox exits 3")
+        check(re.search(r"failed: picture %s \(QBT\w+\.gif\): HTTP 404" % re.escape(gone),
+                        run.stderr) is not None, "the report lists it: " + run.stderr.strip())
+        dest = os.path.join(work, "out-broken")
+        subprocess.run([args.spillet, out, dest], env=env, capture_output=True, timeout=120,
+                       stdin=subprocess.DEVNULL)
+        files = read_tree(dest) if os.path.isdir(dest) else {}
+        page = [v for k, v in files.items() if k.endswith(".htm")]
+        check(len(page) == 1 and ('<img src="%s">' % gone).encode() in page[0],
+              "the saved page points at the missing picture's address")
+        check(len(files) == 2, "the page and the picture that came: %s" % sorted(files))
+    finally:
+        stop_server(plain)
+        stop_server(secure)
+    if failures:
+        print("%d checks failed" % len(failures))
+        return 1
+    shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
