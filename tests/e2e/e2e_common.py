@@ -18,9 +18,9 @@ def check(cond, what):
         failures.append(what)
 
 
-def start_server(root, log):
+def start_server(root, log, extra=()):
     proc = subprocess.Popen([sys.executable, SERVER, "--root", root, "--log", log,
-                             "--lifetime", "300"],
+                             "--lifetime", "300"] + list(extra),
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     line = proc.stdout.readline().split()
     assert line and line[0] == "PORT", line

@@ -130,8 +130,11 @@ def main():
     check(code == 0 and len(pages) == 1, "spillet unpacks the page: %s" % pages)
     if pages:
         main = open(os.path.join(dest, pages[0]), "rb").read()
-        check(b"127.0.0.1" not in main.replace(b'href="http://127.0.0.1:%d/programme.htm"' % port,
-                                                  b""), "only the link points at the server")
+        # The link, and the picture that could not be fetched, point back at the server.
+        web = (b'href="http://127.0.0.1:%d/programme.htm"' % port,
+               b'src="http://127.0.0.1:%d/img/missing.png"' % port)
+        check(b"127.0.0.1" not in main.replace(web[0], b"").replace(web[1], b"") and
+              web[1] in main, "only the link and the missing picture point at the server")
         check(screenshot("file://" + os.path.join(dest, pages[0]), after, work),
               "Chromium renders the unpacked page")
         diff = differing_pixels(served, after, work)

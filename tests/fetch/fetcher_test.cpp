@@ -37,15 +37,6 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
-bool Logged(const FixtureServer& server, const std::string& path) {
-    for (const std::string& line : server.Requests()) {
-        if (line.compare(0, path.size() + 1, path + " ") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // True when a connection to the port on 127.0.0.1 is refused.
 bool Refuses(int port) {
     std::unique_ptr<platform::InternetService> service = platform::CreateInternetService();
@@ -93,8 +84,8 @@ TEST_F(FetcherTest, LocationsResolveAsAddressesOnTheServerThatSentThem) {
         ASSERT_EQ("", Grab(Url("/redirect/go.htm?code=" + std::string(c.code) +
                                "&to=" + Escape(c.location))));
         EXPECT_NE(std::string::npos, Main().find("MOVED-PAGE"));
-        EXPECT_TRUE(Logged(*c.final, c.path));
-        EXPECT_TRUE(Logged(*c.final, "/redirect/dir/a.gif"));
+        EXPECT_TRUE(c.final->Asked(c.path));
+        EXPECT_TRUE(c.final->Asked("/redirect/dir/a.gif"));
     }
     EXPECT_TRUE(m_prompts.Messages().empty());
 }
@@ -114,9 +105,9 @@ TEST_F(FetcherTest, APageWithoutExtensionFindsThePicturesBesideIt) {
     FixtureServer server;
     ASSERT_TRUE(server.Start(siteHost));
     ASSERT_EQ("", Grab(server.Base() + "/art/42"));
-    EXPECT_TRUE(Logged(server, "/art/1.gif"));
-    EXPECT_TRUE(Logged(server, "/art/42?page=2"));
-    EXPECT_FALSE(Logged(server, "/art/42/1.gif"));
+    EXPECT_TRUE(server.Asked("/art/1.gif"));
+    EXPECT_TRUE(server.Asked("/art/42?page=2"));
+    EXPECT_FALSE(server.Asked("/art/42/1.gif"));
     bool found = false;
     for (const platform::FindData& e :
          platform::ListFolder(platform::JoinPath(platform::FolderOf(m_job.strMainPage), "*.*"))) {
@@ -165,7 +156,7 @@ TEST_F(FetcherTest, RedirectsWithoutAUsableLocationFail) {
         EXPECT_EQ(c.cause, m_grabber->m_strFailure);
         ASSERT_EQ(1u, m_prompts.Messages().size());
         EXPECT_NE(std::string::npos, m_prompts.Messages()[0].find("\r\n\r\n" + c.cause));
-        EXPECT_FALSE(Logged(*s_pServer, "/plain/index.htm"));
+        EXPECT_FALSE(s_pServer->Asked("/plain/index.htm"));
     }
 }
 

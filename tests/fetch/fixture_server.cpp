@@ -238,6 +238,15 @@ std::vector<std::string> FixtureServer::Requests() const {
     return lines;
 }
 
+bool FixtureServer::Asked(const std::string& path) const {
+    for (const std::string& line : Requests()) {
+        if (line.compare(0, path.size() + 1, path + " ") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void FixtureServer::ClearRequests() const {
     WriteWhole(HostToLocal(m_strDir + "/log"), "");
     WriteWhole(HostToLocal(m_strDir + "/heads"), "");

@@ -24,6 +24,8 @@ class FixtureServer {
     // Request log lines: "<path> auth=<Authorization or -> host=<Host or -> conn=<n> open=<n>"
     // (conn numbers the connection from 1; open counts the connections open at that moment).
     std::vector<std::string> Requests() const;
+    // Whether a request for path (with its query, as logged) arrived since the last clear.
+    bool Asked(const std::string& path) const;
     // Empties the request log and the head log.
     void ClearRequests() const;
     // The heads of the requests since the last clear, as received: request line and header

@@ -14,41 +14,12 @@ import subprocess
 import sys
 import tempfile
 
-SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "server",
-                      "server.py")
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from e2e_common import check, failures, start_server, stop_server  # noqa: E402
 
 
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what)
-    if not cond:
-        failures.append(what)
-
-
-def start_server(root, log, extra=()):
-    proc = subprocess.Popen([sys.executable, SERVER, "--root", root, "--log", log,
-                             "--lifetime", "300"] + list(extra),
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    line = proc.stdout.readline().split()
-    assert line and line[0] == "PORT", line
-    return proc, int(line[1])
-
-
-def stop_server(proc):
-    proc.stdin.close()
-    try:
-        proc.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
-
-
-def read_tree(folder):
-    got = {}
-    for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as f:
-            got[name] = f.read()
-    return got
+def unpacked(folder):
+    return {n: open(os.path.join(folder, n), "rb").read() for n in os.listdir(folder)}
 
 
 def main():
@@ -70,13 +41,10 @@ def main():
     env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
                SSL_CERT_FILE=os.path.join(certs, "test.pem"),
                SSL_CERT_DIR=os.path.join(certs, "none"))
-    # No page is opened after unpacking: a fake xdg-open first in PATH.
-    fakebin = os.path.join(work, "bin")
-    os.makedirs(fakebin)
-    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
-        f.write("#!/bin/sh\nexit 0\n")
-    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
-    env["PATH"] = fakebin + os.pathsep + env["PATH"]
+    # No page is opened after unpacking: xdg-open is "true".
+    os.makedirs(os.path.join(work, "bin"))
+    os.symlink(shutil.which("true"), os.path.join(work, "bin", "xdg-open"))
+    env["PATH"] = os.path.join(work, "bin") + os.pathsep + env["PATH"]
 
     site = os.path.join(work, "site")
     shutil.copytree(os.path.join(args.sites, "moved"), os.path.join(site, "moved"))
@@ -104,7 +72,7 @@ def main():
             r = subprocess.run([args.spillet, out, dest], env=env, capture_output=True,
                                timeout=120, stdin=subprocess.DEVNULL)
             check(r.returncode == 0, "%s: spillet exits 0" % code)
-            files = read_tree(dest) if os.path.isdir(dest) else {}
+            files = unpacked(dest) if os.path.isdir(dest) else {}
             got = sorted(pictures[v] for v in files.values() if v in pictures)
             check(got == sorted(pictures.values()),
                   "%s: the executable holds every picture: %s" % (code, got))
@@ -131,7 +99,7 @@ def main():
         dest = os.path.join(work, "out-broken")
         subprocess.run([args.spillet, out, dest], env=env, capture_output=True, timeout=120,
                        stdin=subprocess.DEVNULL)
-        files = read_tree(dest) if os.path.isdir(dest) else {}
+        files = unpacked(dest) if os.path.isdir(dest) else {}
         page = [v for k, v in files.items() if k.endswith(".htm")]
         check(len(page) == 1 and ('<img src="%s">' % gone).encode() in page[0],
               "the saved page points at the missing picture's address")

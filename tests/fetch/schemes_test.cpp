@@ -35,15 +35,6 @@ std::vector<std::string> References(const std::string& text) {
     return refs;
 }
 
-bool Requested(const FixtureServer& server, const std::string& path) {
-    for (const std::string& line : server.Requests()) {
-        if (line.compare(0, path.size() + 1, path + " ") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A site written for the test (its pages name the ports of the servers that serve it).
 class SchemesTest : public ServedGrabTest {
   protected:
@@ -93,8 +84,8 @@ TEST_F(SchemesTest, AbsoluteAndProtocolRelativeReferencesKeepTheirOwnServer) {
     EXPECT_EQ("captured 1 page, 0 frames, 4 pictures, 1 stylesheet, 0 fonts; 0 failed",
               m_grabber->GetReport().Summary());
     for (const char* path : {"/s.css", "/a.gif", "/b.gif", "/c.gif", "/tile.gif"}) {
-        EXPECT_TRUE(Requested(other, path)) << path;
-        EXPECT_FALSE(Requested(page, path)) << path;
+        EXPECT_TRUE(other.Asked(path)) << path;
+        EXPECT_FALSE(page.Asked(path)) << path;
     }
     std::vector<std::string> refs = References(Main());
     ASSERT_EQ(4u, refs.size());
@@ -310,11 +301,11 @@ TEST_F(SecureSchemesTest, PicturesAndStylesheetsCrossBetweenHttpAndHttps) {
         }
         EXPECT_EQ(c.plainPaths.size(), m_plain.Requests().size());
         for (const std::string& path : c.plainPaths) {
-            EXPECT_TRUE(Requested(m_plain, path)) << path;
+            EXPECT_TRUE(m_plain.Asked(path)) << path;
         }
         EXPECT_EQ(c.securePaths.size(), m_secure.Requests().size());
         for (const std::string& path : c.securePaths) {
-            EXPECT_TRUE(Requested(m_secure, path)) << path;
+            EXPECT_TRUE(m_secure.Asked(path)) << path;
         }
     }
 }
@@ -353,7 +344,7 @@ TEST_F(SecureSchemesTest, AnHttpAddressMovedToHttpsKeepsEverythingThePageNeeds) 
         ASSERT_EQ(1u, m_plain.Requests().size());
         EXPECT_EQ(c.paths.size(), m_secure.Requests().size());
         for (const std::string& path : c.paths) {
-            EXPECT_TRUE(Requested(m_secure, path)) << path;
+            EXPECT_TRUE(m_secure.Asked(path)) << path;
         }
         // Every entry's file holds what the https server has under its address.
         Files files = ReadFolder(platform::FolderOf(m_job.strMainPage));
