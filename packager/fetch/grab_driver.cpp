@@ -182,9 +182,11 @@ int CGrabber::MakeLocalPath(const std::string& address, const std::string& folde
         }
     } else {
         std::string path = address;
-        if (cracked && parts.nScheme == platform::kSchemeFile) {
+        // A file: address is a local page whichever form it takes (file:///, file://localhost/).
+        if (StartsWithNoCase(address, "file:")) {
             int fileScheme = 0;
             path = FileAddressToPath(address, fileScheme);
+            parts.nScheme = platform::kSchemeFile;
         }
         if (!SplitLocalPath(path, name, extra)) {
             return -1;

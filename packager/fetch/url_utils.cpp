@@ -194,8 +194,13 @@ std::string CombineAddress(const std::string& base, const std::string& reference
 }
 
 std::string FileAddressToPath(const std::string& address, int& scheme) {
+    // "localhost" names this machine, as no host at all does; not every service knows it.
+    const char kLocalHost[] = "file://localhost/";
+    std::string local = StartsWithNoCase(address, kLocalHost)
+                            ? "file:///" + address.substr(sizeof kLocalHost - 1)
+                            : address;
     platform::UrlParts parts;
-    if (!platform::CrackUrl(address, platform::kCrackDecode, parts, platform::kHostBufferSize,
+    if (!platform::CrackUrl(local, platform::kCrackDecode, parts, platform::kHostBufferSize,
                             platform::kPathBufferSize)) {
         scheme = -1;
         return address;

@@ -164,6 +164,7 @@ TEST(Addresses, FileAddressesBecomeLocalPaths) {
 #ifdef _WIN32
     const Case cases[] = {
         {"file:///C:/site/a%20b.htm", "C:\\site\\a b.htm", 5},
+        {"file://localhost/C:/site/a%20b.htm", "C:\\site\\a b.htm", 5},
         // WinINet takes a drive path for a file address.
         {"C:\\plain\\path.htm", "C:\\plain\\path.htm", 5},
     };
