@@ -154,8 +154,8 @@ bool IsWebScheme(const std::string& scheme) {
     return lower == "http" || lower == "https";
 }
 
-// The address as the user gave it: an address with "http://" put in front of what was a
-// local path or had another scheme already arrives with it.
+// The address as the user gave it, without an "http://" that a caller put in front of a
+// local path or of an address with a scheme of its own.
 std::string AsGiven(const std::string& address) {
     if (!HasPrefix(address, "http://", true)) {
         return address;
