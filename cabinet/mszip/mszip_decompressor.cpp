@@ -410,6 +410,13 @@ inline uint8_t* copyMatch(uint8_t* window, uint8_t* out, unsigned dist, unsigned
 // each. Within these margins it checks neither bound per symbol.
 constexpr ptrdiff_t kFastOutputRoom = 3 + 258 + 16;
 constexpr ptrdiff_t kFastInput = 16;
+// A build for size (the extractor's head, QB_MSZIP_SMALL) leaves the fast loop out: the
+// checked loop alone decodes the same streams.
+#ifdef QB_MSZIP_SMALL
+constexpr bool kFastLoop = false;
+#else
+constexpr bool kFastLoop = true;
+#endif
 
 // Copies a match in the fast loop, where at least kFastOutputRoom bytes of room remain, so
 // that whole words may be written past its end. A source within this block's output is
@@ -495,7 +502,7 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
 
     for (;;) {
         DecodeEntry e;
-        if (end - in >= kFastInput && limit - out >= kFastOutputRoom) {
+        if (kFastLoop && end - in >= kFastInput && limit - out >= kFastOutputRoom) {
             buf |= load64(in) << bits;
             in += (63 - bits) >> 3;
             bits |= kRefillBits;
