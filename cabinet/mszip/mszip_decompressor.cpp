@@ -269,17 +269,23 @@ struct BitState {
 // its extra bits and a distance code with its extra bits (15 + 5 + 15 + 13 = 48).
 constexpr unsigned kRefillBits = 56;
 
-// Tops the accumulator up to at least kRefillBits. With 8 input bytes at hand it loads them
+// Tops the accumulator up to at least kRefillBits. With 8 input bytes at hand (the only case
+// QB_REFILL_WORD may be used in) it loads them
 // as one word, whatever it holds already: the bits above the count are either zero or
 // copies of the same input bits, so OR-ing is exact, and the position moves on by the whole
 // bytes taken. Near the end it feeds bytes one at a time and, past the end, zero bytes that
 // it counts; consuming any of them is refused when the block ends.
+#define QB_REFILL_WORD(in, buf, bits)  \
+    do {                               \
+        (buf) |= load64(in) << (bits); \
+        (in) += (63 - (bits)) >> 3;    \
+        (bits) |= kRefillBits;         \
+    } while (0)
+
 #define QB_REFILL(in, end, buf, bits, phantom)                         \
     do {                                                               \
         if ((end) - (in) >= 8) {                                       \
-            (buf) |= load64(in) << (bits);                             \
-            (in) += (63 - (bits)) >> 3;                                \
-            (bits) |= kRefillBits;                                     \
+            QB_REFILL_WORD(in, buf, bits);                             \
         } else {                                                       \
             while ((bits) <= kRefillBits) {                            \
                 if ((in) < (end)) {                                    \
@@ -483,6 +489,14 @@ inline uint32_t entryWord(const DecodeEntry* table, uint64_t index) {
         (e).val = static_cast<uint16_t>(w_ >> 16);                                          \
     } while (0)
 
+// Takes the n extra bits of a length or distance (n at most 13, and held by the accumulator).
+inline unsigned takeExtra(uint64_t& buf, unsigned& bits, unsigned n) {
+    const unsigned v = static_cast<unsigned>(buf & ((1u << n) - 1));
+    buf >>= n;
+    bits -= n;
+    return v;
+}
+
 // Decodes the symbols of one fixed or dynamic block up to its end-of-block code or the
 // limit. Bit state, input and output positions are kept in locals. While input and output
 // room allow, a fast loop decodes up to three literals, or a length and distance pair, per word
@@ -503,9 +517,7 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
     for (;;) {
         DecodeEntry e;
         if (kFastLoop && end - in >= kFastInput && limit - out >= kFastOutputRoom) {
-            buf |= load64(in) << bits;
-            in += (63 - bits) >> 3;
-            bits |= kRefillBits;
+            QB_REFILL_WORD(in, buf, bits);
             QB_DECODE(litTable, litMask, buf, bits, e);
             if (e.op == kOpLiteral) {
                 *out++ = static_cast<uint8_t>(e.val);
@@ -529,21 +541,14 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
                 result = e.op == kOpEnd ? BlockResult::ended : BlockResult::failed;
                 break;
             }
-            unsigned len = e.val + static_cast<unsigned>(buf & ((1u << e.op) - 1));
-            buf >>= e.op;
-            bits -= e.op;
+            const unsigned len = e.val + takeExtra(buf, bits, e.op);
             // Up to 35 bits may be gone: top up for the distance code and its extra bits.
-            buf |= load64(in) << bits;
-            in += (63 - bits) >> 3;
-            bits |= kRefillBits;
+            QB_REFILL_WORD(in, buf, bits);
             QB_DECODE(distTable, distMask, buf, bits, e);
             if (e.op >= kOpLiteral) {
                 break;  // distance codes 30-31, or an empty distance code
             }
-            const unsigned dist = e.val + static_cast<unsigned>(buf & ((1u << e.op) - 1));
-            buf >>= e.op;
-            bits -= e.op;
-            out = copyMatchFast(window, out, dist, len);
+            out = copyMatchFast(window, out, e.val + takeExtra(buf, bits, e.op), len);
             continue;
         }
 
@@ -562,9 +567,7 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
             break;
         }
         // A length: at least 56 - 15 bits remain, enough for its 5 extra bits at most.
-        unsigned len = e.val + static_cast<unsigned>(buf & ((1u << e.op) - 1));
-        buf >>= e.op;
-        bits -= e.op;
+        const unsigned len = e.val + takeExtra(buf, bits, e.op);
 
         QB_REFILL(in, end, buf, bits, phantom);
         QB_DECODE(distTable, distMask, buf, bits, e);
@@ -572,10 +575,7 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
             break;  // distance codes 30-31, or an empty distance code
         }
         // At least 56 - 15 bits remain, enough for 13 extra bits.
-        const unsigned dist = e.val + static_cast<unsigned>(buf & ((1u << e.op) - 1));
-        buf >>= e.op;
-        bits -= e.op;
-
+        const unsigned dist = e.val + takeExtra(buf, bits, e.op);
         const unsigned room = static_cast<unsigned>(limit - out);
         if (len >= room) {
             out = copyMatch(window, out, dist, room);
