@@ -26,7 +26,7 @@ constexpr uint8_t kOpEnd = 32;
 constexpr uint8_t kOpSub = 64;  // low 4 bits: sub-table index bits
 constexpr uint8_t kOpInvalid = 128;
 
-constexpr unsigned kLitRootBits = 9;
+constexpr unsigned kLitRootBits = 10;
 constexpr unsigned kDistRootBits = 6;
 constexpr unsigned kCodeLenRootBits = 7;
 // The fixed literal/length code's longest code is 9 bits: a first-level table of 9 bits
@@ -35,10 +35,13 @@ constexpr unsigned kFixedLitRootBits = 9;
 constexpr unsigned kFixedDistRootBits = 5;
 
 // Table space for one dynamic block. Two-level tables of a complete code with lengths up
-// to 15 need at most 852 entries for 286 literal/length symbols at 9 first-level bits and
-// 592 for 30 distance symbols at 6 (every sub-table sized just large enough for the codes
-// under its prefix). Smaller space would refuse valid streams whose codes are deep.
-constexpr unsigned kLitTableSpace = 852;
+// to 15 need at most 592 entries for 30 distance symbols at 6 first-level bits (every
+// sub-table sized just large enough for the codes under its prefix). For 286
+// literal/length symbols at 10 bits: a sub-table of 2^k entries (k at most 15 - 10) holds a
+// complete subtree of depth k, so at least k + 1 of the symbols; 2^k / (k + 1) is largest
+// at k = 5, which bounds the sub-tables by 286 * 32 / 6 < 1536 entries behind the 1024
+// first-level ones. Smaller space would refuse valid streams whose codes are deep.
+constexpr unsigned kLitTableSpace = 1024 + 1536;
 constexpr unsigned kDistTableSpace = 592;
 constexpr unsigned kFixedLitTableSpace = 1u << kFixedLitRootBits;
 constexpr unsigned kFixedDistTableSpace = 32;
