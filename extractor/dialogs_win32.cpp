@@ -5,6 +5,7 @@
 
 #include "extractor/extractor_text.h"
 #include "extractor/res/resource.h"
+#include "extractor/splash_picture.h"
 
 namespace spillet {
 namespace {
@@ -109,9 +110,7 @@ INT_PTR CALLBACK PasswordProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPa
 
 void ShowSplash() {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(IDB_SPLASH), MAKEINTRESOURCEA(2));
-    HGLOBAL loaded = found ? LoadResource(instance, found) : nullptr;
-    g_splash.header = loaded ? static_cast<const BITMAPINFOHEADER*>(LockResource(loaded)) : nullptr;
+    g_splash.header = static_cast<const BITMAPINFOHEADER*>(UnpackSplashPicture(nullptr));
     if (!g_splash.header) {
         return;
     }

@@ -7,12 +7,16 @@ Everything is drawn here from geometry and a small built-in pixel font; nothing 
 elsewhere. Shapes are rendered at four times the size and averaged down for smooth edges, then
 mapped onto one fixed palette of colour ramps.
 
-Usage: gen_extractor_art.py OUTPUT_FOLDER   (writes splash.bmp and spillet.ico there)
+Usage: gen_extractor_art.py OUTPUT_FOLDER   (writes splash.bmp, splash.ck and spillet.ico there)
+
+splash.ck is what the program carries: the bitmap of splash.bmp (without its file header) as
+one MSZIP block, "CK" and a deflate stream, which the extractor's own decoder unpacks.
 """
 import math
 import os
 import struct
 import sys
+import zlib
 
 SS = 4  # supersampling factor
 
@@ -332,6 +336,14 @@ def bmp_bytes(rows):
     return head + info + table + bytes(pixels)
 
 
+def mszip_block(data):
+    """data as one MSZIP block: "CK" and a raw deflate stream; the decoder takes at most
+    32768 bytes per block."""
+    assert len(data) <= 32768, "the splash must fit one MSZIP block"
+    z = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
+    return b"CK" + z.compress(data) + z.flush()
+
+
 # ---- icon ------------------------------------------------------------------------------------
 
 
@@ -390,8 +402,11 @@ def main():
         sys.exit(__doc__)
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
+    bmp = bmp_bytes(splash())
     with open(os.path.join(out, "splash.bmp"), "wb") as f:
-        f.write(bmp_bytes(splash()))
+        f.write(bmp)
+    with open(os.path.join(out, "splash.ck"), "wb") as f:
+        f.write(mszip_block(bmp[14:]))
     images = []
     for size in (32, 16):
         rows, cover = icon_image(size)

@@ -18,6 +18,13 @@ constexpr uint32_t kMaxChain = 4096;
 constexpr uint32_t kLazyLimit = 32;
 constexpr uint32_t kTooFar = 4096;
 constexpr uint32_t kSymbolLimit = 32767;
+// The store decision: blocks below kStoreTrialMin always take the full search; a block is
+// stored without one only when literals alone would cost at least kStoreMargin bytes more
+// than storing it, and each 4-byte repeat the trial finds may save up to kRepeatSaving.
+constexpr uint32_t kStoreTrialMin = 8192;
+constexpr uint32_t kStoreSample = 4096;
+constexpr uint32_t kStoreMargin = 16;
+constexpr uint32_t kRepeatSaving = 4;
 
 constexpr int kLitCodes = 286;
 constexpr int kFixedLitCodes = 288;
@@ -50,6 +57,7 @@ struct MszipCompressor {
 
     uint8_t window[kWindowSize + kWindowPad];
     uint16_t head[kHalf];
+    uint16_t savedHead[kHalf];  // head before a store trial that turned out to be wrong
     // Chain links indexed by the whole window position rather than modulo 32768: the links
     // are the same (a position's slot is only reused once it has fallen out of reach), but
     // the search loop saves a mask on its critical path.
@@ -251,10 +259,19 @@ void writeSymbols(const MszipCompressor* c, const Symbols& sym, const uint16_t* 
     out = w;
 }
 
-// Writes one deflate block holding the buffered symbols, which cover window[start, end),
-// in the cheapest of the stored, fixed and dynamic forms; then empties the buffers.
-void flushBlock(MszipCompressor* c, Symbols& sym, uint32_t start, uint32_t end, bool final,
-                BitWriter& w) {
+// Exact sizes of the dynamic and fixed forms of a block with the current frequencies, in
+// bytes with the 3-bit block header. Builds the codes the dynamic form would send (code
+// lengths, their run-length coding and the code-length code) into the compressor.
+struct BlockCosts {
+    uint64_t dynBytes;
+    uint64_t fixedBytes;
+    int litCount;
+    int distCount;
+    int clCount;
+    int rleAll;
+};
+
+BlockCosts blockCosts(MszipCompressor* c) {
     MszipTreeScratch& s = c->scratch;
     int litMax = mszipBuildCodeLengths(s, c->litFreq, kLitCodes, 15, c->litLen);
     int distMax = mszipBuildCodeLengths(s, c->distFreq, kDistCodes, 15, c->distLen);
@@ -294,26 +311,44 @@ void flushBlock(MszipCompressor* c, Symbols& sym, uint32_t start, uint32_t end, 
         unsigned symbol = c->rle[i] & 31;
         dynBits += c->clLen[symbol] + kClExtra[symbol];
     }
-    uint64_t dynBytes = (dynBits + 3 + 7) >> 3;
-    uint64_t fixedBytes = (fixedBits + 3 + 7) >> 3;
-    uint64_t storedBytes = static_cast<uint64_t>(end - start) + 4;
-    uint64_t best = fixedBytes <= dynBytes ? fixedBytes : dynBytes;
+    return BlockCosts{
+        (dynBits + 3 + 7) >> 3, (fixedBits + 3 + 7) >> 3, litCount, distCount, clCount, rleAll};
+}
+
+// Writes a stored deflate block of window[start, end).
+void writeStored(const MszipCompressor* c, uint32_t start, uint32_t end, bool final, BitWriter& w) {
+    putBits(w, final ? 1 : 0, 3);
+    alignAndDrain(w);
+    uint32_t len = end - start;
+    putBits(w, len | (~len & 0xFFFF) << 16, 32);
+    const uint8_t* data = c->window + start;
+    if (!w.failed && w.pos + len <= w.limit) {
+        std::memcpy(w.out + w.pos, data, len);
+        w.pos += len;
+    } else {
+        for (uint32_t i = 0; i < len; ++i) {
+            writeByteChecked(w, data[i]);
+        }
+    }
+}
+
+// Writes one deflate block holding the buffered symbols, which cover window[start, end),
+// in the cheapest of the stored, fixed and dynamic forms; then empties the buffers.
+void flushBlock(MszipCompressor* c, Symbols& sym, uint32_t start, uint32_t end, bool final,
+                BitWriter& w) {
+    const BlockCosts k = blockCosts(c);
+    const int litCount = k.litCount;
+    const int distCount = k.distCount;
+    const int clCount = k.clCount;
+    const int rleAll = k.rleAll;
+    const uint64_t dynBytes = k.dynBytes;
+    const uint64_t fixedBytes = k.fixedBytes;
+    const uint64_t storedBytes = static_cast<uint64_t>(end - start) + 4;
+    const uint64_t best = fixedBytes <= dynBytes ? fixedBytes : dynBytes;
 
     uint32_t finalBit = final ? 1 : 0;
     if (storedBytes <= best) {
-        putBits(w, finalBit, 3);
-        alignAndDrain(w);
-        uint32_t len = end - start;
-        putBits(w, len | (~len & 0xFFFF) << 16, 32);
-        const uint8_t* data = c->window + start;
-        if (!w.failed && w.pos + len <= w.limit) {
-            std::memcpy(w.out + w.pos, data, len);
-            w.pos += len;
-        } else {
-            for (uint32_t i = 0; i < len; ++i) {
-                writeByteChecked(w, data[i]);
-            }
-        }
+        writeStored(c, start, end, final, w);
     } else if (fixedBytes <= dynBytes) {
         putBits(w, finalBit | 2, 3);
         writeSymbols(c, sym, c->fixedLitCode, c->fixedLitLen, c->fixedDistCode, c->fixedDistLen, w);
@@ -425,6 +460,97 @@ longestMatch(const uint8_t* win, const uint16_t* chain, uint32_t pos, uint32_t c
     return best;
 }
 
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Counts the byte values of data[from, to) into part (four partial counts keep the
+// increments of one value from queueing behind each other).
+void countBytes(const uint8_t* data, uint32_t from, uint32_t to, uint32_t (&part)[4][256]) {
+    uint32_t i = from;
+    for (; i + 4 <= to; i += 4) {
+        part[0][data[i]]++;
+        part[1][data[i + 1]]++;
+        part[2][data[i + 2]]++;
+        part[3][data[i + 3]]++;
+    }
+    for (; i < to; ++i) {
+        part[0][data[i]]++;
+    }
+}
+
+// The cost of the block data[0, n) sent as literals only, in bytes, less what storing it
+// costs: negative when literals alone would shrink it. Answers -1 at once when the first
+// kStoreSample bytes are plainly compressible: their sum of squared counts, which is about
+// N * N / 256 for bytes that deflate cannot shrink, lies well above that (by 2^0.5, an
+// order-2 entropy below 7.5 bits a byte).
+int64_t literalOnlyExcess(MszipCompressor* c, const uint8_t* data, uint32_t n) {
+    uint32_t part[4][256] = {};
+    countBytes(data, 0, kStoreSample, part);
+    uint64_t squares = 0;
+    for (int b = 0; b < 256; ++b) {
+        const uint64_t f = part[0][b] + part[1][b] + part[2][b] + part[3][b];
+        squares += f * f;
+    }
+    if (squares * 256 * 128 > static_cast<uint64_t>(kStoreSample) * kStoreSample * 181) {
+        return -1;
+    }
+    countBytes(data, kStoreSample, n, part);
+    std::memset(c->litFreq, 0, sizeof c->litFreq);
+    std::memset(c->distFreq, 0, sizeof c->distFreq);
+    for (int b = 0; b < 256; ++b) {
+        c->litFreq[b] = part[0][b] + part[1][b] + part[2][b] + part[3][b];
+    }
+    c->litFreq[kEndOfBlock] = 1;
+    const BlockCosts k = blockCosts(c);
+    const uint64_t best = k.fixedBytes <= k.dynBytes ? k.fixedBytes : k.dynBytes;
+    return static_cast<int64_t>(best) - (static_cast<int64_t>(n) + 4);
+}
+
+// Decides, before any match search, whether the block at window[32768, 32768 + n) is one
+// that deflate cannot shrink: pictures and fonts that are compressed already. Their
+// literals must cost more than storing them, by more than the repeats that a look at each
+// position's nearest candidate finds could save. The trial inserts every position as the
+// full search would, so a stored block still serves the next one as history; when it finds
+// too many repeats the hash heads are put back and the block takes the full search (the
+// chain links it wrote are rewritten there before anything reads them).
+// Answers true when the block is to be stored (the match tables then hold it).
+bool shouldStore(MszipCompressor* c, uint32_t n) {
+    if (n < kStoreTrialMin) {
+        return false;
+    }
+    uint8_t* const win = c->window;
+    const int64_t excess = literalOnlyExcess(c, win + kHalf, n);
+    if (excess < static_cast<int64_t>(kStoreMargin)) {
+        return false;
+    }
+    const uint32_t allowedRepeats = static_cast<uint32_t>((excess - kStoreMargin) / kRepeatSaving);
+    uint16_t* const head = c->head;
+    uint16_t* const chain = c->chain;
+    std::memcpy(c->savedHead, head, sizeof c->savedHead);
+    const uint32_t blockEnd = kHalf + n;
+    uint32_t hash = ((static_cast<uint32_t>(win[kHalf]) << 5) ^ win[kHalf + 1]) & kHashMask;
+    uint32_t repeats = 0;
+    for (uint32_t pos = kHalf; pos + 3 <= blockEnd; ++pos) {
+        hash = ((hash << 5) ^ win[pos + 2]) & kHashMask;
+        const uint32_t cand = head[hash];
+        chain[pos] = static_cast<uint16_t>(cand);
+        head[hash] = static_cast<uint16_t>(pos);
+        // Only the nearest string of the same hash is looked at, and without a branch: on
+        // data like this one would be mispredicted half the time. An empty head (0) lies
+        // below the limit.
+        repeats += static_cast<uint32_t>(cand + kMaxDist > pos) &
+                   static_cast<uint32_t>(load32(win + cand) == load32(win + pos));
+    }
+    if (repeats > allowedRepeats) {
+        std::memcpy(head, c->savedHead, sizeof c->savedHead);
+        return false;
+    }
+    return true;
+}
+
 void buildStaticTables(MszipCompressor* c) {
     for (int i = 0; i < kFixedLitCodes; ++i) {
         c->fixedLitLen[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
@@ -454,6 +580,21 @@ void buildStaticTables(MszipCompressor* c) {
             }
         }
     }
+}
+
+// Ends a block whose stream is written: the block becomes the history of the next one
+// when it was full.
+int finishBlock(MszipCompressor* c, uint32_t n, const BitWriter& w, uint16_t* compressedLength) {
+    if (w.failed) {
+        c->history = false;
+        return mszipCompressFailed;
+    }
+    if (c->history) {
+        std::memcpy(c->window, c->window + kHalf, kHalf);
+    }
+    c->history = n == kHalf;
+    *compressedLength = static_cast<uint16_t>(w.pos);
+    return mszipCompressOk;
 }
 
 bool isCompressor(const MszipCompressor* c) {
@@ -558,13 +699,19 @@ int mszipCompress(MszipCompressor* c, const uint8_t* input, uint32_t n, uint8_t*
         std::memset(head, 0, sizeof c->head);
     }
 
+    BitWriter w = {0, 0, output, 0, outputSize, false};
+    putBits(w, 'C', 8);
+    putBits(w, 'K', 8);
+    if (shouldStore(c, n)) {
+        writeStored(c, kHalf, kHalf + n, true, w);
+        alignAndDrain(w);
+        return finishBlock(c, n, w, compressedLength);
+    }
+
     std::memset(c->litFreq, 0, sizeof c->litFreq);
     std::memset(c->distFreq, 0, sizeof c->distFreq);
     c->litFreq[kEndOfBlock] = 1;
     Symbols sym = {0, 0};
-    BitWriter w = {0, 0, output, 0, outputSize, false};
-    putBits(w, 'C', 8);
-    putBits(w, 'K', 8);
 
     uint8_t* const litBuf = c->litBuf;
     uint16_t* const distBuf = c->distBuf;
@@ -671,15 +818,5 @@ int mszipCompress(MszipCompressor* c, const uint8_t* input, uint32_t n, uint8_t*
         left--;
     }
     alignAndDrain(w);
-
-    if (w.failed) {
-        c->history = false;
-        return mszipCompressFailed;
-    }
-    if (c->history) {
-        std::memcpy(win, win + kHalf, kHalf);
-    }
-    c->history = n == kHalf;
-    *compressedLength = static_cast<uint16_t>(w.pos);
-    return mszipCompressOk;
+    return finishBlock(c, n, w, compressedLength);
 }

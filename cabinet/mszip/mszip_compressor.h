@@ -34,7 +34,7 @@ struct MszipCompressor;
 // Creates a compressor. blockSize 0 or above 32768 means 32768. On success stores the
 // compressor in *compressor and the output buffer size every compress call must provide
 // (block size + 12) in *outputBufferSize, and answers mszipCompressOk. All memory (about
-// 340 KiB) is allocated here through alloc; compressing allocates nothing.
+// 400 KiB) is allocated here through alloc; compressing allocates nothing.
 // Fails with mszipCompressNoMemory (alloc answered null; whatever was allocated is
 // released) or mszipCompressBadArgument (a null callback or out-parameter).
 int mszipCompressCreate(uint32_t blockSize, MszipCompressAllocFn alloc, MszipCompressFreeFn release,

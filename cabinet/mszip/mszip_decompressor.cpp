@@ -1,5 +1,6 @@
 #include "cabinet/mszip/mszip_decompressor.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -10,12 +11,14 @@ constexpr uint32_t kSlack = 12;  // "CK" and two stored-block headers
 
 // A table entry. op says what the entry is; bits is how many bits it consumes (for a
 // sub-table link: the first-level bits); val is a literal, a base value or a sub-table
-// offset.
+// offset. The decoding loop reads an entry as one little-endian 32-bit word: bits in the
+// low byte, op in the next, val in the high half.
 struct DecodeEntry {
-    uint8_t op;
     uint8_t bits;
+    uint8_t op;
     uint16_t val;
 };
+static_assert(sizeof(DecodeEntry) == 4, "entries are read as words");
 
 // op values: 0..13 are a length or distance base with that many extra bits.
 constexpr uint8_t kOpLiteral = 16;
@@ -23,20 +26,24 @@ constexpr uint8_t kOpEnd = 32;
 constexpr uint8_t kOpSub = 64;  // low 4 bits: sub-table index bits
 constexpr uint8_t kOpInvalid = 128;
 
-constexpr unsigned kLitRootBits = 9;
+constexpr unsigned kLitRootBits = 10;
 constexpr unsigned kDistRootBits = 6;
 constexpr unsigned kCodeLenRootBits = 7;
-constexpr unsigned kFixedLitRootBits = 7;
+// The fixed literal/length code's longest code is 9 bits: a first-level table of 9 bits
+// decodes every symbol in one lookup.
+constexpr unsigned kFixedLitRootBits = 9;
 constexpr unsigned kFixedDistRootBits = 5;
 
 // Table space for one dynamic block. Two-level tables of a complete code with lengths up
-// to 15 need at most 852 entries for 286 literal/length symbols at 9 first-level bits and
-// 592 for 30 distance symbols at 6 (every sub-table sized just large enough for the codes
-// under its prefix). Smaller space would refuse valid streams whose codes are deep.
-constexpr unsigned kLitTableSpace = 852;
+// to 15 need at most 592 entries for 30 distance symbols at 6 first-level bits (every
+// sub-table sized just large enough for the codes under its prefix). For 286
+// literal/length symbols at 10 bits: a sub-table of 2^k entries (k at most 15 - 10) holds a
+// complete subtree of depth k, so at least k + 1 of the symbols; 2^k / (k + 1) is largest
+// at k = 5, which bounds the sub-tables by 286 * 32 / 6 < 1536 entries behind the 1024
+// first-level ones. Smaller space would refuse valid streams whose codes are deep.
+constexpr unsigned kLitTableSpace = 1024 + 1536;
 constexpr unsigned kDistTableSpace = 592;
-// The fixed literal/length code at 7 first-level bits: 128 + 76 * 2 + 28 * 4.
-constexpr unsigned kFixedLitTableSpace = 392;
+constexpr unsigned kFixedLitTableSpace = 1u << kFixedLitRootBits;
 constexpr unsigned kFixedDistTableSpace = 32;
 
 const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -115,20 +122,23 @@ bool buildTable(const uint8_t* lengths, unsigned count, CodeKind kind, unsigned 
         ++perLength[lengths[i]];
     }
     const unsigned rootSize = 1u << rootBits;
-    const DecodeEntry invalid = {kOpInvalid, 1, 0};
-    for (unsigned i = 0; i < rootSize; ++i) {
-        table[i] = invalid;
-    }
+    const DecodeEntry invalid = {1, kOpInvalid, 0};
     const unsigned used = count - perLength[0];
-    if (used == 0) {
-        return true;
-    }
     int left = 1;
     for (unsigned len = 1; len <= 15; ++len) {
         left = (left << 1) - static_cast<int>(perLength[len]);
         if (left < 0) {
             return false;
         }
+    }
+    // A complete code sets every first-level entry; only the others leave gaps.
+    if (left > 0 || used == 0) {
+        for (unsigned i = 0; i < rootSize; ++i) {
+            table[i] = invalid;
+        }
+    }
+    if (used == 0) {
+        return true;
     }
     if (left > 0 && !allowIncomplete && !(used == 1 && perLength[1] == 1)) {
         return false;
@@ -140,16 +150,29 @@ bool buildTable(const uint8_t* lengths, unsigned count, CodeKind kind, unsigned 
     unsigned prefix = ~0u;     // first-level index of the current sub-table
     unsigned subBase = 0;
     unsigned subBits = 0;
+    // The used symbols in canonical order: by length, then by symbol.
+    uint16_t sorted[288 + 32];
+    unsigned offset[16];
+    offset[1] = 0;
+    for (unsigned len = 1; len < 15; ++len) {
+        offset[len + 1] = offset[len] + perLength[len];
+    }
+    for (unsigned sym = 0; sym < count; ++sym) {
+        if (lengths[sym] != 0) {
+            sorted[offset[lengths[sym]]++] = static_cast<uint16_t>(sym);
+        }
+    }
     unsigned code = 0;  // canonical code, most significant bit first
+    unsigned at = 0;
     for (unsigned len = 1; len <= 15; ++len) {
-        for (unsigned sym = 0; sym < count; ++sym) {
-            if (lengths[sym] != len) {
-                continue;
-            }
-            unsigned reversed = 0;
-            for (unsigned b = 0; b < len; ++b) {
-                reversed |= ((code >> b) & 1u) << (len - 1 - b);
-            }
+        for (unsigned k = 0; k < perLength[len]; ++k) {
+            const unsigned sym = sorted[at++];
+            // The code's len bits reversed: all 16 swapped in halves, then shifted down.
+            unsigned reversed = code;
+            reversed = (reversed >> 1 & 0x5555u) | (reversed & 0x5555u) << 1;
+            reversed = (reversed >> 2 & 0x3333u) | (reversed & 0x3333u) << 2;
+            reversed = (reversed >> 4 & 0x0F0Fu) | (reversed & 0x0F0Fu) << 4;
+            reversed = ((reversed >> 8 & 0x00FFu) | (reversed & 0x00FFu) << 8) >> (16 - len);
             ++code;
             --remaining[len];
             if (len <= rootBits) {
@@ -181,9 +204,9 @@ bool buildTable(const uint8_t* lengths, unsigned count, CodeKind kind, unsigned 
                 }
                 subBase = next;
                 next += 1u << subBits;
-                table[low] =
-                    DecodeEntry{static_cast<uint8_t>(kOpSub | subBits),
-                                static_cast<uint8_t>(rootBits), static_cast<uint16_t>(subBase)};
+                table[low] = DecodeEntry{static_cast<uint8_t>(rootBits),
+                                         static_cast<uint8_t>(kOpSub | subBits),
+                                         static_cast<uint16_t>(subBase)};
                 for (unsigned i = 0; i < (1u << subBits); ++i) {
                     table[subBase + i] = invalid;
                 }
@@ -222,32 +245,54 @@ void buildFixedTables(MszipDecompressor* d) {
     d->fixedBuilt = true;
 }
 
-inline uint32_t load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+inline uint64_t load64(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+#else
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) {
+        v = v << 8 | p[i];
+    }
+    return v;
+#endif
 }
 
 // The bit reader's state, copied into locals by the decoding loop.
 struct BitState {
     const uint8_t* in;
     const uint8_t* end;
-    uint32_t buf;
+    uint64_t buf;
     unsigned bits;
     unsigned phantom;  // zero bytes fed past the end of the input
 };
 
-// Tops the accumulator up to at least 24 bits. Past the end of the input it feeds zero
-// bytes and counts them; consuming any of them is refused when the block ends.
+// Bits the accumulator holds at least after a refill: enough for a literal/length code with
+// its extra bits and a distance code with its extra bits (15 + 5 + 15 + 13 = 48).
+constexpr unsigned kRefillBits = 56;
+
+// Tops the accumulator up to at least kRefillBits. With 8 input bytes at hand (the only case
+// QB_REFILL_WORD may be used in) it loads them
+// as one word, whatever it holds already: the bits above the count are either zero or
+// copies of the same input bits, so OR-ing is exact, and the position moves on by the whole
+// bytes taken. Near the end it feeds bytes one at a time and, past the end, zero bytes that
+// it counts; consuming any of them is refused when the block ends.
+#define QB_REFILL_WORD(in, buf, bits)  \
+    do {                               \
+        (buf) |= load64(in) << (bits); \
+        (in) += (63 - (bits)) >> 3;    \
+        (bits) |= kRefillBits;         \
+    } while (0)
+
 #define QB_REFILL(in, end, buf, bits, phantom)                         \
     do {                                                               \
-        if ((end) - (in) >= 4) {                                       \
-            (buf) |= load32(in) << (bits);                             \
-            (in) += (31 - (bits)) >> 3;                                \
-            (bits) |= 24;                                              \
+        if ((end) - (in) >= 8) {                                       \
+            QB_REFILL_WORD(in, buf, bits);                             \
         } else {                                                       \
-            while ((bits) <= 24) {                                     \
+            while ((bits) <= kRefillBits) {                            \
                 if ((in) < (end)) {                                    \
-                    (buf) |= static_cast<uint32_t>(*(in)++) << (bits); \
+                    (buf) |= static_cast<uint64_t>(*(in)++) << (bits); \
                 } else {                                               \
                     ++(phantom);                                       \
                 }                                                      \
@@ -260,7 +305,7 @@ uint32_t takeBits(BitState& s, unsigned n) {
     if (s.bits < n) {
         QB_REFILL(s.in, s.end, s.buf, s.bits, s.phantom);
     }
-    const uint32_t v = s.buf & ((1u << n) - 1);
+    const uint32_t v = static_cast<uint32_t>(s.buf & ((1u << n) - 1));
     s.buf >>= n;
     s.bits -= n;
     return v;
@@ -369,14 +414,102 @@ inline uint8_t* copyMatch(uint8_t* window, uint8_t* out, unsigned dist, unsigned
     return out;
 }
 
+// Output room and input the fast loop needs for one step: three literals or a match of up to
+// 258 bytes with its word-wise overrun of up to 15 bytes, and two word refills of 8 bytes
+// each. Within these margins it checks neither bound per symbol.
+constexpr ptrdiff_t kFastOutputRoom = 3 + 258 + 16;
+constexpr ptrdiff_t kFastInput = 16;
+// A build for size (the extractor's head, QB_MSZIP_SMALL) leaves the fast loop out: the
+// checked loop alone decodes the same streams.
+#ifdef QB_MSZIP_SMALL
+constexpr bool kFastLoop = false;
+#else
+constexpr bool kFastLoop = true;
+#endif
+
+// Copies a match in the fast loop, where at least kFastOutputRoom bytes of room remain, so
+// that whole words may be written past its end. A source within this block's output is
+// copied by words of 16 or 8 bytes when they cannot overlap (a distance of at least the
+// word: each word reads bytes already written), as one repeated byte for distance 1, and byte by
+// byte otherwise; one in the previous block's data takes the general way.
+inline uint8_t* copyMatchFast(uint8_t* window, uint8_t* out, unsigned dist, unsigned len) {
+    if (dist > static_cast<unsigned>(out - window)) {
+        return copyMatch(window, out, dist, len);
+    }
+    const uint8_t* src = out - dist;
+    uint8_t* const stop = out + len;
+    if (dist >= 16) {
+        do {
+            std::memcpy(out, src, 16);
+            out += 16;
+            src += 16;
+        } while (out < stop);
+    } else if (dist >= 8) {
+        do {
+            std::memcpy(out, src, 8);
+            out += 8;
+            src += 8;
+        } while (out < stop);
+    } else if (dist == 1) {
+        const uint64_t v = 0x0101010101010101ull * *src;
+        do {
+            std::memcpy(out, &v, 8);
+            out += 8;
+        } while (out < stop);
+    } else {
+        do {
+            *out++ = *src++;
+        } while (out < stop);
+    }
+    return stop;
+}
+
+// An entry as one word (see DecodeEntry): one load, then register work.
+inline uint32_t entryWord(const DecodeEntry* table, uint64_t index) {
+    uint32_t w;
+    std::memcpy(&w, table + index, sizeof w);
+#if !(defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+    w = static_cast<uint32_t>(table[index].bits) | static_cast<uint32_t>(table[index].op) << 8 |
+        static_cast<uint32_t>(table[index].val) << 16;
+#endif
+    return w;
+}
+
+// One table lookup: the entry for the next code, its bits consumed (through a sub-table for
+// a long code). The accumulator must hold enough bits for the longest code.
+#define QB_DECODE(table, mask, buf, bits, e)                                                \
+    do {                                                                                    \
+        uint32_t w_ = entryWord((table), (buf) & (mask));                                   \
+        if (w_ & (static_cast<uint32_t>(kOpSub) << 8)) {                                    \
+            (buf) >>= (w_ & 0xFF);                                                          \
+            (bits) -= (w_ & 0xFF);                                                          \
+            w_ = entryWord((table), (w_ >> 16) + ((buf) & ((1u << ((w_ >> 8) & 15)) - 1))); \
+        }                                                                                   \
+        (buf) >>= (w_ & 0xFF);                                                              \
+        (bits) -= (w_ & 0xFF);                                                              \
+        (e).bits = static_cast<uint8_t>(w_);                                                \
+        (e).op = static_cast<uint8_t>(w_ >> 8);                                             \
+        (e).val = static_cast<uint16_t>(w_ >> 16);                                          \
+    } while (0)
+
+// Takes the n extra bits of a length or distance (n at most 13, and held by the accumulator).
+inline unsigned takeExtra(uint64_t& buf, unsigned& bits, unsigned n) {
+    const unsigned v = static_cast<unsigned>(buf & ((1u << n) - 1));
+    buf >>= n;
+    bits -= n;
+    return v;
+}
+
 // Decodes the symbols of one fixed or dynamic block up to its end-of-block code or the
-// limit. Bit state, input and output positions are kept in locals.
+// limit. Bit state, input and output positions are kept in locals. While input and output
+// room allow, a fast loop decodes up to three literals, or a length and distance pair, per word
+// refill; the rest goes symbol by symbol with every bound checked.
 BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
                           const DecodeEntry* distTable, unsigned distRoot, BitState& s,
                           uint8_t* window, uint8_t*& outRef, uint8_t* limit) {
     const uint8_t* in = s.in;
     const uint8_t* const end = s.end;
-    uint32_t buf = s.buf;
+    uint64_t buf = s.buf;
     unsigned bits = s.bits;
     unsigned phantom = s.phantom;
     uint8_t* out = outRef;
@@ -385,15 +518,45 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
     BlockResult result = BlockResult::failed;
 
     for (;;) {
-        QB_REFILL(in, end, buf, bits, phantom);
-        DecodeEntry e = litTable[buf & litMask];
-        if (e.op & kOpSub) {
-            buf >>= e.bits;
-            bits -= e.bits;
-            e = litTable[e.val + (buf & ((1u << (e.op & 15)) - 1))];
+        DecodeEntry e;
+        if (kFastLoop && end - in >= kFastInput && limit - out >= kFastOutputRoom) {
+            QB_REFILL_WORD(in, buf, bits);
+            QB_DECODE(litTable, litMask, buf, bits, e);
+            if (e.op == kOpLiteral) {
+                *out++ = static_cast<uint8_t>(e.val);
+                // At least 56 - 15 bits are left: enough for the next code.
+                QB_DECODE(litTable, litMask, buf, bits, e);
+                if (e.op == kOpLiteral) {
+                    *out++ = static_cast<uint8_t>(e.val);
+                    // A third literal only when its code is in the first-level table: the
+                    // 56 - 30 bits left hold it, but not a length code with its extra bits,
+                    // so anything else waits for the next refill.
+                    const uint32_t w = entryWord(litTable, buf & litMask);
+                    if (((w >> 8) & 0xFF) == kOpLiteral) {
+                        buf >>= (w & 0xFF);
+                        bits -= (w & 0xFF);
+                        *out++ = static_cast<uint8_t>(w >> 16);
+                    }
+                    continue;
+                }
+            }
+            if (e.op >= kOpLiteral) {
+                result = e.op == kOpEnd ? BlockResult::ended : BlockResult::failed;
+                break;
+            }
+            const unsigned len = e.val + takeExtra(buf, bits, e.op);
+            // Up to 35 bits may be gone: top up for the distance code and its extra bits.
+            QB_REFILL_WORD(in, buf, bits);
+            QB_DECODE(distTable, distMask, buf, bits, e);
+            if (e.op >= kOpLiteral) {
+                break;  // distance codes 30-31, or an empty distance code
+            }
+            out = copyMatchFast(window, out, e.val + takeExtra(buf, bits, e.op), len);
+            continue;
         }
-        buf >>= e.bits;
-        bits -= e.bits;
+
+        QB_REFILL(in, end, buf, bits, phantom);
+        QB_DECODE(litTable, litMask, buf, bits, e);
         if (e.op == kOpLiteral) {
             *out++ = static_cast<uint8_t>(e.val);
             if (out == limit) {
@@ -406,30 +569,16 @@ BlockResult decodeSymbols(const DecodeEntry* litTable, unsigned litRoot,
             result = e.op == kOpEnd ? BlockResult::ended : BlockResult::failed;
             break;
         }
-        // A length: at least 24 - 15 bits remain, enough for its 5 extra bits at most.
-        unsigned len = e.val + (buf & ((1u << e.op) - 1));
-        buf >>= e.op;
-        bits -= e.op;
+        // A length: at least 56 - 15 bits remain, enough for its 5 extra bits at most.
+        const unsigned len = e.val + takeExtra(buf, bits, e.op);
 
         QB_REFILL(in, end, buf, bits, phantom);
-        e = distTable[buf & distMask];
-        if (e.op & kOpSub) {
-            buf >>= e.bits;
-            bits -= e.bits;
-            e = distTable[e.val + (buf & ((1u << (e.op & 15)) - 1))];
-        }
-        buf >>= e.bits;
-        bits -= e.bits;
+        QB_DECODE(distTable, distMask, buf, bits, e);
         if (e.op >= kOpLiteral) {
             break;  // distance codes 30-31, or an empty distance code
         }
-        if (bits < e.op) {
-            QB_REFILL(in, end, buf, bits, phantom);
-        }
-        const unsigned dist = e.val + (buf & ((1u << e.op) - 1));
-        buf >>= e.op;
-        bits -= e.op;
-
+        // At least 56 - 15 bits remain, enough for 13 extra bits.
+        const unsigned dist = e.val + takeExtra(buf, bits, e.op);
         const unsigned room = static_cast<unsigned>(limit - out);
         if (len >= room) {
             out = copyMatch(window, out, dist, room);

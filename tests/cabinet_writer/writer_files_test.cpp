@@ -23,6 +23,19 @@
 
 namespace {
 
+// Bytes that no deflate can shrink, like the pictures of a page.
+Bytes NoiseBytes(size_t size, uint32_t seed) {
+    Bytes out(size);
+    uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
+    for (auto& b : out) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        b = uint8_t(x >> 24);
+    }
+    return out;
+}
+
 // ---- Real-file callbacks ------------------------------------------------------------
 
 // Sources named "gen:<bytes>" are generated on the fly, so that a very large
@@ -251,19 +264,30 @@ TEST(CabinetWriterFiles, WritesRealCabinetsThatPeersAccept) {
         bool folderEach;
         uint32_t headerReserve, folderReserve, dataReserve;
         uint32_t maxSize;  // 0: one cabinet
+        bool noise;        // contents deflate cannot shrink (stored blocks in MSZIP)
     } cases[] = {
-        {"one stored file", {3}, 0, false, 0, 0, 0, 0},
-        {"one MSZIP file", {100000}, 1, false, 0, 0, 0, 0},
-        {"many files in one MSZIP folder", {5000, 70000, 1, 32768, 40000}, 1, false, 0, 0, 0, 0},
-        {"one MSZIP folder each", {5000, 70000, 1, 32768, 40000}, 1, true, 0, 0, 0, 0},
-        {"many stored files", {5000, 70000, 1}, 0, false, 0, 0, 0, 0},
-        {"empty files", {0, 10, 0, 0}, 1, false, 0, 0, 0, 0},
-        {"empty files, own folders", {0, 10, 0}, 1, true, 0, 0, 0, 0},
-        {"reserves", {5000, 70000}, 1, true, 20, 4, 8, 0},
-        {"stored set", {50000, 30000, 0, 20000}, 0, false, 0, 0, 0, 30000},
-        {"MSZIP set", {150000, 3000, 90000}, 1, false, 0, 0, 0, 25000},
-        {"MSZIP set, folder each", {150000, 3000, 90000}, 1, true, 0, 0, 0, 25000},
-        {"MSZIP set with reserves", {150000, 3000, 90000}, 1, false, 10, 2, 3, 25000},
+        {"one stored file", {3}, 0, false, 0, 0, 0, 0, false},
+        {"one MSZIP file", {100000}, 1, false, 0, 0, 0, 0, false},
+        {"many files in one MSZIP folder",
+         {5000, 70000, 1, 32768, 40000},
+         1,
+         false,
+         0,
+         0,
+         0,
+         0,
+         false},
+        {"one MSZIP folder each", {5000, 70000, 1, 32768, 40000}, 1, true, 0, 0, 0, 0, false},
+        {"many stored files", {5000, 70000, 1}, 0, false, 0, 0, 0, 0, false},
+        {"empty files", {0, 10, 0, 0}, 1, false, 0, 0, 0, 0, false},
+        {"empty files, own folders", {0, 10, 0}, 1, true, 0, 0, 0, 0, false},
+        {"reserves", {5000, 70000}, 1, true, 20, 4, 8, 0, false},
+        {"stored set", {50000, 30000, 0, 20000}, 0, false, 0, 0, 0, 30000, false},
+        {"MSZIP set", {150000, 3000, 90000}, 1, false, 0, 0, 0, 25000, false},
+        {"MSZIP set, folder each", {150000, 3000, 90000}, 1, true, 0, 0, 0, 25000, false},
+        {"MSZIP set with reserves", {150000, 3000, 90000}, 1, false, 10, 2, 3, 25000, false},
+        {"incompressible MSZIP files", {100000, 32768, 5000}, 1, true, 0, 0, 0, 0, true},
+        {"incompressible MSZIP set", {100000, 60000}, 1, false, 0, 0, 0, 40000, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -281,7 +305,8 @@ TEST(CabinetWriterFiles, WritesRealCabinetsThatPeersAccept) {
             ASSERT_NE(nullptr, w.fci);
             for (size_t i = 0; i < c.sizes.size(); ++i) {
                 std::string name = "file" + std::to_string(i) + ".bin";
-                input[name] = PatternBytes(c.sizes[i], uint32_t(i + 40));
+                input[name] = c.noise ? NoiseBytes(c.sizes[i], uint32_t(i + 40))
+                                      : PatternBytes(c.sizes[i], uint32_t(i + 40));
                 ASSERT_TRUE(WriteWholeFile(platform::JoinPath(src, name), input[name]));
                 ASSERT_TRUE(w.Add(platform::JoinPath(src, name), name, c.type)) << w.error.code;
                 if (c.folderEach) {

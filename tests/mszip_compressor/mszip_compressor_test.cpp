@@ -204,6 +204,45 @@ TEST(MszipCompressorOutput, IncompressibleDataIsStoredWithinTwelveBytes) {
     }
 }
 
+// Blocks that look incompressible at first sight but are not: each must still shrink, and
+// a block that really is incompressible is one stored deflate block.
+TEST(MszipCompressorOutput, StoresOnlyWhatDeflateCannotShrink) {
+    Bytes noise = randomBytes(32768, 21);
+    Bytes halves = noise;  // the second half repeats the first
+    std::copy(noise.begin(), noise.begin() + 16384, halves.begin() + 16384);
+    Bytes narrow = noise;  // 192 byte values: literals alone save about 5 %
+    for (auto& b : narrow) {
+        b = static_cast<uint8_t>(b % 192);
+    }
+    Bytes noisyHead = wordSoup(32768, 22);  // the sample looks random, the rest is text
+    std::copy(noise.begin(), noise.begin() + 4096, noisyHead.begin());
+    Bytes scattered = noise;  // a hundred 40-byte repeats spread through the block
+    for (size_t i = 0; i < 100; ++i) {
+        std::copy(noise.begin() + i * 40, noise.begin() + i * 40 + 40,
+                  scattered.begin() + 8192 + i * 240);
+    }
+    const struct {
+        const char* what;
+        const Bytes& data;
+        size_t atMost;
+    } cases[] = {
+        {"repeated half", halves, 16384 + 1024},
+        {"192 byte values", narrow, 32768 - 1024},
+        {"random sample, text after", noisyHead, 4096 + 8192},
+        {"scattered repeats", scattered, 32768 - 2500},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        Compressor comp;
+        Bytes out = comp.compress(k.data);
+        EXPECT_LE(out.size(), k.atMost);
+        EXPECT_NE(firstBlockType(out), 0);
+    }
+    // "CK", the stored block's header byte, its length and complement, the bytes.
+    Compressor comp;
+    EXPECT_EQ(comp.compress(noise).size(), 32768u + 7);
+}
+
 TEST(MszipCompressorOutput, RunsCompressToAFewDozenBytes) {
     Compressor comp;
     for (uint8_t value : {0x00, 0x41, 0xFF}) {
@@ -363,6 +402,24 @@ TEST(MszipCompressorOracle, SyntheticDataInflatesWithZlib) {
         SCOPED_TRACE(k.what);
         queueStream(comp, oracle, k.data);
     }
+    oracle.check();
+}
+
+// A block stored without a match search still feeds the match tables: the next block
+// finds its repeats of it, and both decode.
+TEST(MszipCompressorOracle, StoredBlockServesAsHistory) {
+    Compressor comp;
+    InflateOracle oracle;
+    Bytes first = randomBytes(32768, 31);
+    Bytes second(first.begin() + 1000, first.end());
+    Bytes tail = randomBytes(1000, 32);
+    second.insert(second.end(), tail.begin(), tail.end());
+    Bytes a = comp.compress(first);
+    Bytes b = comp.compress(second);
+    EXPECT_EQ(firstBlockType(a), 0);
+    EXPECT_LE(b.size(), 2000u + 200);
+    oracle.add(a, first, nullptr);
+    oracle.add(b, second, &first, true);
     oracle.check();
 }
 
