@@ -126,9 +126,28 @@ TEST(TerminalUi, QuestionsAnswerFromInputAndDefaultAtItsEnd) {
     });
     EXPECT_EQ(first, kIdOk);
     EXPECT_EQ(second, kIdYes);
-    // No input at all.
-    CTerminalUserInterface none(-1, -1);
-    EXPECT_EQ(none.ShowMessage("q", "c", kMbYesNo, nullptr), kIdNo);
+    // No input at all: nothing is asked, nothing is printed, the safe answer is given.
+    int pipeOut[2];
+    ASSERT_EQ(pipe(pipeOut), 0);
+    {
+        CTerminalUserInterface none(-1, pipeOut[1]);
+        EXPECT_EQ(none.ShowMessage("q", "c", kMbYesNo, nullptr), kIdNo);
+        EXPECT_EQ(none.ShowMessage("q", "c", kMbYesNoCancel, nullptr), kIdCancel);
+        std::string user, password;
+        EXPECT_FALSE(none.AskAuthorization(AuthorizationPrompt(), user, password, nullptr));
+        EXPECT_FALSE(none.AskPassword(PasswordPrompt(), password, nullptr));
+        // A failure is its one line, the box's text aside, whatever the line holds.
+        none.ShowFailure("Box text\r\n\r\nThe cause.", "cannot fetch http://h/a\x1b[2J\nb: why.",
+                         "quillbox", kMbOk, nullptr);
+    }
+    close(pipeOut[1]);
+    std::string printed;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(pipeOut[0], buffer, sizeof buffer)) > 0)
+        printed.append(buffer, static_cast<size_t>(n));
+    close(pipeOut[0]);
+    EXPECT_EQ(printed, "quillbox: cannot fetch http://h/a\\x1b[2J\\x0ab: why.\n");
 }
 
 TEST(TerminalUi, PromptsReadLinesAndCancelAtTheEnd) {
