@@ -48,7 +48,7 @@ std::string FitColumns(const std::string& text, size_t width) {
     return out + "...";
 }
 
-std::string PlainTraceText(const std::string& text) {
+std::string PlainLineEnds(const std::string& text) {
     std::string lines;
     lines.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -60,7 +60,11 @@ std::string PlainTraceText(const std::string& text) {
             lines += text[i];
         }
     }
-    return EscapeControls(lines, true);
+    return lines;
+}
+
+std::string PlainTraceText(const std::string& text) {
+    return EscapeControls(PlainLineEnds(text), true);
 }
 
 }  // namespace platform

@@ -29,21 +29,6 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// Message texts carry Windows line ends; a terminal wants plain ones.
-std::string PlainLines(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                continue;
-            out += '\n';
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // Access keys ("&Password:") mean nothing on a terminal.
 std::string WithoutAccessKey(const std::string& label) {
     std::string out;
@@ -129,7 +114,8 @@ void CTerminalUserInterface::ShowFailure(const std::string&, const std::string& 
 
 int CTerminalUserInterface::ShowMessage(const std::string& text, const std::string& caption,
                                         unsigned flags, void*) {
-    std::string message = caption.empty() ? PlainLines(text) : caption + ": " + PlainLines(text);
+    std::string message =
+        caption.empty() ? PlainLineEnds(text) : caption + ": " + PlainLineEnds(text);
     unsigned buttons = flags & kMbButtonMask;
     const char* choices;
     int fallback;
@@ -184,7 +170,8 @@ bool CTerminalUserInterface::AskAuthorization(const AuthorizationPrompt& prompt,
     std::string head = prompt.title;
     if (!prompt.server.empty())
         head += " (" + prompt.server + ")";
-    Print(head + "\n" + PlainLines(prompt.text) + "\n" + WithoutAccessKey(prompt.userLabel) + " ");
+    Print(head + "\n" + PlainLineEnds(prompt.text) + "\n" + WithoutAccessKey(prompt.userLabel) +
+          " ");
     std::string name, secret;
     if (!ReadLine(name, false)) {
         Print("\n");
@@ -204,7 +191,7 @@ bool CTerminalUserInterface::AskPassword(const PasswordPrompt& prompt, std::stri
                                          void*) {
     if (m_inFd < 0)
         return false;
-    Print(prompt.title + "\n" + PlainLines(prompt.text) + "\n");
+    Print(prompt.title + "\n" + PlainLineEnds(prompt.text) + "\n");
     for (;;) {
         Print(WithoutAccessKey(prompt.label) + " ");
         std::string typed;
@@ -213,7 +200,7 @@ bool CTerminalUserInterface::AskPassword(const PasswordPrompt& prompt, std::stri
             return false;
         }
         if (typed.empty() && !prompt.emptyMessage.empty()) {
-            Print("Error: " + PlainLines(prompt.emptyMessage) + "\n");
+            Print("Error: " + PlainLineEnds(prompt.emptyMessage) + "\n");
             continue;
         }
         if (typed.size() > prompt.maxLength)
