@@ -410,6 +410,18 @@ void DestroyReader(ExtractionContext& ctx) {
     ctx.reader = nullptr;
 }
 
+// Whether the executable was cut before the cabinet it names began: a program file ("MZ")
+// whose cabinet base lies past its end.
+bool CutBeforeCabinet(CExtractorHost& host, const SfxHandle* record) {
+    char head[2] = {0, 0};
+    if (!record || record->fd < 0 || record->base == 0 || host.Seek(record->fd, 0, 0) != 0 ||
+        host.Read(record->fd, head, 2) != 2 || head[0] != 'M' || head[1] != 'Z') {
+        return false;
+    }
+    long end = host.Seek(record->fd, 0, 2);
+    return end >= 0 && static_cast<uint64_t>(end) < record->base;
+}
+
 bool EndsInSeparator(const std::string& path) {
     return !path.empty() && (path.back() == '\\' || path.back() == '/');
 }
@@ -478,6 +490,7 @@ uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx) {
             char signature[4] = {0, 0, 0, 0};
             bool started = ReaderSeek(handle, 0, 0) == 0 && ReaderRead(handle, signature, 4) == 4 &&
                            std::memcmp(signature, "MSCF", 4) == 0;
+            started = started || CutBeforeCabinet(host, AsRecord(handle));
             ctx.cause = Format(started ? kCauseCutShort : kCauseNotAnArchive, shown.c_str());
         }
     }

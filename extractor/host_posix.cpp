@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,10 +66,41 @@ bool OnPath(const char* program) {
     return false;
 }
 
+std::string Trimmed(const std::string& text) {
+    size_t b = text.find_first_not_of(" \t\r");
+    if (b == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(b, text.find_last_not_of(" \t\r") - b + 1);
+}
+
+// A message box's text as one line: its lines joined, ended as a sentence.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string part = Trimmed(text.substr(start, end - start));
+        if (!part.empty()) {
+            line += (line.empty() ? "" : " ") + part;
+        }
+        start = end + 1;
+    }
+    if (!line.empty() && line.back() != '.' && line.back() != '?' && line.back() != '!') {
+        line += '.';
+    }
+    return line;
+}
+
 class CTerminalHost : public CExtractorHost {
   public:
     CTerminalHost(const std::vector<std::string>& args, bool verbose)
-        : m_ui(STDIN_FILENO, STDERR_FILENO), m_bVerbose(verbose) {
+        : m_ui(STDIN_FILENO, STDERR_FILENO),
+          m_bVerbose(verbose),
+          m_strInput(args.empty() ? std::string() : args[0]) {
         // The command line as Windows would hand it over: the program, then the arguments.
         m_strCommandLine = Quoted(platform::GetProgramPath());
         for (const std::string& arg : args) {
@@ -77,6 +109,10 @@ class CTerminalHost : public CExtractorHost {
     }
 
     int Open(const std::string& path, int flags, int mode) override {
+        if (platform::FolderExists(Native(path))) {
+            errno = EISDIR;  // what it is, rather than the open's "Permission denied"
+            return -1;
+        }
         return platform::FileOpen(Native(path), flags, mode);
     }
     long Read(int fd, void* buffer, unsigned long count) override {
@@ -144,24 +180,62 @@ class CTerminalHost : public CExtractorHost {
     std::string CommandLine() override { return m_strCommandLine; }
     void Trace(const std::string& text) override {
         if (m_bVerbose) {
-            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::string lines = platform::PlainTraceText(text);
+            std::fwrite(lines.data(), 1, lines.size(), stdout);
             std::fflush(stdout);
         }
     }
 
+    // Every message is one line of the program's own on stderr.
     void Message(const std::string& text, const std::string& title) override {
         EndProgressLine();
-        m_ui.ShowMessage(text, title, platform::kMbOk, nullptr);
+        std::string failed = LoadText(4);
+        std::string usage = LoadText(3);
+        std::string head = text.substr(0, text.find('\n'));
+        std::string rest = head.size() < text.size() ? text.substr(head.size() + 1) : "";
+        std::string line;
+        if (title == kTitleError && head.compare(0, failed.size(), failed) == 0) {
+            // "Failed to extract file: <code's text>" and the cause on the next line.
+            std::string code = Trimmed(head.substr(failed.size()));
+            line = !Trimmed(rest).empty() ? OneLine(rest)
+                   : code.empty()         ? "cannot extract " + m_strInput + "."
+                                          : "cannot extract " + m_strInput + ": " + OneLine(code);
+        } else if (title == kTitleError && head == usage) {
+            line = OneLine(rest) + " Try 'spillet --help'.";
+        } else {
+            line = OneLine(text);
+        }
+        Say(line);
     }
     bool AskYesNo(const std::string& text, const std::string& title) override {
         EndProgressLine();
-        return m_ui.ShowMessage(text, title, platform::kMbYesNo, nullptr) == platform::kIdYes;
+        if (isatty(STDIN_FILENO)) {
+            return m_ui.ShowMessage(text, title, platform::kMbYesNo, nullptr) == platform::kIdYes;
+        }
+        // Nobody to ask: the safe answer, and what came of it.
+        if (title == kTitleSave) {
+            Say("An older page is in the way and nobody can be asked whether to replace it "
+                "(standard input is not a terminal), so the unpacking stopped. " +
+                OneLine(text.substr(0, text.find('\n'))) +
+                " Remove it or unpack into another folder.");
+        }
+        return false;  // the browser question: the line that said where the page is stands
     }
     bool AskPassword(std::string& password) override {
         EndProgressLine();
         platform::PasswordPrompt prompt;
         prompt.emptyMessage = LoadText(1);
-        return m_ui.AskPassword(prompt, password, nullptr);
+        if (isatty(STDIN_FILENO)) {
+            return m_ui.AskPassword(prompt, password, nullptr);
+        }
+        // No terminal: a script may give the password as a line of its input; no prompt
+        // is shown for it.
+        platform::CTerminalUserInterface script(STDIN_FILENO, -1);
+        if (script.AskPassword(prompt, password, nullptr)) {
+            return true;
+        }
+        Say("The archive needs a password, and none came on standard input.");
+        return false;
     }
     void ShowSplash() override {}
     void EndSplash() override {}
@@ -203,7 +277,15 @@ class CTerminalHost : public CExtractorHost {
 
     bool RunAndWait(const std::string& path) override { return m_ui.RunAndWait(Native(path)); }
     bool ShellOpen(const std::string& path) override {
-        return m_ui.ShellOpen(Native(path), nullptr) > platform::kShellOpenOk;
+        if (m_ui.ShellOpen(Native(path), nullptr) > platform::kShellOpenOk) {
+            return true;
+        }
+        // xdg-open's own lines stay out of the way; one line says where the page is.
+        std::string why = m_ui.LastShellOutput();
+        Trace("xdg-open: " + why + "\n");
+        Say("xdg-open could not open the page" + (why.empty() ? "" : " (" + why + ")") +
+            "; it is " + Native(path) + ".");
+        return false;
     }
     bool ShellAvailable() override { return OnPath("xdg-open"); }
     void Finished(const std::string& folder) override {
@@ -217,13 +299,23 @@ class CTerminalHost : public CExtractorHost {
     }
 
   private:
+    // One line on stderr: "spillet: " and the text, whatever it holds kept on that line.
+    void Say(const std::string& text) {
+        std::string line = "spillet: " + platform::EscapeControls(text, false) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    }
+
     // On a terminal one line on stderr, redrawn in place; otherwise a plain line per file.
     void ShowProgress(bool newFile) {
         if (!m_bOpen) {
             return;
         }
         if (isatty(STDERR_FILENO)) {
-            std::string line = platform::EscapeControls(m_strMessage, false);
+            // Within the terminal's width, its last column left free so that it never wraps.
+            int columns = platform::TerminalColumns(STDERR_FILENO);
+            std::string line = platform::FitColumns(platform::EscapeControls(m_strMessage, false),
+                                                    columns > 6 ? columns - 6 : 0);
             std::fprintf(stderr, "\r\033[K%3d%% %s", m_nPercent, line.c_str());
             std::fflush(stderr);
             m_bLineOpen = true;
@@ -240,6 +332,7 @@ class CTerminalHost : public CExtractorHost {
 
     platform::CTerminalUserInterface m_ui;
     bool m_bVerbose;
+    std::string m_strInput;  // the input file as given
     std::string m_strCommandLine;
     std::string m_strMessage;
     int m_nPercent = 0;

@@ -13,4 +13,15 @@ namespace platform {
 // up pass unchanged (UTF-8 text).
 std::string EscapeControls(const std::string& text, bool keepLineEnds = true);
 
+// The text cut to `width` columns, "..." marking the cut, never inside a UTF-8 character
+// (each character counts one column).
+std::string FitColumns(const std::string& text, size_t width);
+
+// Windows line ends made plain: CR LF becomes LF, and so does a lone CR.
+std::string PlainLineEnds(const std::string& text);
+
+// Trace text as plain lines: CR LF and a lone CR (a line meant to be redrawn in place) end
+// a line with LF; every other control character is escaped as above.
+std::string PlainTraceText(const std::string& text);
+
 }  // namespace platform

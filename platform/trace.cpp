@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string>
+
+#include "platform/terminal_text.h"
 
 namespace platform {
 
@@ -14,7 +17,20 @@ void Trace(const char* format, ...) {
         return;
     va_list args;
     va_start(args, format);
+#ifdef _WIN32
     std::vfprintf(stdout, format, args);
+#else
+    // A terminal's lines: LF ends, and the names in them shown, never obeyed.
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0)
+        std::vsnprintf(&text[0], text.size() + 1, format, args);
+    std::string lines = PlainTraceText(text);
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+#endif
     va_end(args);
     std::fflush(stdout);
 }

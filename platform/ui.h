@@ -64,6 +64,14 @@ class IUserInterface {
     // chosen (kId*). `owner` is a native window handle or null.
     virtual int ShowMessage(const std::string& text, const std::string& caption, unsigned flags,
                             void* owner) = 0;
+    // A failure told twice over: `text` is the box a window shows (the cause included),
+    // `line` the same failure as one line, what failed and why, for a terminal ("cannot
+    // fetch http://h/p: The server answered 404 Not Found."). A window shows the box.
+    virtual void ShowFailure(const std::string& text, const std::string& line,
+                             const std::string& caption, unsigned flags, void* owner) {
+        (void)line;
+        ShowMessage(text, caption, flags, owner);
+    }
     // Asks for a user name and password. true with both filled on OK; false when
     // the user cancelled or no prompt could be shown.
     virtual bool AskAuthorization(const AuthorizationPrompt& prompt, std::string& user,

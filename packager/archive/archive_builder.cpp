@@ -101,8 +101,10 @@ void ArchiveBuilder::ListFolder(const std::string& folder, const std::string& ma
     platform::FindData fd;
     for (bool more = finder.First(platform::JoinPath(folder, "*"), fd); more;
          more = finder.Next(fd)) {
-        // The lock that keeps the folder from being swept is no part of the page.
-        if (fd.name == platform::kFolderLockName)
+        // The lock that keeps the folder from being swept is no part of the page, and
+        // the folder's "." and ".." entries never reach the cabinet (their adding would
+        // only fail).
+        if (fd.name == platform::kFolderLockName || fd.name == "." || fd.name == "..")
             continue;
         ArchiveEntry entry;
         entry.sourcePath = platform::JoinPath(folder, fd.name);

@@ -111,6 +111,10 @@ class CPromptGate : public platform::IUserInterface {
                     void* owner) override {
         return m_pInner.load()->ShowMessage(text, caption, flags, owner);
     }
+    void ShowFailure(const std::string& text, const std::string& line, const std::string& caption,
+                     unsigned flags, void* owner) override {
+        m_pInner.load()->ShowFailure(text, line, caption, flags, owner);
+    }
     bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
                           std::string& password, void* owner) override {
         return OnOwner() && m_pInner.load()->AskAuthorization(prompt, user, password, owner);
@@ -184,9 +188,7 @@ Outcome Transfer(Shared& shared, CGrabber& context, const Task& task) {
         response.reset();
         context.m_pConnection.reset();
         outcome.bRefused = status == 401 || status == 407;
-        outcome.strFailure = status != 0   ? "HTTP " + std::to_string(status)
-                             : shared.stop ? kCancelled
-                                           : "no answer from the server";
+        outcome.strFailure = status == 0 && shared.stop ? kCancelled : context.RequestFailure();
         return outcome;
     }
     outcome.strBase = context.CurrentAddress();

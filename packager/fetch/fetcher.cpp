@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -318,7 +319,8 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
         m_strFailure = cancelled ? std::string() : cause;
         if (reportErrors && !cancelled) {
             // The address the failed request went to: the one given, or the last redirect's.
-            ShowFetchMessage(ConnectProblemText(WebAddress(secure, host, port, object), cause));
+            std::string where = WebAddress(secure, host, port, object);
+            ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
         }
         return nullptr;
     };
@@ -422,7 +424,8 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string add
         m_strFailure = problem.empty() ? "The address is not a web address." : problem;
         m_nLastStatus = 0;
         if (reportErrors) {
-            ShowFetchMessage(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure);
+            ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
+                             AsGiven(address), m_strFailure);
         }
         return nullptr;
     }
@@ -438,7 +441,8 @@ void CGrabber::ReportUnusableAddress(const std::string& address) {
     if (m_strFailure.empty()) {
         m_strFailure = "The address cannot be understood.";
     }
-    ShowFetchMessage(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure);
+    ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure, AsGiven(address),
+                     m_strFailure);
 }
 
 bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
@@ -523,20 +527,21 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
         CTextModeWriter writer(file);
         ok = writer.Write(pageText);
         if (!ok) {
-            cause = "The page cannot be written to " + localPath + ".";
+            cause =
+                "The page cannot be written to " + localPath + ": " + std::strerror(errno) + ".";
             m_strLastFailure = "could not be written to the work folder (is the disk full?)";
         }
     }
     if (file >= 0 && platform::FileClose(file) != 0 && ok) {
         ok = false;
-        cause = "The page cannot be written to " + localPath + ".";
+        cause = "The page cannot be written to " + localPath + ": " + std::strerror(errno) + ".";
         m_strLastFailure = "could not be written to the work folder (is the disk full?)";
     }
     response.reset();
     m_pConnection.reset();
     m_strFailure = ok || cancelled ? std::string() : cause;
     if (!m_strFailure.empty()) {
-        ShowFetchMessage(ConnectProblemText(pageAddress, m_strFailure));
+        ShowFetchFailure(ConnectProblemText(pageAddress, m_strFailure), pageAddress, m_strFailure);
     }
     return ok;
 }
@@ -621,7 +626,7 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
     m_pConnection.reset();
     m_strFailure = cause;
     if (!ok && reportErrors) {
-        ShowFetchMessage(ConnectProblemText(where, cause));
+        ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
     }
     return ok;
 }

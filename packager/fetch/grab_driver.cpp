@@ -148,16 +148,22 @@ std::string CGrabber::PageFailure() const {
     if (!m_strLastFailure.empty()) {
         return m_strLastFailure;
     }
-    if (m_nLastStatus != 0 && !IsSuccess(m_nLastStatus)) {
-        return StatusText(m_nLastStatus);
+    if (m_nLastStatus == 0 || !IsSuccess(m_nLastStatus)) {
+        return RequestFailure();
     }
     if (!m_strFailure.empty()) {
         return m_strFailure;
     }
-    if (m_nLastStatus == 0) {
-        return "no answer from the server";
-    }
     return "not saved: the transfer broke off, was cancelled or could not be written";
+}
+
+std::string CGrabber::RequestFailure() const {
+    // A redirect's status is never the cause: the fetcher's words say what was wrong with it.
+    bool redirect = m_nLastStatus >= 300 && m_nLastStatus <= 399;
+    if (!m_strFailure.empty() && (m_nLastStatus == 0 || redirect)) {
+        return m_strFailure;
+    }
+    return m_nLastStatus != 0 ? StatusText(m_nLastStatus) : "no answer from the server";
 }
 
 void CGrabber::NotePageStatus(size_t i) {
@@ -455,9 +461,7 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
     m_nLastStatus = 0;
     std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, false);
     if (!response || !IsSuccess(m_nLastStatus)) {
-        m_plan.SetFailed(i, m_nLastStatus != 0      ? StatusText(m_nLastStatus)
-                            : !m_strFailure.empty() ? m_strFailure
-                                                    : "no answer from the server");
+        m_plan.SetFailed(i, RequestFailure());
         response.reset();
         m_pConnection.reset();
         return;

@@ -77,6 +77,9 @@ class CGrabber : public CInternetSession {
     void RewritePage(std::string& pageAddress, std::string& text, GrabJob& job);
     // Why the page just tried could not be saved, for the report.
     std::string PageFailure() const;
+    // Why the last request brought no usable answer, for the report: the fetcher's cause when
+    // the status does not tell it (no answer, a refused or endless redirect), else the status.
+    std::string RequestFailure() const;
     // Records a saved page's outcome: done, with the status when it was an error page.
     void NotePageStatus(size_t i);
     // The address the last answer came from (after redirects).

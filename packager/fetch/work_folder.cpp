@@ -3,8 +3,14 @@
 #include "packager/fetch/work_folder.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <limits.h>
+#include <unistd.h>
+#endif
 
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/url_utils.h"
@@ -16,13 +22,50 @@ bool IsDotEntry(const std::string& name) {
     return name == "." || name == "..";
 }
 
-// The folder "temp" beside the program.
+#ifndef _WIN32
+// Whether the program's folder is where the system keeps installed programs: a folder of
+// PATH, or under /usr, /opt, /bin, /sbin or /snap. Nothing of a run goes there, whoever runs
+// it (root can write anywhere).
+bool IsSystemProgramFolder(const std::string& folder) {
+    for (const char* system : {"/usr", "/opt", "/bin", "/sbin", "/snap"}) {
+        size_t n = std::strlen(system);
+        if (folder.compare(0, n, system) == 0 && (folder.size() == n || folder[n] == '/')) {
+            return true;
+        }
+    }
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        // The program's path has its links resolved; so must the folder's.
+        char* real = realpath(folders.substr(start, end - start).c_str(), nullptr);
+        bool same = real != nullptr && folder == real;
+        std::free(real);
+        if (same) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+#endif
+
+// The folder "temp" beside the program, or "" where the program is installed (Linux) or
+// its folder cannot take files: the per-user folder serves then.
 std::string ProgramWorkRoot() {
     std::string program = platform::GetProgramPath();
     std::string folder = platform::FolderOf(program);
     if (folder.empty()) {
         return "";
     }
+#ifndef _WIN32
+    if (IsSystemProgramFolder(folder) || access(folder.c_str(), W_OK) != 0) {
+        return "";
+    }
+#endif
     return platform::JoinPath(folder, "temp");
 }
 
@@ -46,9 +89,9 @@ std::string UserWorkRoot(bool create) {
             return "";
         }
         base = platform::JoinPath(home, ".cache");
-        if (create) {
-            platform::FolderCreate(base);
-        }
+    }
+    if (create) {
+        platform::FolderCreate(base);
     }
     std::string quillbox = platform::JoinPath(base, "quillbox");
 #endif
@@ -118,7 +161,9 @@ int MakeHeldFolder(const std::string& folder, int& lock) {
 
 CWorkFolderLocks::~CWorkFolderLocks() {
     for (const auto& held : m_mapLocks) {
-        platform::FolderLockRelease(held.second);
+        EmptyFolder(held.first);
+        platform::FolderLockDelete(held.second, held.first);
+        platform::FolderRemove(held.first);
     }
 }
 

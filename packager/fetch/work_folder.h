@@ -10,7 +10,9 @@
 class CWorkFolderLocks {
   public:
     CWorkFolderLocks() = default;
-    // Gives up every lock still held; the folders stay for the next start's sweep.
+    // Removes every folder still held (a grab that failed or was cancelled) with its files:
+    // a run leaves nothing behind. Only a run that is killed leaves its folder, for the next
+    // start's sweep.
     ~CWorkFolderLocks();
     CWorkFolderLocks(const CWorkFolderLocks&) = delete;
     CWorkFolderLocks& operator=(const CWorkFolderLocks&) = delete;

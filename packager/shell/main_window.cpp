@@ -7,6 +7,7 @@
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/url_utils.h"
 #include "packager/shell/history.h"
+#include "packager/shell/output_path.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "platform/ui_command.h"
@@ -22,18 +23,6 @@ namespace {
 
 std::string Trim(const std::string& s) {
     return TrimWhite(s);
-}
-
-// The extension as the platform's path splitting gives it: from the last "." of the
-// file-name part, the dot included; empty when there is none.
-std::string Extension(const std::string& path) {
-    size_t nameStart = path.size();
-    while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1]))
-        --nameStart;
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos || dot < nameStart)
-        return std::string();
-    return path.substr(dot);
 }
 
 bool CanOpenForReading(const std::string& path) {
@@ -57,62 +46,36 @@ void CMainWindow::InstallProgressCallback() {
     m_app.job.pProgressContext = this;
 }
 
-// The output path must end in .EXE and be writable. An existing file is only
-// replaced once packaging writes the new executable: the check opens it without
-// truncating, so a failed grab or a mistyped address never costs the user the old
+// Every way the output path can fail is told, with its cause, before anything is fetched.
+// An existing file is only replaced once packaging writes the new executable: the checks
+// never truncate it, so a failed grab or a mistyped address never costs the user the old
 // file.
-bool CMainWindow::CheckOutputPath() {
-    if (m_strOutPath.empty())
-        return false;
-    std::string ext = Extension(m_strOutPath);
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (ext != ".EXE")
-        return false;
-    return true;
+void CMainWindow::RefuseOutputPath(const std::string& cause) {
+    ShowMessageWithCause(kStrBadOutputPath, cause, platform::kMbOk | platform::kMbIconWarning);
+    SetFocusTo(kIdOutputPathBox);
 }
 
 void CMainWindow::OnZip() {
     m_strURL = GetAddressText();
     m_strOutPath = GetOutputPathText();
 
-    if (!CheckOutputPath()) {
-        ShowMessageBox(kStrBadOutputPath, platform::kMbOk | platform::kMbIconWarning);
-        SetFocusTo(kIdOutputPathBox);
+    std::string problem = OutputPathProblem(m_strOutPath);
+    if (!problem.empty()) {
+        RefuseOutputPath(problem);
         return;
     }
-    bool exists = CanOpenForReading(m_strOutPath);
-    if (exists) {
+    if (CanOpenForReading(m_strOutPath)) {
         char question[1200];
         std::snprintf(question, sizeof(question), "Are you sure you want to overwrite\r\n%s?",
                       m_strOutPath.c_str());
         if (ShowMessageBox(question, platform::kMbYesNo | platform::kMbIconQuestion) !=
             platform::kIdYes)
             return;
-    }
-    // Writability, without destroying anything.
-    platform::SetAttributes(m_strOutPath, platform::kAttrNormal);
-    bool writable;
-    if (exists) {
-        int h = platform::FileOpen(m_strOutPath, platform::kOpenReadWrite | platform::kOpenBinary);
-        writable = h >= 0;
-        if (writable)
-            platform::FileClose(h);
-    } else {
-        int h = platform::FileOpen(m_strOutPath,
-                                   platform::kOpenReadWrite | platform::kOpenCreate |
-                                       platform::kOpenExclusive | platform::kOpenBinary,
-                                   platform::kModeReadWrite);
-        writable = h >= 0;
-        if (writable) {
-            platform::FileClose(h);
-            platform::FileRemove(m_strOutPath);
+        problem = ExistingOutputProblem(m_strOutPath);
+        if (!problem.empty()) {
+            RefuseOutputPath(problem);
+            return;
         }
-    }
-    if (!writable) {
-        ShowMessageBox(kStrBadOutputPath, platform::kMbOk | platform::kMbIconWarning);
-        SetFocusTo(kIdOutputPathBox);
-        return;
     }
 
     // Tested as typed: an address of blanks passes and becomes "http://".

@@ -104,6 +104,12 @@ class CMainWindow {
     // A message box with the application's name as caption; style and answer in
     // platform::kMb* / platform::kId* numbering.
     virtual int ShowMessageBox(const std::string& text, unsigned style) = 0;
+    // A message with the cause that led to it: a window shows the box text with the cause
+    // after a blank line, as the fetch messages do; a terminal shows the cause alone.
+    virtual void ShowMessageWithCause(const std::string& text, const std::string& cause,
+                                      unsigned style) {
+        ShowMessageBox(text + "\r\n\r\n" + cause, style);
+    }
     virtual void SetFocusTo(int controlId) = 0;
     virtual void EnableMainWindow(bool enable) = 0;
     virtual WindowHandle GetHandle() = 0;
@@ -140,7 +146,8 @@ class CMainWindow {
     PackagerState& m_app;
 
   private:
-    bool CheckOutputPath();
+    // The output-path check: message 114 with the cause and the focus on the path box.
+    void RefuseOutputPath(const std::string& cause);
     void FinishOnWindowThread(bool success);
     void OfferAddress(const std::string& address);
 

@@ -15,6 +15,11 @@
 // A window handle (HWND on Windows); null for "no window".
 using WindowHandle = void*;
 
+#ifndef _WIN32
+// Whether Ctrl-C (the terminal's Cancel) was pressed at any time during this run.
+bool ProgressDialogInterrupted();
+#endif
+
 class CProgressDialog {
   public:
     // Binds the dialog to its owner; loads the application icon. No window yet.

@@ -9,17 +9,21 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
+#include "platform/posix/ui_terminal.h"
 #include "platform/terminal_text.h"
 
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
+volatile sig_atomic_t g_everInterrupted = 0;  // not cleared: the run was cancelled
 std::once_flag g_handlerOnce;
 std::mutex g_terminalLock;  // the worker and the main thread may both draw
 
 void OnInterrupt(int) {
     g_interrupted = 1;
+    g_everInterrupted = 1;
 }
 
 void InstallInterruptHandler() {
@@ -35,11 +39,34 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
+// "[#####.....]  42% message": the bar takes a fifth of the line, the message the rest;
+// the last column stays free, so that the terminal never wraps the line.
+std::string ProgressLine(int percent, const std::string& message, int columns) {
+    std::string percentText = std::to_string(percent) + "%";
+    percentText.insert(0, percentText.size() < 4 ? 4 - percentText.size() : 0, ' ');
+    size_t width = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    std::string line;
+    if (width >= 30) {
+        size_t bar = std::min<size_t>(30, std::max<size_t>(5, width / 5));
+        size_t filled = bar * static_cast<size_t>(percent) / 100;
+        line = "[" + std::string(filled, '#') + std::string(bar - filled, '.') + "] ";
+    }
+    line += percentText + " ";
+    if (line.size() >= width)
+        return platform::FitColumns(line, width);
+    return line + platform::FitColumns(message, width - line.size());
+}
+
 }  // namespace
 
 // Lets tests play the Ctrl-C key.
 void ProgressDialogSimulateInterrupt() {
     g_interrupted = 1;
+    g_everInterrupted = 1;
+}
+
+bool ProgressDialogInterrupted() {
+    return g_everInterrupted != 0;
 }
 
 CProgressDialog::CProgressDialog(WindowHandle owner) : m_pOwner(owner) {}
@@ -83,15 +110,13 @@ void CProgressDialog::PumpMessages() {
     if (!m_bVisible || !StderrIsTerminal())
         return;
     std::lock_guard<std::mutex> lock(g_terminalLock);
-    const int width = 30;
     int range = m_nRange > 0 ? m_nRange : 1;
     int pos = std::min(std::max(m_nPosition, 0), range);
-    int filled = static_cast<int>(static_cast<long long>(pos) * width / range);
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(width - filled), '.');
-    std::string text = platform::EscapeControls(m_strMessage).substr(0, 60);
-    std::fprintf(stderr, "\r[%s] %3d%% %-60s", bar.c_str(),
-                 static_cast<int>(static_cast<long long>(pos) * 100 / range), text.c_str());
+    int percent = static_cast<int>(static_cast<long long>(pos) * 100 / range);
+    std::string line = ProgressLine(percent, platform::EscapeControls(m_strMessage, false),
+                                    platform::TerminalColumns(STDERR_FILENO));
+    // Back to the start of the line, cleared, then the line.
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
 }
 
@@ -126,7 +151,7 @@ void CProgressDialog::Hide() {
     m_bVisible = false;
     if (StderrIsTerminal()) {
         std::lock_guard<std::mutex> lock(g_terminalLock);
-        std::fprintf(stderr, "\r%*s\r", 100, "");
+        std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }
 }

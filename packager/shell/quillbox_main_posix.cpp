@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
 #include "packager/shell/history.h"
 #include "packager/shell/main_window.h"
@@ -41,21 +42,60 @@ int ZipExitStatus(bool written, size_t missingItems) {
     return missingItems > 0 ? kExitIncomplete : kExitDone;
 }
 
-constexpr const char* kDoneText = "Quillbox Lite is done zipping your web page(s).";
+// The done dialog's words, naming what was written.
+constexpr const char* kDoneText = "Quillbox Lite is done zipping your web page(s)";
 constexpr const char* kNoConnection =
     "Quillbox is unable to establish a connection to the Internet.\r\n"
     "                           "
     "Please make sure you have internet service, and try again.";
 
+// One line of the program's own on stderr; whatever the text holds stays on that line.
 void PrintMessage(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        if (text[i] == '\r' || text[i] == '\n') {
+            if (!out.empty() && out.back() != ' ')
+                out += ' ';
             continue;
+        }
         out += text[i];
     }
-    std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(out).c_str());
+    std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(out, false).c_str());
 }
+
+// The terminal, watched: whether a failure or message has been told to the user, so that a
+// run that fails never ends without a word.
+class CWatchedTerminal : public platform::IUserInterface {
+  public:
+    explicit CWatchedTerminal(platform::IUserInterface& inner) : m_inner(inner) {}
+    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags,
+                    void* owner) override {
+        m_bTold = true;
+        return m_inner.ShowMessage(text, caption, flags, owner);
+    }
+    void ShowFailure(const std::string& text, const std::string& line, const std::string& caption,
+                     unsigned flags, void* owner) override {
+        m_bTold = true;
+        m_inner.ShowFailure(text, line, caption, flags, owner);
+    }
+    bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
+                          std::string& password, void* owner) override {
+        return m_inner.AskAuthorization(prompt, user, password, owner);
+    }
+    bool AskPassword(const platform::PasswordPrompt& prompt, std::string& password,
+                     void* owner) override {
+        return m_inner.AskPassword(prompt, password, owner);
+    }
+    intptr_t ShellOpen(const std::string& target, void* owner) override {
+        return m_inner.ShellOpen(target, owner);
+    }
+    bool RunAndWait(const std::string& path) override { return m_inner.RunAndWait(path); }
+
+    std::atomic<bool> m_bTold{false};
+
+  private:
+    platform::IUserInterface& m_inner;
+};
 
 // The address box: the history in memory, as the window's combo box would hold it.
 class CConsoleAddressBox : public IAddressBox {
@@ -130,31 +170,38 @@ class CConsoleMainWindow : public CMainWindow {
     }
 
     const CConsoleAddressBox& Box() const { return m_box; }
+    // Whether the command told the user anything (a refused path, the overwrite).
+    bool Told() const { return m_bTold; }
 
   protected:
     std::string GetAddressText() override { return m_address; }
     std::string GetOutputPathText() override { return m_output; }
     int ShowMessageBox(const std::string& text, unsigned style) override {
-        if ((style & 0xF) != platform::kMbYesNo) {
-            PrintMessage(text);
+        m_bTold = true;
+        if ((style & platform::kMbButtonMask) != platform::kMbYesNo) {
+            PrintMessage(text == kStrBadAddress ? std::string("The ADDRESS is empty.") : text);
             return platform::kIdOk;
         }
-        std::string question = text;
-        PrintMessage(question);
-        if (m_bYes) {
-            std::fprintf(stderr, "quillbox: yes (-y)\n");
+        // The one question: whether to overwrite the output.
+        if (m_bYes)
             return platform::kIdYes;
-        }
         if (!isatty(STDIN_FILENO)) {
-            std::fprintf(stderr, "quillbox: no answer on standard input; use -y to overwrite\n");
+            // Nobody to ask: nothing is overwritten, and the user learns how to allow it.
+            PrintMessage(m_strOutPath + " already exists; give -y to overwrite it.");
             return platform::kIdNo;
         }
-        std::fprintf(stderr, "[y/N] ");
+        std::fprintf(stderr, "quillbox: overwrite %s? [y/N] ",
+                     platform::EscapeControls(m_strOutPath, false).c_str());
+        std::fflush(stderr);
         std::string line;
         if (!std::getline(std::cin, line))
             return platform::kIdNo;
         return (!line.empty() && (line[0] == 'y' || line[0] == 'Y')) ? platform::kIdYes
                                                                      : platform::kIdNo;
+    }
+    void ShowMessageWithCause(const std::string&, const std::string& cause, unsigned) override {
+        m_bTold = true;
+        PrintMessage(cause);
     }
     void SetFocusTo(int) override {}
     void EnableMainWindow(bool) override {}
@@ -164,7 +211,9 @@ class CConsoleMainWindow : public CMainWindow {
     void StopTimer() override { m_bTimer = false; }
     void ShowDoneDialog() override {
         m_bSuccess = true;
-        std::printf("%s\n", kDoneText);
+        std::string line = std::string(kDoneText) + " into " + m_strOutPath + ".";
+        std::printf("%s\n",
+                    isatty(STDOUT_FILENO) ? platform::EscapeControls(line).c_str() : line.c_str());
         std::fflush(stdout);
     }
     int ComboGetCount() override { return static_cast<int>(m_box.m_entries.size()); }
@@ -198,6 +247,7 @@ class CConsoleMainWindow : public CMainWindow {
     std::string m_address, m_output;
     bool m_bYes;
     bool m_bSuccess = false;
+    bool m_bTold = false;
     std::atomic<bool> m_bTimer{false};
     CConsoleAddressBox m_box;
     std::thread m_worker;
@@ -323,11 +373,20 @@ int main(int argc, char** argv) {
             case ':':
                 return BadCommandLine(std::string("option ") + argv[optind - 1] +
                                       " needs a value.");
-            default:
+            default: {
+                // A long option as typed ("--help=1"), else the short one.
+                std::string typed = argv[optind - 1];
+                if (typed.compare(0, 2, "--") == 0) {
+                    size_t equals = typed.find('=');
+                    if (equals != std::string::npos && optopt != 0)
+                        return BadCommandLine("option " + typed.substr(0, equals) +
+                                              " takes no value.");
+                    return BadCommandLine("unknown option " + typed + ".");
+                }
                 return BadCommandLine(
                     "unknown option " +
-                    (optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1]) +
-                    ".");
+                    (optopt ? std::string("-") + static_cast<char>(optopt) : typed) + ".");
+            }
         }
     }
     if (argc - optind > 1)
@@ -352,6 +411,13 @@ int main(int argc, char** argv) {
         if (output.empty())
             return kExitFailed;
     }
+    // Everything that would fail the packing is said before anything is fetched.
+    std::string extractor = FindExtractorTemplate();
+    if (!platform::FileExists(extractor)) {
+        PrintMessage("The extractor " + extractor +
+                     " is missing; every executable begins with it. Reinstall quillbox.");
+        return kExitFailed;
+    }
     CheckSettingsFolder();
 
     std::unique_ptr<platform::InternetService> service = platform::CreateInternetService();
@@ -363,17 +429,36 @@ int main(int argc, char** argv) {
     grabber.SweepWorkFolders();
     grabber.m_bNoStyles = noStyles;
 
+    CWatchedTerminal terminal(platform::Ui());
+    platform::SetUserInterface(&terminal);
     PackagerState app;
     app.pGrabber = &grabber;
-    CConsoleMainWindow window(app, argv[optind], output, yes);
-    window.InstallProgressCallback();
-    bool written = window.Run();
-    // The capture report: one summary line, then each failure.
+    bool written;
+    bool told;
+    {
+        CConsoleMainWindow window(app, argv[optind], output, yes);
+        window.InstallProgressCallback();
+        written = window.Run();
+        told = terminal.m_bTold || window.Told();
+    }
+    platform::SetUserInterface(nullptr);
     const CGrabPlan& report = grabber.GetReport();
-    if (report.Size() > 0) {
-        std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(report.Summary()).c_str());
+    if (written) {
+        // The capture report: one summary line, then each item that could not be fetched.
+        std::fprintf(stderr, "quillbox: %s\n",
+                     platform::EscapeControls(report.Summary(), false).c_str());
         for (const std::string& line : report.FailureLines())
-            std::fprintf(stderr, "quillbox: failed: %s\n", platform::EscapeControls(line).c_str());
+            std::fprintf(stderr, "quillbox: failed: %s\n",
+                         platform::EscapeControls(line, false).c_str());
+    } else if (ProgressDialogInterrupted()) {
+        PrintMessage("Cancelled; nothing was written.");
+    } else if (!told) {
+        // A failure nobody has told yet (the work folder could not be made, say): the
+        // report knows its cause.
+        std::vector<std::string> failures = report.FailureLines();
+        PrintMessage(failures.empty()
+                         ? std::string("Nothing was written.")
+                         : std::string("cannot zip ") + argv[optind] + ": " + failures.front());
     }
     return ZipExitStatus(written, report.FailedCount());
 }

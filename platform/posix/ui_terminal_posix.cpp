@@ -2,7 +2,9 @@
 #include "platform/terminal_text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,21 +29,6 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// Message texts carry Windows line ends; a terminal wants plain ones.
-std::string PlainLines(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                continue;
-            out += '\n';
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 // Access keys ("&Password:") mean nothing on a terminal.
 std::string WithoutAccessKey(const std::string& label) {
     std::string out;
@@ -63,6 +50,13 @@ int WaitFor(pid_t pid) {
 }
 
 }  // namespace
+
+int TerminalColumns(int fd) {
+    struct winsize size = {};
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
 
 void CTerminalUserInterface::Print(const std::string& raw) {
     const std::string text = isatty(m_outFd) ? EscapeControls(raw, true) : raw;
@@ -111,9 +105,17 @@ bool CTerminalUserInterface::ReadLine(std::string& line, bool hidden) {
     return got;
 }
 
+void CTerminalUserInterface::ShowFailure(const std::string&, const std::string& line,
+                                         const std::string& caption, unsigned, void*) {
+    // One line, whatever the address or the server's words held.
+    std::string text = EscapeControls(line, false);
+    Print((caption.empty() ? text : caption + ": " + text) + "\n");
+}
+
 int CTerminalUserInterface::ShowMessage(const std::string& text, const std::string& caption,
                                         unsigned flags, void*) {
-    std::string message = caption.empty() ? PlainLines(text) : caption + ": " + PlainLines(text);
+    std::string message =
+        caption.empty() ? PlainLineEnds(text) : caption + ": " + PlainLineEnds(text);
     unsigned buttons = flags & kMbButtonMask;
     const char* choices;
     int fallback;
@@ -134,6 +136,8 @@ int CTerminalUserInterface::ShowMessage(const std::string& text, const std::stri
             Print(message + "\n");
             return kIdOk;
     }
+    if (m_inFd < 0)
+        return fallback;  // nobody to ask
     Print(message);
     for (;;) {
         Print(choices);
@@ -161,10 +165,13 @@ int CTerminalUserInterface::ShowMessage(const std::string& text, const std::stri
 
 bool CTerminalUserInterface::AskAuthorization(const AuthorizationPrompt& prompt, std::string& user,
                                               std::string& password, void*) {
+    if (m_inFd < 0)
+        return false;
     std::string head = prompt.title;
     if (!prompt.server.empty())
         head += " (" + prompt.server + ")";
-    Print(head + "\n" + PlainLines(prompt.text) + "\n" + WithoutAccessKey(prompt.userLabel) + " ");
+    Print(head + "\n" + PlainLineEnds(prompt.text) + "\n" + WithoutAccessKey(prompt.userLabel) +
+          " ");
     std::string name, secret;
     if (!ReadLine(name, false)) {
         Print("\n");
@@ -182,7 +189,9 @@ bool CTerminalUserInterface::AskAuthorization(const AuthorizationPrompt& prompt,
 
 bool CTerminalUserInterface::AskPassword(const PasswordPrompt& prompt, std::string& password,
                                          void*) {
-    Print(prompt.title + "\n" + PlainLines(prompt.text) + "\n");
+    if (m_inFd < 0)
+        return false;
+    Print(prompt.title + "\n" + PlainLineEnds(prompt.text) + "\n");
     for (;;) {
         Print(WithoutAccessKey(prompt.label) + " ");
         std::string typed;
@@ -191,7 +200,7 @@ bool CTerminalUserInterface::AskPassword(const PasswordPrompt& prompt, std::stri
             return false;
         }
         if (typed.empty() && !prompt.emptyMessage.empty()) {
-            Print("Error: " + PlainLines(prompt.emptyMessage) + "\n");
+            Print("Error: " + PlainLineEnds(prompt.emptyMessage) + "\n");
             continue;
         }
         if (typed.size() > prompt.maxLength)
@@ -202,20 +211,45 @@ bool CTerminalUserInterface::AskPassword(const PasswordPrompt& prompt, std::stri
 }
 
 intptr_t CTerminalUserInterface::ShellOpen(const std::string& target, void*) {
+    m_strShellOutput.clear();
     // A name that starts with "-" would read as an option.
     std::string arg = (!target.empty() && target[0] == '-') ? "./" + target : target;
     const char* argv[] = {"xdg-open", arg.c_str(), nullptr};
+    // Its output goes to a file without a name, not a pipe: a browser it starts inherits
+    // the descriptor and may hold it open for as long as it runs.
+    FILE* captured = std::tmpfile();
     pid_t pid = fork();
-    if (pid < 0)
+    if (pid < 0) {
+        if (captured)
+            std::fclose(captured);
         return 8;  // out of memory, in ShellExecute's numbering
+    }
     if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
+        int null = open("/dev/null", O_RDWR);
         if (null >= 0)
             dup2(null, 0);
+        int out = captured ? fileno(captured) : null;
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
         execvp(argv[0], const_cast<char* const*>(argv));
         _exit(127);
     }
     int status = WaitFor(pid);
+    if (captured) {
+        std::string output;
+        char buffer[4096];
+        std::rewind(captured);
+        size_t n;
+        while (output.size() < 65536 && (n = std::fread(buffer, 1, sizeof buffer, captured)) > 0)
+            output.append(buffer, n);
+        std::fclose(captured);
+        while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+            output.pop_back();
+        size_t last = output.find_last_of('\n');
+        m_strShellOutput = Trim(last == std::string::npos ? output : output.substr(last + 1));
+    }
     if (status < 0 || !WIFEXITED(status))
         return kShellNoAssociation;
     switch (WEXITSTATUS(status)) {
@@ -260,7 +294,7 @@ bool CTerminalUserInterface::RunAndWait(const std::string& path) {
 }
 
 IUserInterface& PlatformUserInterface() {
-    static CTerminalUserInterface terminal(0, 2);
+    static CTerminalUserInterface terminal(isatty(STDIN_FILENO) ? STDIN_FILENO : -1, STDERR_FILENO);
     return terminal;
 }
 

@@ -68,7 +68,8 @@ def main():
         run = subprocess.run([args.quillbox, "-y", "-o", out, address], env=env,
                              capture_output=True, text=True, timeout=120)
         check(run.returncode == 0, "quillbox exits 0 (stderr: %s)" % run.stderr.strip()[-300:])
-        check("Quillbox Lite is done zipping your web page(s)." in run.stdout, "done text printed")
+        check("Quillbox Lite is done zipping your web page(s) into %s.\n" % out == run.stdout,
+              "done text printed, naming the output")
         with open(out, "rb") as f:
             exe = f.read()
         base, cab = cabinet_of(exe)

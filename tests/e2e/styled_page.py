@@ -235,8 +235,9 @@ def full_work_folder_is_reported(args, work, env):
                               "http://127.0.0.1:%d/long.htm" % port], env=env,
                              capture_output=True, text=True, timeout=120)
         check(run.returncode == 1, "a main page the disk cannot take fails (%d)" % run.returncode)
-        check("could not be written to the work folder" in run.stderr,
-              "the main page's failure says why: " + run.stderr[-300:])
+        check(re.fullmatch(r"quillbox: cannot fetch http://127\.0\.0\.1:\d+/long\.htm: The page "
+                           r"cannot be written to \S+: No space left on device\.\n", run.stderr),
+              "the main page's failure says why, in one line: " + run.stderr[-300:])
     finally:
         stop_server(server)
         subprocess.run(["umount", temp])

@@ -184,8 +184,8 @@ TEST_F(SpilletProgram, TerminalAsksForThePasswordAndTheOverwrite) {
         const char* said;  // expected on stderr, or null
     } cases[] = {
         {"abd\n", false, "You entered a wrong password."},
-        {"", false, nullptr},  // end of input: cancelled, silently
-        {"\nabc\n", true, "Please enter the password and then click OK."},
+        {"", false, nullptr},        // end of input: cancelled, silently
+        {"\nabc\n", true, nullptr},  // a script's empty line is passed over
     };
     for (const Case& c : cases) {
         fs::path out = root / "out";
@@ -197,10 +197,14 @@ TEST_F(SpilletProgram, TerminalAsksForThePasswordAndTheOverwrite) {
             EXPECT_NE(err.find(c.said), std::string::npos) << err;
         }
     }
-    // Extract again over the same index.htm: the terminal asks, and "n" keeps the old one.
+    // Extract again over the same index.htm: input that is no terminal is not asked whether
+    // to replace it; the old one stays and the message says why the unpacking stopped.
     sfxtest::WriteText(root / "out" / "index.htm", "old");
-    std::string err = Spillet(sfx, root / "out", "abc\nn\n", 1);
-    EXPECT_NE(err.find("Save: File "), std::string::npos) << err;
+    std::string err = Spillet(sfx, root / "out", "abc\ny\n", 1);
+    EXPECT_NE(err.find("spillet: An older page is in the way and nobody can be asked"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("[y/n]"), std::string::npos) << err;
     EXPECT_EQ(sfxtest::ReadText(root / "out" / "index.htm"), "old");
 }
 
@@ -212,8 +216,7 @@ TEST_F(SpilletProgram, NamesLeavingTheDestinationAreRefusedWithTheFailureMessage
                                                                    {"sub/../../evil2.txt", "e"}})));
     fs::create_directories(root / "box");
     std::string err = Spillet(sfx, root / "box" / "out", "", 1);
-    EXPECT_NE(err.find("Error: Failed to extract file: Failure writing to target file\n"
-                       "The archive names ../evil.txt, which lies outside"),
+    EXPECT_NE(err.find("spillet: The archive names ../evil.txt, which lies outside"),
               std::string::npos)
         << err;
     EXPECT_EQ(sfxtest::ReadText(root / "box" / "out" / "ok.txt"), "ok");
@@ -273,32 +276,30 @@ TEST_F(MountedSpillet, ExitStatusAndMessageNameTheCause) {
          Q(root / "nope.exe") + " " + Q(root / "o1"),
          1,
          "err",
-         {"Error: Failed to extract file:",
-          "Cannot open " + (root / "nope.exe").string() + ": No such file or directory."}},
+         {"spillet: Cannot open " + (root / "nope.exe").string() +
+          ": No such file or directory.\n"}},
         {"not a cabinet",
          Q(root / "text.exe") + " " + Q(root / "o2"),
          1,
          "err",
-         {"Error: Failed to extract file:",
-          (root / "text.exe").string() + " is not a self-extracting file made by Quillbox."}},
+         {"spillet: " + (root / "text.exe").string() +
+          " is not a self-extracting file made by Quillbox.\n"}},
         {"corrupt",
          Q(root / "corrupt.exe") + " " + Q(root / "o3"),
          1,
          "err",
-         {"Error: Failed to extract file: Corrupt cabinet\n" + (root / "corrupt.exe").string() +
-          " is damaged or cut short."}},
+         {"spillet: " + (root / "corrupt.exe").string() + " is damaged or cut short.\n"}},
         {"truncated",
          Q(root / "cut.exe") + " " + Q(root / "o4"),
          1,
          "err",
-         {"Error: Failed to extract file: Corrupt cabinet\n" + (root / "cut.exe").string() +
-          " is damaged or cut short."}},
+         {"spillet: " + (root / "cut.exe").string() + " is damaged or cut short.\n"}},
         {"read-only destination",
          Q(root / "good.exe") + " " + Q(root / "ro"),
          1,
          "err",
-         {"Error: Failed to extract file: Failure writing to target file\nCannot create " +
-          (root / "ro" / "index.htm").string() + ": Read-only file system."}},
+         {"spillet: Cannot create " + (root / "ro" / "index.htm").string() +
+          ": Read-only file system.\n"}},
         {"help",
          "--help",
          0,
@@ -313,7 +314,7 @@ TEST_F(MountedSpillet, ExitStatusAndMessageNameTheCause) {
          Q(root / "good.exe") + " ''",
          2,
          "err",
-         {"Error: Usage: spillet [input_file output_dir]\nThe output folder is empty."}},
+         {"spillet: The output folder is empty. Try 'spillet --help'.\n"}},
     };
     for (const Case& c : cases) {
         if (!readOnly && std::string(c.what) == "read-only destination") {

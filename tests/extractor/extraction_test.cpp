@@ -143,20 +143,29 @@ const BadFile kBadFiles[] = {
          return b;
      },
      "", "is not a self-extracting file made by Quillbox"},
+    // A program whose cabinet would begin past its end is what an executable cut before its
+    // cabinet looks like: damaged, like one cut later.
     {"BasePastTheEnd",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          sfxtest::Put32(b, 124, static_cast<uint32_t>(b.size() + 10));
          return b;
      },
-     "", "is not a self-extracting file made by Quillbox"},
+     "", "is damaged or cut short"},
+    {"CutBeforeTheCabinet",
+     [] {
+         Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
+         b.resize(sfxtest::MakeHead().size() / 2);
+         return b;
+     },
+     "", "is damaged or cut short"},
     {"BaseFarOutside",
      [] {
          Bytes b = sfxtest::MakeSfx(sfxtest::MakeHead(), Cabinet());
          sfxtest::Put32(b, 124, 0xFFFFFFF0u);
          return b;
      },
-     "", "is not a self-extracting file made by Quillbox"},
+     "", "is damaged or cut short"},
     {"PlainCabinet", [] { return Cabinet(); }, "",
      "is not a self-extracting file made by Quillbox"},
     {"NoFiles", [] { return sfxtest::MakeSfx(sfxtest::MakeHead(), sfxtest::MakeCabinet({})); }, "",

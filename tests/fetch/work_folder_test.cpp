@@ -176,6 +176,20 @@ TEST(WorkFolderTest, RemoveFolderIsNotRecursiveAndSweepClearsLeftovers) {
     platform::FolderRemove(temp);
 }
 
+// A grab that failed or was cancelled leaves its folder held; the run removes it, files and
+// all, when its grabber goes, so that nothing is left for the next start to find.
+TEST(WorkFolderTest, AFolderStillHeldGoesWithItsGrabber) {
+    std::string folder;
+    {
+        CGrabber grabber(nullptr);
+        ASSERT_TRUE(grabber.MakeWorkFolder(folder));
+        std::string page = platform::JoinPath(folder, "QBT1.htm");
+        ASSERT_TRUE(WriteWhole(page, "half a page"));
+        ASSERT_TRUE(platform::SetAttributes(page, platform::kAttrReadOnly));
+    }
+    EXPECT_FALSE(platform::PathExists(folder));
+}
+
 // A folder that a living run holds survives every other run's sweep, its files
 // and all; one whose run has gone (its lock file still there, nobody holding it)
 // is swept like any leftover.

@@ -5,6 +5,8 @@
 #include "platform/terminal_text.h"
 
 using platform::EscapeControls;
+using platform::FitColumns;
+using platform::PlainTraceText;
 
 TEST(EscapeControls, ShowsControlCharactersAsHexAndKeepsTheRest) {
     struct Case {
@@ -22,4 +24,37 @@ TEST(EscapeControls, ShowsControlCharactersAsHexAndKeepsTheRest) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(EscapeControls(c.in), c.out) << c.in;
+}
+
+TEST(FitColumns, CutsToTheWidthWithoutSplittingACharacter) {
+    struct Case {
+        std::string in;
+        size_t width;
+        std::string out;
+    } cases[] = {
+        {"short", 10, "short"},
+        {"exactly10!", 10, "exactly10!"},
+        {"Opening http://host/a/very/long/path.htm", 16, "Opening http:..."},
+        {"caf\xc3\xa9 caf\xc3\xa9", 8, "caf\xc3\xa9 ..."},  // each é is one column
+        {"caf\xc3\xa9", 4, "caf\xc3\xa9"},
+        {"abcdef", 3, "..."},
+        {"abcdef", 0, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitColumns(c.in, c.width), c.out) << c.in << " in " << c.width;
+}
+
+TEST(PlainTraceText, LinesEndInLineFeedsAndNamesAreShownEscaped) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"m_pCommandLine = spillet\r\n", "m_pCommandLine = spillet\n"},
+        {"Compressing:      10 ->       5             \r",
+         "Compressing:      10 ->       5"
+         "             \n"},
+        {"placed file 'a\x1b[2Jb' (size 3)\n", "placed file 'a\\x1b[2Jb' (size 3)\n"},
+        {"\r\n\r\n", "\n\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PlainTraceText(c.in), c.out) << c.in;
 }

@@ -60,17 +60,17 @@ TEST(UserInterface, TestsCanReplaceTheInstance) {
 
 namespace {
 
-// Runs `ask` against a terminal interface whose input holds `input`; returns what
-// it printed.
+// Runs `ask` against a terminal interface whose input holds `input` (no input at all when
+// `noInput`); returns what it printed.
 template <typename Ask>
-std::string WithInput(const std::string& input, Ask ask) {
+std::string WithInput(const std::string& input, Ask ask, bool noInput = false) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0)
         return "<pipe failed>";
     if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
         return "<write failed>";
     close(in[1]);
-    CTerminalUserInterface terminal(in[0], out[1]);
+    CTerminalUserInterface terminal(noInput ? -1 : in[0], out[1]);
     ask(terminal);
     close(in[0]);
     close(out[1]);
@@ -126,9 +126,21 @@ TEST(TerminalUi, QuestionsAnswerFromInputAndDefaultAtItsEnd) {
     });
     EXPECT_EQ(first, kIdOk);
     EXPECT_EQ(second, kIdYes);
-    // No input at all.
-    CTerminalUserInterface none(-1, -1);
-    EXPECT_EQ(none.ShowMessage("q", "c", kMbYesNo, nullptr), kIdNo);
+    // No input at all: nothing is asked, nothing is printed, the safe answer is given.
+    std::string printed = WithInput(
+        "y\n",
+        [](IUserInterface& none) {
+            EXPECT_EQ(none.ShowMessage("q", "c", kMbYesNo, nullptr), kIdNo);
+            EXPECT_EQ(none.ShowMessage("q", "c", kMbYesNoCancel, nullptr), kIdCancel);
+            std::string user, password;
+            EXPECT_FALSE(none.AskAuthorization(AuthorizationPrompt(), user, password, nullptr));
+            EXPECT_FALSE(none.AskPassword(PasswordPrompt(), password, nullptr));
+            // A failure is its one line, the box's text aside, whatever the line holds.
+            none.ShowFailure("Box text\r\n\r\nThe cause.",
+                             "cannot fetch http://h/a\x1b[2J\nb: why.", "quillbox", kMbOk, nullptr);
+        },
+        true);
+    EXPECT_EQ(printed, "quillbox: cannot fetch http://h/a\\x1b[2J\\x0ab: why.\n");
 }
 
 TEST(TerminalUi, PromptsReadLinesAndCancelAtTheEnd) {

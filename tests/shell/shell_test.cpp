@@ -97,20 +97,28 @@ struct CurrentFolder {
 TEST_F(ZipCommandTest, OutputPathMustBeAnExeThatCanBeWritten) {
     struct Case {
         std::string path;
-        bool valid;
+        std::string cause;  // after message 114 and a blank line; empty: the path is valid
     };
     std::string sep(1, platform::kPathSeparator);
+    std::string folder = JoinPath(root, "folder.exe");
+    ASSERT_TRUE(platform::FolderCreate(folder));
+    std::string notFolder = JoinPath(root, "file");
+    WriteAll(notFolder, "a file");
     const std::vector<Case> cases = {
-        {"", false},
-        {JoinPath(root, "a.exe"), true},
-        {JoinPath(root, "B.EXE"), true},
-        {JoinPath(root, "c.ExE"), true},
-        {JoinPath(root, "a.exe2"), false},
-        {JoinPath(root, "a.exe.bak"), false},
-        {JoinPath(root, "a.exe "), false},
-        {JoinPath(root, "noext"), false},
-        {JoinPath(root, "dir.exe") + sep, false},
-        {JoinPath(JoinPath(root, "missing"), "a.exe"), false},
+        {"", "No output path was given."},
+        {JoinPath(root, "a.exe"), ""},
+        {JoinPath(root, "B.EXE"), ""},
+        {JoinPath(root, "c.ExE"), ""},
+        {JoinPath(root, "a.exe2"), JoinPath(root, "a.exe2") + " does not end in .exe."},
+        {JoinPath(root, "a.exe.bak"), JoinPath(root, "a.exe.bak") + " does not end in .exe."},
+        {JoinPath(root, "a.exe "), JoinPath(root, "a.exe ") + " does not end in .exe."},
+        {JoinPath(root, "noext"), JoinPath(root, "noext") + " does not end in .exe."},
+        {JoinPath(root, "dir.exe") + sep,
+         JoinPath(root, "dir.exe") + sep + " does not end in .exe."},
+        {folder, folder + " is a folder."},
+        {JoinPath(JoinPath(root, "missing"), "a.exe"),
+         "The folder " + JoinPath(root, "missing") + " does not exist."},
+        {JoinPath(notFolder, "a.exe"), notFolder + " is not a folder."},
     };
     for (const Case& c : cases) {
         FakeMainWindow w(app);
@@ -118,9 +126,17 @@ TEST_F(ZipCommandTest, OutputPathMustBeAnExeThatCanBeWritten) {
         w.address = "";  // a valid path then stops at the address check
         w.Zip();
         ASSERT_EQ(w.messages.size(), 1u) << c.path;
-        EXPECT_EQ(w.messages[0], c.valid ? kStrBadAddress : kStrBadOutputPath) << c.path;
-        EXPECT_EQ(w.focus, std::vector<int>{c.valid ? kIdAddressBox : kIdOutputPathBox}) << c.path;
-        EXPECT_FALSE(platform::PathExists(c.path)) << "the check leaves nothing behind";
+        EXPECT_EQ(w.messages[0], c.cause.empty()
+                                     ? std::string(kStrBadAddress)
+                                     : std::string(kStrBadOutputPath) + "\r\n\r\n" + c.cause)
+            << c.path;
+        EXPECT_EQ(w.focus, std::vector<int>{c.cause.empty() ? kIdAddressBox : kIdOutputPathBox})
+            << c.path;
+        if (c.path != folder) {
+            EXPECT_FALSE(platform::FileExists(c.path)) << "the check leaves nothing behind";
+        }
+        for (const platform::FindData& f : platform::ListFolder(JoinPath(root, "*")))
+            EXPECT_NE(f.name.rfind("qbx", 0), 0u) << "a temporary file stays: " << f.name;
         EXPECT_TRUE(w.enabled);
     }
 }
@@ -325,7 +341,8 @@ TEST_F(ZipCommandTest, OnlyAcceleratorsMenusAndClicksRunCommands) {
     window->outPath = "";
     EXPECT_TRUE(window->OnCommandMessage(kIdZipButton, kClicked, true));
     EXPECT_TRUE(window->OnCommandMessage(kIdZipButton, kAccelerator, false));
-    EXPECT_EQ(window->messages, (std::vector<std::string>{kStrBadOutputPath, kStrBadOutputPath}));
+    std::string refused = std::string(kStrBadOutputPath) + "\r\n\r\nNo output path was given.";
+    EXPECT_EQ(window->messages, (std::vector<std::string>{refused, refused}));
 }
 
 // View URL in browser opens what Zip would fetch; an empty address gets Zip's message.
