@@ -29,10 +29,6 @@ bool AskForCredentials(const std::string& server, std::string& user, std::string
     return platform::Ui().AskAuthorization(prompt, user, password, nullptr);
 }
 
-void ShowFetchMessage(const std::string& text) {
-    platform::Ui().ShowMessage(text, ApplicationName(), platform::kMbOk, nullptr);
-}
-
 void ShowFetchFailure(const std::string& text, const std::string& address,
                       const std::string& cause) {
     platform::Ui().ShowFailure(text, "cannot fetch " + address + ": " + cause, ApplicationName(),

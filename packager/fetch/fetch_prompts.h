@@ -8,8 +8,6 @@
 // that asks; true with the entered user name and password when the user chose OK,
 // false on Cancel.
 bool AskForCredentials(const std::string& server, std::string& user, std::string& password);
-// Shows an OK message box with the application's name as caption.
-void ShowFetchMessage(const std::string& text);
 // Shows a fetch failure: the box `text` in a window; on a terminal the one line "cannot
 // fetch <address>: <cause>".
 void ShowFetchFailure(const std::string& text, const std::string& address,
