@@ -252,8 +252,7 @@ def main():
         ("an address too long", long_address,
          re.escape(long_address) + r": The address is longer than 2083 characters\."),
         ("a local file that is not there", os.path.join(top, "nowhere.htm"),
-         re.escape(os.path.join(top, "nowhere.htm")) + r": The file .*nowhere\.htm does not "
-         r"exist\."),
+         re.escape(os.path.join(top, "nowhere.htm")) + r": No such file: .*nowhere\.htm\."),
     ]
     for name, address, cause in fetch_failures:
         scratch = tempfile.mkdtemp(dir=top)
