@@ -3,9 +3,10 @@
 #include <cctype>
 #include <cstdio>
 
-#include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/url_utils.h"
+#include "packager/output/output.h"
+#include "packager/shell/compress_progress.h"
 #include "packager/shell/history.h"
 #include "platform/files.h"
 #include "platform/trace.h"
@@ -36,6 +37,21 @@ std::string Extension(const std::string& path) {
     return path.substr(dot);
 }
 
+// A folder output (the command line's DIR/) can be made when the folder is there or its
+// parent takes a new folder; a file of that name is not ours to replace.
+bool FolderOutputWritable(const std::string& path) {
+    std::string folder = path;
+    while (folder.size() > 1 && IsPathSeparator(folder.back()))
+        folder.pop_back();
+    if (platform::FileExists(folder))
+        return false;
+    std::string probe = folder + ".qbprobe";
+    if (!platform::FolderCreate(probe))
+        return false;
+    platform::FolderRemove(probe);
+    return true;
+}
+
 bool CanOpenForReading(const std::string& path) {
     if (platform::FolderExists(path))
         return false;
@@ -64,6 +80,8 @@ void CMainWindow::InstallProgressCallback() {
 bool CMainWindow::CheckOutputPath() {
     if (m_strOutPath.empty())
         return false;
+    if (AcceptsEveryOutputKind() && OutputKindOf(m_strOutPath) != OutputKind::Executable)
+        return true;
     std::string ext = Extension(m_strOutPath);
     for (char& c : ext)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -81,7 +99,10 @@ void CMainWindow::OnZip() {
         SetFocusTo(kIdOutputPathBox);
         return;
     }
-    bool exists = CanOpenForReading(m_strOutPath);
+    const bool folderOutput =
+        AcceptsEveryOutputKind() && OutputKindOf(m_strOutPath) == OutputKind::Folder;
+    bool exists =
+        folderOutput ? platform::FolderExists(m_strOutPath) : CanOpenForReading(m_strOutPath);
     if (exists) {
         char question[1200];
         std::snprintf(question, sizeof(question), "Are you sure you want to overwrite\r\n%s?",
@@ -91,9 +112,12 @@ void CMainWindow::OnZip() {
             return;
     }
     // Writability, without destroying anything.
-    platform::SetAttributes(m_strOutPath, platform::kAttrNormal);
+    if (!folderOutput)
+        platform::SetAttributes(m_strOutPath, platform::kAttrNormal);
     bool writable;
-    if (exists) {
+    if (folderOutput) {
+        writable = FolderOutputWritable(m_strOutPath);
+    } else if (exists) {
         int h = platform::FileOpen(m_strOutPath, platform::kOpenReadWrite | platform::kOpenBinary);
         writable = h >= 0;
         if (writable)
@@ -316,7 +340,11 @@ bool CMainWindow::Package(const std::string& mainPagePath) {
 }
 
 bool CMainWindow::PackageFolder(const std::string& outputPath, const std::string& mainPagePath) {
-    return ::PackageFolder(nullptr, outputPath, mainPagePath);
+    CCompressProgress progress;
+    COutputContext context;
+    context.pProgress = &progress;
+    std::unique_ptr<COutput> output = CreateOutput(OutputKindOf(outputPath), context);
+    return WriteCapture(*output, outputPath, mainPagePath);
 }
 
 void CMainWindow::RecordHistory(const std::string& address) {

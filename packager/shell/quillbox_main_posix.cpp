@@ -156,6 +156,7 @@ class CConsoleMainWindow : public CMainWindow {
         return (!line.empty() && (line[0] == 'y' || line[0] == 'Y')) ? platform::kIdYes
                                                                      : platform::kIdNo;
     }
+    bool AcceptsEveryOutputKind() const override { return true; }
     void SetFocusTo(int) override {}
     void EnableMainWindow(bool) override {}
     WindowHandle GetHandle() override { return nullptr; }

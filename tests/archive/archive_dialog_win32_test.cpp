@@ -19,6 +19,7 @@
 #include "cabinet/reader/cabinet_reader.h"
 #include "packager/archive/archive_builder.h"
 #include "packager/res/resource.h"
+#include "packager/shell/compress_progress.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "tests/fixtures/support/packager_test_support.h"
@@ -131,7 +132,8 @@ class ArchiveDialogTest : public ::testing::Test {
         std::atomic<bool> stop{false};
         DWORD self = GetCurrentThreadId();
         std::thread user([&] { WatchDialog(self, clickCancel, stop, seen); });
-        bool result = PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ);
+        CCompressProgress dialog;
+        bool result = PackageFolder(&dialog, out, JoinPath(work, "index.htm"), templ);
         stop = true;
         user.join();
         return result;

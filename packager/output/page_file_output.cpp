@@ -1,0 +1,192 @@
+#include "packager/output/page_file_output.h"
+
+#include <set>
+
+#include "packager/fetch/grab_job.h"
+#include "packager/output/output_files.h"
+#include "packager/rewrite/css_rewriter.h"
+#include "packager/rewrite/page_rewriter.h"
+#include "platform/trace.h"
+
+bool CPageFileOutput::Begin(const std::string& outputPath) {
+    Abort();
+    m_strOutputPath = outputPath;
+    return !outputPath.empty();
+}
+
+bool CPageFileOutput::AddFile(const std::string& captureName, const std::string& sourcePath) {
+    if (m_strOutputPath.empty() || !IsSafeCaptureName(captureName) || m_sources.count(captureName))
+        return false;
+    m_sources.emplace(captureName, sourcePath);
+    m_order.push_back(captureName);
+    return true;
+}
+
+bool CPageFileOutput::MarkMainPage(const std::string& captureName) {
+    if (!m_sources.count(captureName))
+        return false;
+    m_strMainPage = captureName;
+    return true;
+}
+
+bool CPageFileOutput::Finish() {
+    std::string out;
+    bool ok = !m_strMainPage.empty() && Render(out) && PutFileInPlace(m_strOutputPath, out);
+    Abort();
+    if (!ok)
+        ShowWriteFailure();
+    return ok;
+}
+
+void CPageFileOutput::Abort() {
+    m_strOutputPath.clear();
+    m_strMainPage.clear();
+    m_order.clear();
+    m_sources.clear();
+}
+
+namespace {
+
+// Where the capture's names are placed while its pages and stylesheets are read again:
+// a reference to a captured file resolves to this address plus the file's name.
+constexpr const char kInlineBase[] = "http://capture.quillbox.invalid/";
+
+class CNoProgress : public CGrabProgress {
+  public:
+    int Report(const std::string&, int32_t) override { return 1; }
+};
+
+// Names every captured file that a page or stylesheet refers to by its data: address,
+// made from the file once; pages and stylesheets are inlined in turn before they are
+// encoded. A file that refers back to one being inlined gets an empty document instead
+// (browsers ignore such a cycle too).
+class CInliner : public CLocalNames {
+  public:
+    CInliner(const std::map<std::string, std::string>& sources, CGrabProgress& progress)
+        : m_sources(sources), m_progress(progress) {}
+
+    std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override {
+        std::string name = CaptureName(absoluteAddress);
+        if (name.empty() || m_failed)
+            return std::string();
+        auto cached = m_cache.find(name);
+        if (cached != m_cache.end())
+            return cached->second;
+        if (m_open.count(name))
+            return kind == EntryKind::Stylesheet ? "data:text/css," : "about:blank";
+        std::string bytes;
+        if (!ReadWholeFile(m_sources.at(name), bytes)) {
+            platform::Trace("Cannot read %s\n", m_sources.at(name).c_str());
+            return std::string();
+        }
+        std::string type = MediaTypeOf(name, bytes);
+        m_open.insert(name);
+        if (kind == EntryKind::Stylesheet) {
+            type = "text/css";
+            CReferenceList found;
+            CCssContext context{kInlineBase + name, *this, found, true, false};
+            bytes = RewriteCss(bytes, context);
+        } else if (kind == EntryKind::Frame || kind == EntryKind::Page) {
+            type = "text/html";
+            if (!InlinePage(name, bytes))
+                m_failed = true;
+        }
+        m_open.erase(name);
+        return m_cache[name] = DataAddress(type, bytes);
+    }
+
+    // The page text of capture file `name` with every captured file it shows inside it.
+    // False when the watcher stopped it.
+    bool InlinePage(const std::string& name, std::string& text) {
+        m_open.insert(name);
+        // The pass adds the footer before each closing body tag once more: the one the
+        // first pass added goes first.
+        const std::string footer = kFooterText;
+        for (size_t at = text.find(footer); at != std::string::npos; at = text.find(footer, at))
+            text.erase(at, footer.size());
+        std::string address = kInlineBase + name;
+        CReferenceList found;
+        CRewriteOptions options;
+        options.bKeepStyles = true;
+        // Everything that is not a captured file stays as the first pass wrote it.
+        options.bLinksAsWritten = true;
+        bool ok = CPageRewriter().ProcessPage(address, text, *this, found, m_progress, options);
+        m_open.erase(name);
+        return ok && !m_failed;
+    }
+
+  private:
+    // The capture name an address stands for, or "" when it is not a captured file.
+    std::string CaptureName(const std::string& address) const {
+        const size_t n = sizeof(kInlineBase) - 1;
+        if (address.compare(0, n, kInlineBase) != 0)
+            return std::string();
+        std::string name = address.substr(n);
+        return m_sources.count(name) ? name : std::string();
+    }
+
+    const std::map<std::string, std::string>& m_sources;
+    CGrabProgress& m_progress;
+    std::map<std::string, std::string> m_cache;
+    std::set<std::string> m_open;
+    bool m_failed = false;
+};
+
+constexpr const char kBoundary[] = "----=_QuillboxPart_0_capture";
+
+void AppendBase64Lines(std::string& out, const std::string& bytes) {
+    std::string encoded = Base64(bytes);
+    for (size_t at = 0; at < encoded.size(); at += 76) {
+        out.append(encoded, at, 76);
+        out += "\r\n";
+    }
+}
+
+}  // namespace
+
+bool CSingleHtmlOutput::Render(std::string& out) {
+    CNoProgress quiet;
+    CInliner inliner(m_sources, m_pProgress ? *m_pProgress : quiet);
+    if (!ReadWholeFile(m_sources.at(m_strMainPage), out))
+        return false;
+    return inliner.InlinePage(m_strMainPage, out);
+}
+
+const char* const CWebArchiveOutput::kBase = kInlineBase;
+
+bool CWebArchiveOutput::Render(std::string& out) {
+    out =
+        "From: <Saved by Quillbox>\r\n"
+        "Snapshot-Content-Location: " +
+        std::string(kBase) + m_strMainPage +
+        "\r\n"
+        "Subject: " +
+        m_strMainPage +
+        "\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/related;\r\n"
+        "\ttype=\"text/html\";\r\n"
+        "\tboundary=\"" +
+        kBoundary + "\"\r\n\r\n";
+    std::vector<std::string> order{m_strMainPage};
+    for (const std::string& name : m_order) {
+        if (name != m_strMainPage)
+            order.push_back(name);
+    }
+    for (const std::string& name : order) {
+        std::string bytes;
+        if (!ReadWholeFile(m_sources.at(name), bytes))
+            return false;
+        // Pages and stylesheets are read as what their names say they are, as from the
+        // unpacked folder.
+        std::string type = MediaTypeOf(name, bytes);
+        out += std::string("--") + kBoundary + "\r\n";
+        out += "Content-Type: " + type + "\r\n";
+        out += "Content-Transfer-Encoding: base64\r\n";
+        out += "Content-Location: " + std::string(kBase) + name + "\r\n\r\n";
+        AppendBase64Lines(out, bytes);
+        out += "\r\n";
+    }
+    out += std::string("--") + kBoundary + "--\r\n";
+    return true;
+}
