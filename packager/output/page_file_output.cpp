@@ -66,14 +66,19 @@ class CInliner : public CLocalNames {
         : m_sources(sources), m_progress(progress) {}
 
     std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override {
+        if (m_failed || absoluteAddress.compare(0, sizeof(kInlineBase) - 1, kInlineBase) != 0)
+            return std::string();  // on the web: it stays there
         std::string name = CaptureName(absoluteAddress);
-        if (name.empty() || m_failed)
-            return std::string();
+        // A file of the capture's folder that is not in the capture (it could not be
+        // fetched) is missing from the unpacked folder too: an empty document shows the
+        // same, and the file refers to nothing beside it.
+        if (name.empty())
+            return EmptyDocument(kind);
         auto cached = m_cache.find(name);
         if (cached != m_cache.end())
             return cached->second;
         if (m_open.count(name))
-            return kind == EntryKind::Stylesheet ? "data:text/css," : "about:blank";
+            return EmptyDocument(kind);
         std::string bytes;
         if (!ReadWholeFile(m_sources.at(name), bytes)) {
             platform::Trace("Cannot read %s\n", m_sources.at(name).c_str());
@@ -116,6 +121,18 @@ class CInliner : public CLocalNames {
     }
 
   private:
+    static std::string EmptyDocument(EntryKind kind) {
+        switch (kind) {
+            case EntryKind::Stylesheet:
+                return "data:text/css,";
+            case EntryKind::Page:
+            case EntryKind::Frame:
+                return "about:blank";
+            default:
+                return "data:,";
+        }
+    }
+
     // The capture name an address stands for, or "" when it is not a captured file.
     std::string CaptureName(const std::string& address) const {
         const size_t n = sizeof(kInlineBase) - 1;

@@ -45,7 +45,8 @@ class References(html.parser.HTMLParser):
                     self.found.append(value)
             if name == "style":
                 self.found += css_references(value)
-        if tag == "link" and "href" in attrs:
+        rel = attrs.get("rel", "").lower().split()
+        if tag == "link" and "href" in attrs and {"stylesheet", "icon", "preload"} & set(rel):
             self.found.append(attrs["href"])
         self.in_style = tag == "style"
 
@@ -58,8 +59,17 @@ class References(html.parser.HTMLParser):
 
 
 def css_references(css):
-    return [m.group(1) or m.group(2) for m in
-            re.finditer(r"""url\(\s*['"]?([^'")]*)|@import\s+['"]([^'"]+)""", css)]
+    """The url()s and @import strings of a CSS text; comments and other strings are no
+    reference."""
+    css = re.sub(r"/\*.*?\*/", "", css, flags=re.S)
+    refs = []
+    for m in re.finditer(r"""(?i)url\(\s*(?:"([^"]*)"|'([^']*)'|([^)]*))\s*\)"""
+                         r"""|@import\s+(?:"([^"]*)"|'([^']*)')|"(?:[^"\\]|\\.)*"|'(?:[^'\\]|\\.)*'""",
+                         css):
+        value = next((g for g in m.groups() if g is not None), None)
+        if value is not None:
+            refs.append(value.strip())
+    return refs
 
 
 def all_references(page_text):
@@ -157,9 +167,9 @@ def main():
                not re.match(r"https?://", r)]
     check(refs and not outside, "the single file loads only data: and web addresses: %s"
           % outside[:5])
-    check(all(r.startswith("http://127.0.0.1:%d/img/missing.png" % port)
-              for r, _ in refs if re.match(r"https?://", r)),
-          "the only web address it loads is the picture that could not be fetched")
+    # The picture that could not be fetched is missing here as it is from the folder.
+    check(not [r for r, _ in refs if re.match(r"https?://", r)],
+          "nor does it load from the web")
     check(len(text.encode()) < 3 * 1024 * 1024, "the single file stays mailable (%d bytes)"
           % len(text.encode()))
 
