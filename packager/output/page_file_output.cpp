@@ -56,48 +56,30 @@ class CNoProgress : public CGrabProgress {
     int Report(const std::string&, int32_t) override { return 1; }
 };
 
-// Names every captured file that a page or stylesheet refers to by its data: address,
+// Puts every captured file that a page or stylesheet refers to inside it as a data: address,
 // made from the file once; pages and stylesheets are inlined in turn before they are
 // encoded. A file that refers back to one being inlined gets an empty document instead
-// (browsers ignore such a cycle too).
+// (browsers end such a cycle too).
+//
+// The passes are not re-entrant (they keep scratch text per thread), so a pass never waits
+// for the file it names: it is handed a placeholder, and the placeholders are replaced once
+// the pass is over.
 class CInliner : public CLocalNames {
   public:
     CInliner(const std::map<std::string, std::string>& sources, CGrabProgress& progress)
         : m_sources(sources), m_progress(progress) {}
 
     std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override {
-        if (m_failed || absoluteAddress.compare(0, sizeof(kInlineBase) - 1, kInlineBase) != 0)
+        if (absoluteAddress.compare(0, sizeof(kInlineBase) - 1, kInlineBase) != 0)
             return std::string();  // on the web: it stays there
-        std::string name = CaptureName(absoluteAddress);
+        std::string name = absoluteAddress.substr(sizeof(kInlineBase) - 1);
         // A file of the capture's folder that is not in the capture (it could not be
         // fetched) is missing from the unpacked folder too: an empty document shows the
         // same, and the file refers to nothing beside it.
-        if (name.empty())
+        if (!m_sources.count(name))
             return EmptyDocument(kind);
-        auto cached = m_cache.find(name);
-        if (cached != m_cache.end())
-            return cached->second;
-        if (m_open.count(name))
-            return EmptyDocument(kind);
-        std::string bytes;
-        if (!ReadWholeFile(m_sources.at(name), bytes)) {
-            platform::Trace("Cannot read %s\n", m_sources.at(name).c_str());
-            return std::string();
-        }
-        std::string type = MediaTypeOf(name, bytes);
-        m_open.insert(name);
-        if (kind == EntryKind::Stylesheet) {
-            type = "text/css";
-            CReferenceList found;
-            CCssContext context{kInlineBase + name, *this, found, true, false};
-            bytes = RewriteCss(bytes, context);
-        } else if (kind == EntryKind::Frame || kind == EntryKind::Page) {
-            type = "text/html";
-            if (!InlinePage(name, bytes))
-                m_failed = true;
-        }
-        m_open.erase(name);
-        return m_cache[name] = DataAddress(type, bytes);
+        m_slots.push_back({name, kind});
+        return kPlaceholder + std::to_string(m_slots.size() - 1) + "-";
     }
 
     // The page text of capture file `name` with every captured file it shows inside it.
@@ -116,11 +98,17 @@ class CInliner : public CLocalNames {
         // Everything that is not a captured file stays as the first pass wrote it.
         options.bLinksAsWritten = true;
         bool ok = CPageRewriter().ProcessPage(address, text, *this, found, m_progress, options);
+        ok = ok && Resolve(text);
         m_open.erase(name);
-        return ok && !m_failed;
+        return ok;
     }
 
   private:
+    struct Slot {
+        std::string strName;
+        EntryKind kind;
+    };
+
     static std::string EmptyDocument(EntryKind kind) {
         switch (kind) {
             case EntryKind::Stylesheet:
@@ -133,20 +121,81 @@ class CInliner : public CLocalNames {
         }
     }
 
-    // The capture name an address stands for, or "" when it is not a captured file.
-    std::string CaptureName(const std::string& address) const {
-        const size_t n = sizeof(kInlineBase) - 1;
-        if (address.compare(0, n, kInlineBase) != 0)
-            return std::string();
-        std::string name = address.substr(n);
-        return m_sources.count(name) ? name : std::string();
+    // Replaces every placeholder in text by the data: address of its file.
+    bool Resolve(std::string& text) {
+        const std::string prefix = kPlaceholder;
+        std::string out;
+        size_t from = 0;
+        for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, from)) {
+            size_t digits = at + prefix.size();
+            size_t end = text.find('-', digits);
+            size_t slot = m_slots.size();
+            if (end != std::string::npos && end > digits && end - digits < 10 &&
+                text.find_first_not_of("0123456789", digits) == end)
+                slot = std::stoul(text.substr(digits, end - digits));
+            out.append(text, from, at - from);
+            if (slot >= m_slots.size()) {
+                out += prefix;  // page text that merely looks like one
+                from = digits;
+                continue;
+            }
+            Slot s = m_slots[slot];
+            std::string data;
+            if (!Inline(s.strName, s.kind, data))
+                return false;
+            out += data;
+            from = end + 1;
+        }
+        out.append(text, from, std::string::npos);
+        text.swap(out);
+        return true;
     }
+
+    // The data: address of a captured file; false when the watcher stopped the work.
+    bool Inline(const std::string& name, EntryKind kind, std::string& data) {
+        auto cached = m_cache.find(name);
+        if (cached != m_cache.end()) {
+            data = cached->second;
+            return true;
+        }
+        if (m_open.count(name)) {
+            data = EmptyDocument(kind);
+            return true;
+        }
+        std::string bytes;
+        if (!ReadWholeFile(m_sources.at(name), bytes)) {
+            platform::Trace("Cannot read %s\n", m_sources.at(name).c_str());
+            data = EmptyDocument(kind);
+            return true;
+        }
+        std::string type = MediaTypeOf(name, bytes);
+        if (kind == EntryKind::Stylesheet) {
+            type = "text/css";
+            m_open.insert(name);
+            CReferenceList found;
+            CCssContext context{kInlineBase + name, *this, found, true, false};
+            bytes = RewriteCss(bytes, context);
+            bool ok = Resolve(bytes);
+            m_open.erase(name);
+            if (!ok)
+                return false;
+        } else if (kind == EntryKind::Frame || kind == EntryKind::Page) {
+            type = "text/html";
+            if (!InlinePage(name, bytes))
+                return false;
+        }
+        data = m_cache[name] = DataAddress(type, bytes);
+        return true;
+    }
+
+    // What a pass writes where a captured file's address is to go.
+    static constexpr const char* kPlaceholder = "qb-inline-8d1c4-";
 
     const std::map<std::string, std::string>& m_sources;
     CGrabProgress& m_progress;
+    std::vector<Slot> m_slots;
     std::map<std::string, std::string> m_cache;
     std::set<std::string> m_open;
-    bool m_failed = false;
 };
 
 constexpr const char kBoundary[] = "----=_QuillboxPart_0_capture";

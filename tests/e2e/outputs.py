@@ -4,9 +4,12 @@ served by the fixture server, packaged once per output kind (NAME.exe, DIR/, NAM
 NAME.mhtml). With the server stopped, headless Chromium renders the executable's unpacked page,
 the folder's page, the single HTML file (alone in an empty folder) and the web archive; every
 picture must have the executable's pixels above the footer. The single file refers to no file
-outside itself: the scan of its references finds only data: and web addresses.
+outside itself: the scan of its references finds only data: and web addresses. A local page
+with frames (examples/site): the single file (its frames as data: addresses) and the folder
+look like the executable's unpacked page too.
 
-Usage: outputs.py --quillbox PATH --spillet PATH --site FOLDER [--shots FOLDER]
+Usage: outputs.py --quillbox PATH --spillet PATH --site FOLDER --example FOLDER
+                  [--shots FOLDER]
 """
 import argparse
 import base64
@@ -98,9 +101,10 @@ def main():
     ap.add_argument("--quillbox", required=True)
     ap.add_argument("--spillet", required=True)
     ap.add_argument("--site", required=True)
+    ap.add_argument("--example", required=True)
     ap.add_argument("--shots")
     args = ap.parse_args()
-    for name in ("quillbox", "spillet", "site"):
+    for name in ("quillbox", "spillet", "site", "example"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     for tool in ("chromium", "compare", "convert"):
         if not shutil.which(tool):
@@ -183,6 +187,7 @@ def main():
                 diff = differing_pixels(shots["exe"], shots[label], work)
                 check(diff == 0, "%s: the executable's pixels above the footer (%d differ)"
                       % (label, diff))
+    framed_local_page(args, work, env)
     if args.shots:
         for label, path in shots.items():
             if os.path.exists(path):
@@ -192,6 +197,31 @@ def main():
         return 1
     shutil.rmtree(work, ignore_errors=True)
     return 0
+
+
+def framed_local_page(args, work, env):
+    """A local page of two frames, packaged as the executable, the single file and the folder:
+    all three give the same picture."""
+    base = os.path.join(work, "framed")
+    os.makedirs(base)
+    outs = {"exe": os.path.join(base, "f.exe"), "html": os.path.join(base, "f.html"),
+            "folder": os.path.join(base, "f/")}
+    page = os.path.join(os.path.realpath(args.example), "index.htm")
+    for label, out in outs.items():
+        run = subprocess.run([args.quillbox, "-y", "-o", out, page], env=env,
+                             capture_output=True, text=True, timeout=120, cwd=work)
+        check(run.returncode == 0, "framed page, %s: written (%d)" % (label, run.returncode))
+    code, pages = unpack(args, outs["exe"], os.path.join(base, "unpacked"), env)
+    urls = {"exe": "file://" + os.path.join(base, "unpacked", "index.htm"),
+            "html": "file://" + outs["html"],
+            "folder": "file://" + os.path.join(outs["folder"], "index.htm")}
+    shots = {}
+    for label, url in urls.items():
+        shots[label] = os.path.join(base, label + ".png")
+        check(screenshot(url, shots[label], work), "framed page, %s: rendered" % label)
+    for label in ("html", "folder"):
+        diff = differing_pixels(shots["exe"], shots[label], work)
+        check(diff == 0, "framed page, %s: the executable's pixels (%d differ)" % (label, diff))
 
 
 if __name__ == "__main__":
