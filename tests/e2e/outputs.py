@@ -11,7 +11,6 @@ look like the executable's unpacked page too.
 Usage: outputs.py --quillbox PATH --spillet PATH --site FOLDER --example FOLDER
                   [--shots FOLDER]
 """
-import argparse
 import base64
 import html.parser
 import os
@@ -19,10 +18,9 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
-from e2e_common import check, failures, start_server, stop_server
-from styled_page import FONT, differing_pixels, screenshot, unpack
+from e2e_common import check, failures, page_test_setup, start_server, stop_server
+from styled_page import differing_pixels, screenshot, unpack
 
 # Attributes whose value the browser loads as part of the page (links are left alone).
 LOADED = {"src", "background", "poster", "data", "srcset"}
@@ -97,29 +95,10 @@ def all_references(page_text):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--quillbox", required=True)
-    ap.add_argument("--spillet", required=True)
-    ap.add_argument("--site", required=True)
-    ap.add_argument("--example", required=True)
-    ap.add_argument("--shots")
-    args = ap.parse_args()
-    for name in ("quillbox", "spillet", "site", "example"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    for tool in ("chromium", "compare", "convert"):
-        if not shutil.which(tool):
-            print("SKIP: %s is not installed (tools/setup-debian.sh installs it)" % tool)
-            return 77
-    work = tempfile.mkdtemp(prefix="qb-outputs-")
-    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_CACHE_HOME=os.path.join(work, "cache"))
-    site = os.path.join(work, "site")
-    shutil.copytree(args.site, site)
-    if os.path.exists(FONT):
-        shutil.copy(FONT, os.path.join(site, "fonts", "display.ttf"))
-    else:
-        with open(os.path.join(site, "fonts", "display.ttf"), "wb") as f:
-            f.write(b"not a font")
+    setup = page_test_setup("qb-outputs-")
+    if setup is None:
+        return 77
+    args, work, env, site = setup
 
     outputs = {"exe": os.path.join(work, "page.exe"), "folder": os.path.join(work, "folder/"),
                "html": os.path.join(work, "page.html"),
