@@ -1,5 +1,6 @@
 #include "packager/output/page_file_output.h"
 
+#include <cctype>
 #include <set>
 
 #include "packager/fetch/grab_job.h"
@@ -200,6 +201,24 @@ class CInliner : public CLocalNames {
 
 constexpr const char kBoundary[] = "----=_QuillboxPart_0_capture";
 
+// A capture name as the last segment of an address: what is not plainly safe there is
+// percent-encoded (a local page keeps its own file name, which may hold a blank).
+std::string AddressSegment(const std::string& name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '.' || c == '_' || c == '-' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
 void AppendBase64Lines(std::string& out, const std::string& bytes) {
     std::string encoded = Base64(bytes);
     for (size_t at = 0; at < encoded.size(); at += 76) {
@@ -224,7 +243,7 @@ bool CWebArchiveOutput::Render(std::string& out) {
     out =
         "From: <Saved by Quillbox>\r\n"
         "Snapshot-Content-Location: " +
-        std::string(kBase) + m_strMainPage +
+        std::string(kBase) + AddressSegment(m_strMainPage) +
         "\r\n"
         "Subject: " +
         m_strMainPage +
@@ -249,7 +268,7 @@ bool CWebArchiveOutput::Render(std::string& out) {
         out += std::string("--") + kBoundary + "\r\n";
         out += "Content-Type: " + type + "\r\n";
         out += "Content-Transfer-Encoding: base64\r\n";
-        out += "Content-Location: " + std::string(kBase) + name + "\r\n\r\n";
+        out += "Content-Location: " + std::string(kBase) + AddressSegment(name) + "\r\n\r\n";
         AppendBase64Lines(out, bytes);
         out += "\r\n";
     }
