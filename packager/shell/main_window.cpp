@@ -343,7 +343,9 @@ bool CMainWindow::PackageFolder(const std::string& outputPath, const std::string
     CCompressProgress progress;
     COutputContext context;
     context.pProgress = &progress;
-    std::unique_ptr<COutput> output = CreateOutput(OutputKindOf(outputPath), context);
+    // The window writes the executable whatever the path says.
+    OutputKind kind = AcceptsEveryOutputKind() ? OutputKindOf(outputPath) : OutputKind::Executable;
+    std::unique_ptr<COutput> output = CreateOutput(kind, context);
     return WriteCapture(*output, outputPath, mainPagePath);
 }
 
