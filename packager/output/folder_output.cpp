@@ -5,6 +5,14 @@
 
 namespace {
 
+// The longest path a file of the folder may have: Windows' file functions stop at 259
+// characters (some fail only when the file is to go again), Linux at 4095.
+#ifdef _WIN32
+constexpr size_t kMaxPath = 259;
+#else
+constexpr size_t kMaxPath = 4095;
+#endif
+
 // A free name of the form base + suffix + number beside base, made as a folder; empty
 // when none could be made.
 std::string MakeFolderBeside(const std::string& base, const char* suffix) {
@@ -55,6 +63,8 @@ bool CFolderOutput::AddFile(const std::string& captureName, const std::string& s
     if (m_strPart.empty() || !IsSafeCaptureName(captureName))
         return false;
     std::string target = platform::JoinPath(m_strPart, captureName);
+    if (target.size() > kMaxPath)
+        return false;
     // Two files of one name would leave only the last: the first one stays.
     if (platform::PathExists(target))
         return false;
@@ -112,7 +122,10 @@ bool CFolderOutput::Finish() {
 
 void CFolderOutput::Abort() {
     if (!m_strPart.empty()) {
-        RemoveFilesAndFolder(m_strPart);
+        // By name: what was put there goes, even where the path is too long to list.
+        for (const std::string& name : m_names)
+            platform::FileRemove(platform::JoinPath(m_strPart, name));
+        platform::FolderRemove(m_strPart);
         m_strPart.clear();
     }
     m_names.clear();

@@ -27,6 +27,7 @@
 namespace {
 
 using platform::JoinPath;
+using qbtest::Names;
 using qbtest::ReadAll;
 using qbtest::RecordingUi;
 using qbtest::RemoveTree;
@@ -90,15 +91,6 @@ size_t CountStartingWith(const std::string& folder, const char* prefix) {
     for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*")))
         n += _strnicmp(f.name.c_str(), prefix, std::strlen(prefix)) == 0 ? 1 : 0;
     return n;
-}
-
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*")))
-        if (f.name != "." && f.name != "..")
-            names.push_back(f.name);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 class ArchiveDialogTest : public ::testing::Test {

@@ -109,15 +109,7 @@ class WatchingUi : public RecordingUi {
     std::function<void(const std::string&)> onMessage;
 };
 
-// The names in a folder, without "." and "..", sorted.
-std::vector<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*"))) {
-        if (f.name != "." && f.name != "..")
-            names.insert(f.name);
-    }
-    return std::vector<std::string>(names.begin(), names.end());
-}
+using qbtest::Names;
 
 // Names in a folder that start with prefix (any letter case), as the temporary
 // names of the platform are made.

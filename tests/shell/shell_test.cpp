@@ -163,12 +163,7 @@ TEST_F(ZipCommandTest, TheCommandLineAlsoTakesTheOtherOutputs) {
         }
     }
     // The check leaves nothing behind.
-    std::vector<std::string> names;
-    for (const platform::FindData& f : platform::ListFolder(JoinPath(root, "*")))
-        if (f.name != "." && f.name != "..")
-            names.push_back(f.name);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ((std::vector<std::string>{"old", "plain", "template.exe"}), names);
+    EXPECT_EQ((std::vector<std::string>{"old", "plain", "template.exe"}), qbtest::Names(root));
 }
 
 TEST_F(ZipCommandTest, DecliningTheOverwriteChangesNothing) {
