@@ -15,7 +15,6 @@ namespace {
 constexpr uint32_t kNoLimit = 0x7FFFFFFF;
 constexpr uint16_t kSetId = 65432;
 constexpr const char* kDiskName = "Calder";
-constexpr const char* kFailedToWrite = "Failed to write the file.";  // string 111
 constexpr const char* kTooManyFiles = "Too many files for one archive.";
 // Fields of 260 characters, NUL included.
 constexpr size_t kMaxPath = 259;
@@ -86,10 +85,10 @@ std::string FindExtractorTemplate() {
     return inWindows;  // reported as missing by the copy
 }
 
-ArchiveBuilder::ArchiveBuilder(WindowHandle parent)
+ArchiveBuilder::ArchiveBuilder(CGrabProgress* progress)
     : m_strTemplatePath(FindExtractorTemplate()),
       m_pfnProgressHook(&ArchiveBuilder::ProgressHook),
-      m_parent(parent) {}
+      m_pProgress(progress) {}
 
 ArchiveBuilder::~ArchiveBuilder() {
     TearDown();
@@ -106,27 +105,33 @@ void ArchiveBuilder::ListFolder(const std::string& folder, const std::string& ma
         // only fail).
         if (fd.name == platform::kFolderLockName || fd.name == "." || fd.name == "..")
             continue;
-        ArchiveEntry entry;
-        entry.sourcePath = platform::JoinPath(folder, fd.name);
-        entry.compress = 1;
-        entry.runAfterExtract = fd.name == mainPageName ? 1 : 0;
-        if (entry.sourcePath.size() > kMaxPath) {
-            // Cutting the path would name another file: leave it out instead.
-            platform::Trace("Path too long, not stored: %s\n", entry.sourcePath.c_str());
-            continue;
-        }
-        m_entries.push_back(entry);
-        if ((fd.attributes & platform::kAttrDirectory) == 0) {
-            int h = platform::FileOpen(entry.sourcePath,
-                                       platform::kOpenReadOnly | platform::kOpenBinary);
-            if (h >= 0) {
-                long size = platform::FileSeek(h, 0, platform::kSeekEnd);
-                if (size > 0)
-                    m_totalBytes += static_cast<uint32_t>(size);
-                platform::FileClose(h);
-            }
+        AddFile(platform::JoinPath(folder, fd.name), fd.name == mainPageName);
+    }
+}
+
+bool ArchiveBuilder::AddFile(const std::string& sourcePath, bool runAfterExtract) {
+    ArchiveEntry entry;
+    entry.sourcePath = sourcePath;
+    entry.compress = 1;
+    entry.runAfterExtract = runAfterExtract ? 1 : 0;
+    if (entry.sourcePath.size() > kMaxPath) {
+        // Cutting the path would name another file: leave it out instead.
+        platform::Trace("Path too long, not stored: %s\n", entry.sourcePath.c_str());
+        return false;
+    }
+    m_entries.push_back(entry);
+    // Folders are listed too (the writer refuses them); they count no bytes.
+    if (!platform::FolderExists(entry.sourcePath)) {
+        int h =
+            platform::FileOpen(entry.sourcePath, platform::kOpenReadOnly | platform::kOpenBinary);
+        if (h >= 0) {
+            long size = platform::FileSeek(h, 0, platform::kSeekEnd);
+            if (size > 0)
+                m_totalBytes += static_cast<uint32_t>(size);
+            platform::FileClose(h);
         }
     }
+    return true;
 }
 
 void ArchiveBuilder::ResetWriter() {
@@ -138,12 +143,6 @@ void ArchiveBuilder::ResetWriter() {
 bool ArchiveBuilder::Compress() {
     if (m_outputPath.empty() || m_entries.empty())
         return false;
-
-    m_pProgress.reset(new CProgressDialog(m_parent));
-    if (!m_pProgress->Create("Compressing...", true, m_parent)) {
-        m_pProgress.reset();
-        return false;
-    }
 
     bool result = WriteArchive();
     if (result) {
@@ -158,9 +157,6 @@ bool ArchiveBuilder::Compress() {
     }
     if (m_bTooManyFiles)
         ArchiveShowMessage(kTooManyFiles);
-
-    m_pProgress->DestroyWindow();
-    m_pProgress.reset();
     return result;
 }
 
@@ -212,15 +208,17 @@ bool ArchiveBuilder::WriteArchive() {
         return false;
     }
     for (const ArchiveEntry& entry : m_entries) {
-        m_pProgress->SetMessage("Compressing \"" + BareName(entry.sourcePath) + "\"");
+        m_strProgressText = "Compressing \"" + BareName(entry.sourcePath) + "\"";
+        // A cancel seen here takes effect after this file, like one seen while it is
+        // compressed.
+        Report();
         if (!AddEntry(entry) && m_error.code == kFciErrTooManyEntries) {
             // The cabinet cannot count another file: stopping here is the only
             // alternative to an archive whose counts have wrapped.
             m_bTooManyFiles = true;
             return false;
         }
-        m_pProgress->PumpMessages();
-        if (m_pProgress->m_bCancelled || !m_pProgress->IsOpen()) {
+        if (Report() == 0) {
             m_cancelled = 1;
             return false;
         }
@@ -269,16 +267,19 @@ void ArchiveBuilder::TearDown() {
     }
 }
 
+int ArchiveBuilder::Report() {
+    return m_pProgress ? m_pProgress->Report(m_strProgressText, m_nPercent) : 1;
+}
+
 void ArchiveBuilder::ProgressHook(ArchiveBuilder* self, uint32_t bytes) {
-    if (!self->m_pProgress)
-        return;
     int percent = 0;
     if (self->m_totalBytes != 0) {
         uint64_t done = bytes < self->m_totalBytes ? bytes : self->m_totalBytes;
         percent = static_cast<int>(done * 100 / self->m_totalBytes);
     }
-    self->m_pProgress->SetPosition(percent);
-    self->m_pProgress->PumpMessages();
+    self->m_nPercent = percent;
+    // The answer is read after the file (the loop in WriteArchive).
+    self->Report();
 }
 
 int32_t ArchiveBuilder::OpenFn(const char* path, int32_t flags, int32_t mode, int32_t* error,
@@ -467,15 +468,15 @@ int32_t ArchiveBuilder::OpenInfoFn(const char* path, uint16_t* date, uint16_t* t
     return h;
 }
 
-bool PackageFolder(WindowHandle parent, const std::string& outputPath,
+bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
                    const std::string& mainPagePath) {
-    return PackageFolder(parent, outputPath, mainPagePath, FindExtractorTemplate());
+    return PackageFolder(progress, outputPath, mainPagePath, FindExtractorTemplate());
 }
 
-bool PackageFolder(WindowHandle parent, const std::string& outputPath,
+bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
                    const std::string& mainPagePath, const std::string& templatePath) {
     ArchiveBusyCursor busy;
-    ArchiveBuilder builder(parent);
+    ArchiveBuilder builder(progress);
     builder.m_strTemplatePath = templatePath;
     builder.m_outputPath = outputPath;
     builder.m_cancelled = 0;
@@ -486,7 +487,7 @@ bool PackageFolder(WindowHandle parent, const std::string& outputPath,
 
     bool result = builder.Compress();
     if (!result)
-        ArchiveShowMessage(kFailedToWrite);
+        ArchiveShowMessage(kStrFailedToWrite);
     builder.TearDown();
     return result;
 }

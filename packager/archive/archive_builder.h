@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cabinet/writer/cabinet_writer.h"
-#include "packager/shell/progress_dialog.h"
+#include "packager/fetch/grab_job.h"
 
 // Offset of the 32-bit little-endian cabinet base inside the extractor copy.
 constexpr uint32_t kCabinetBaseOffset = 124;
@@ -16,12 +16,13 @@ constexpr uint32_t kCabinetBaseOffset = 124;
 constexpr const char* kExtractorTemplateName = "ExtractQLBX_Lite.exe";
 
 // Packs the folder that holds mainPagePath into outputPath, marking the main page to
-// be opened after extraction. True when the executable was written completely; on
-// failure the user has been told already.
-bool PackageFolder(WindowHandle parent, const std::string& outputPath,
+// be opened after extraction. Progress goes to `progress` (null: nobody watches), whose
+// answer 0 cancels after the file being compressed. True when the executable was written
+// completely; on failure the user has been told already.
+bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
                    const std::string& mainPagePath);
 // The same with the extractor template taken from templatePath.
-bool PackageFolder(WindowHandle parent, const std::string& outputPath,
+bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
                    const std::string& mainPagePath, const std::string& templatePath);
 
 // Where the extractor template is taken from: the Windows folder, else the folder of
@@ -37,14 +38,18 @@ struct ArchiveEntry {
 
 class ArchiveBuilder {
   public:
-    explicit ArchiveBuilder(WindowHandle parent);
+    // Compression is reported to progress ("Compressing \"NAME\"", percent of the listed
+    // bytes); null: nobody watches and nothing cancels.
+    explicit ArchiveBuilder(CGrabProgress* progress = nullptr);
     ~ArchiveBuilder();
     ArchiveBuilder(const ArchiveBuilder&) = delete;
     ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
 
     // Lists the folder (every entry the enumeration returns, in its order).
     void ListFolder(const std::string& folder, const std::string& mainPageName);
-    // Compresses the listed entries into outputPath; false on any failure or cancel.
+    // Lists one file; false (and nothing listed) when its path is too long to be stored.
+    bool AddFile(const std::string& sourcePath, bool runAfterExtract);
+    // Compresses the listed entries into m_outputPath; false on any failure or cancel.
     bool Compress();
     // Closes a writer still open after a cancel or an early stop, and removes the
     // unfinished executable: the file at outputPath stays as it was.
@@ -72,8 +77,9 @@ class ArchiveBuilder {
     char m_cabinetName[260] = {};
     uint32_t m_compressedTotal = 0;
     uint32_t m_uncompressedTotal = 0;
-    WindowHandle m_parent = nullptr;
-    std::unique_ptr<CProgressDialog> m_pProgress;
+    CGrabProgress* m_pProgress = nullptr;
+    std::string m_strProgressText;
+    int32_t m_nPercent = 0;
     std::string m_outputPath;
     std::list<ArchiveEntry> m_entries;
     uint32_t m_totalBytes = 0;
@@ -81,6 +87,8 @@ class ArchiveBuilder {
 
   private:
     bool AddEntry(const ArchiveEntry& entry);
+    // Reports the current text and percent; 0 when the watcher wants to stop.
+    int Report();
     // Writes the cabinet behind the extractor under m_strPartPath; true when complete.
     bool WriteArchive();
     void ResetWriter();

@@ -3,6 +3,8 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 
+const char* const kStrFailedToWrite = "Failed to write the file.";
+
 std::string ApplicationName() {
     std::string path = platform::GetProgramPath();
     size_t slash = path.find_last_of("\\/");

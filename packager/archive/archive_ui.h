@@ -8,6 +8,9 @@
 // caption of every message box of the packager and its key in the settings store.
 std::string ApplicationName();
 
+// String 111: packing a capture failed.
+extern const char* const kStrFailedToWrite;
+
 // A task-modal OK message box with the application's name as caption.
 void ArchiveShowMessage(const std::string& text);
 

@@ -3,9 +3,10 @@
 #include <cctype>
 #include <cstdio>
 
-#include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/url_utils.h"
+#include "packager/output/output.h"
+#include "packager/shell/compress_progress.h"
 #include "packager/shell/history.h"
 #include "packager/shell/output_path.h"
 #include "platform/files.h"
@@ -59,19 +60,24 @@ void CMainWindow::OnZip() {
     m_strURL = GetAddressText();
     m_strOutPath = GetOutputPathText();
 
-    std::string problem = OutputPathProblem(m_strOutPath);
+    // The window writes executables only; the command line also takes the other outputs.
+    const OutputKind kind =
+        AcceptsEveryOutputKind() ? OutputKindOf(m_strOutPath) : OutputKind::Executable;
+    std::string problem = OutputPathProblem(m_strOutPath, kind);
     if (!problem.empty()) {
         RefuseOutputPath(problem);
         return;
     }
-    if (CanOpenForReading(m_strOutPath)) {
+    bool exists = kind == OutputKind::Folder ? platform::FolderExists(m_strOutPath)
+                                             : CanOpenForReading(m_strOutPath);
+    if (exists) {
         char question[1200];
         std::snprintf(question, sizeof(question), "Are you sure you want to overwrite\r\n%s?",
                       m_strOutPath.c_str());
         if (ShowMessageBox(question, platform::kMbYesNo | platform::kMbIconQuestion) !=
             platform::kIdYes)
             return;
-        problem = ExistingOutputProblem(m_strOutPath);
+        problem = ExistingOutputProblem(m_strOutPath, kind);
         if (!problem.empty()) {
             RefuseOutputPath(problem);
             return;
@@ -278,7 +284,13 @@ bool CMainWindow::Package(const std::string& mainPagePath) {
 }
 
 bool CMainWindow::PackageFolder(const std::string& outputPath, const std::string& mainPagePath) {
-    return ::PackageFolder(nullptr, outputPath, mainPagePath);
+    CCompressProgress progress;
+    COutputContext context;
+    context.pProgress = &progress;
+    // The window writes the executable whatever the path says.
+    OutputKind kind = AcceptsEveryOutputKind() ? OutputKindOf(outputPath) : OutputKind::Executable;
+    std::unique_ptr<COutput> output = CreateOutput(kind, context);
+    return WriteCapture(*output, outputPath, mainPagePath);
 }
 
 void CMainWindow::RecordHistory(const std::string& address) {

@@ -138,8 +138,12 @@ class CMainWindow {
     virtual bool StartWorker(std::function<void()> fn) = 0;
     // Runs fn on the window thread and returns when it has run.
     virtual void RunOnWindowThread(std::function<void()> fn) = 0;
-    // Packs the folder (the archive builder; tests substitute it).
+    // Writes the capture to the output its path names (the executable, unless the
+    // window takes other kinds; tests substitute it).
     virtual bool PackageFolder(const std::string& outputPath, const std::string& mainPagePath);
+    // Whether the output path may name the other outputs (DIR/, NAME.html, NAME.mhtml)
+    // besides the executable: the Linux command line. The window keeps the ".EXE" rule.
+    virtual bool AcceptsEveryOutputKind() const { return false; }
     // Records the address in the history (tests substitute it).
     virtual void RecordHistory(const std::string& address);
 

@@ -20,9 +20,23 @@ std::string Reason() {
 
 }  // namespace
 
-std::string OutputPathProblem(const std::string& path) {
+std::string OutputPathProblem(const std::string& path, OutputKind kind) {
     if (path.empty())
         return "No output path was given.";
+    if (kind == OutputKind::Folder) {
+        std::string folder = path;
+        while (folder.size() > 1 && IsPathSeparator(folder.back()))
+            folder.pop_back();
+        if (platform::PathExists(folder) && !platform::FolderExists(folder))
+            return folder + " is a file, not a folder.";
+        // The folder output is made under a temporary name beside it: its parent must take
+        // a new folder.
+        std::string probe = folder + ".qbprobe";
+        if (!platform::FolderCreate(probe))
+            return "No folder can be created beside " + folder + ": " + Reason() + ".";
+        platform::FolderRemove(probe);
+        return std::string();
+    }
     size_t nameStart = path.size();
     while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1]))
         --nameStart;
@@ -32,7 +46,7 @@ std::string OutputPathProblem(const std::string& path) {
     std::string ext = dot == std::string::npos || dot < nameStart ? "" : path.substr(dot);
     for (char& c : ext)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (ext != ".EXE")
+    if (kind == OutputKind::Executable && ext != ".EXE")
         return path + " does not end in .exe.";
     if (platform::FolderExists(path))
         return path + " is a folder.";
@@ -54,7 +68,9 @@ std::string OutputPathProblem(const std::string& path) {
     return std::string();
 }
 
-std::string ExistingOutputProblem(const std::string& path) {
+std::string ExistingOutputProblem(const std::string& path, OutputKind kind) {
+    if (kind == OutputKind::Folder)
+        return std::string();
     platform::SetAttributes(path, platform::kAttrNormal);
     int h = platform::FileOpen(path, platform::kOpenReadWrite | platform::kOpenBinary);
     if (h < 0)

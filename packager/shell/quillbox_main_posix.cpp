@@ -17,6 +17,7 @@
 
 #include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
+#include "packager/output/output.h"
 #include "packager/shell/history.h"
 #include "packager/shell/main_window.h"
 #include "platform/files.h"
@@ -203,6 +204,7 @@ class CConsoleMainWindow : public CMainWindow {
         m_bTold = true;
         PrintMessage(cause);
     }
+    bool AcceptsEveryOutputKind() const override { return true; }
     void SetFocusTo(int) override {}
     void EnableMainWindow(bool) override {}
     WindowHandle GetHandle() override { return nullptr; }
@@ -320,7 +322,10 @@ void Usage() {
         "       quillbox            lists the address history\n"
         "Grabs the page at ADDRESS (http://, https:// or a local file) with its frames\n"
         "and pictures into one self-extracting Windows executable.\n"
-        "  -o OUTPUT      the executable to write (default: $HOME/MyZips/QLBX.EXE)\n"
+        "  -o OUTPUT      what to write (default: $HOME/MyZips/QLBX.EXE), chosen by its name:\n"
+        "                 NAME.exe the executable; DIR/ a folder of the page's files;\n"
+        "                 NAME.html one HTML file with everything inside it (for mail);\n"
+        "                 NAME.mhtml a web archive that Chromium-family browsers open\n"
         "  -y             overwrite an existing OUTPUT without asking\n"
         "  -v             write the diagnostic trace lines to standard output (also QB_TRACE)\n"
         "      --no-styles  leave stylesheets on the web (the classic output)\n"
@@ -413,7 +418,7 @@ int main(int argc, char** argv) {
     }
     // Everything that would fail the packing is said before anything is fetched.
     std::string extractor = FindExtractorTemplate();
-    if (!platform::FileExists(extractor)) {
+    if (OutputKindOf(output) == OutputKind::Executable && !platform::FileExists(extractor)) {
         PrintMessage("The extractor " + extractor +
                      " is missing; every executable begins with it. Reinstall quillbox.");
         return kExitFailed;

@@ -19,6 +19,7 @@
 #include "cabinet/reader/cabinet_reader.h"
 #include "packager/archive/archive_builder.h"
 #include "packager/res/resource.h"
+#include "packager/shell/compress_progress.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "tests/fixtures/support/packager_test_support.h"
@@ -26,6 +27,7 @@
 namespace {
 
 using platform::JoinPath;
+using qbtest::Names;
 using qbtest::ReadAll;
 using qbtest::RecordingUi;
 using qbtest::RemoveTree;
@@ -91,15 +93,6 @@ size_t CountStartingWith(const std::string& folder, const char* prefix) {
     return n;
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*")))
-        if (f.name != "." && f.name != "..")
-            names.push_back(f.name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class ArchiveDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -131,7 +124,8 @@ class ArchiveDialogTest : public ::testing::Test {
         std::atomic<bool> stop{false};
         DWORD self = GetCurrentThreadId();
         std::thread user([&] { WatchDialog(self, clickCancel, stop, seen); });
-        bool result = PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ);
+        CCompressProgress dialog;
+        bool result = PackageFolder(&dialog, out, JoinPath(work, "index.htm"), templ);
         stop = true;
         user.join();
         return result;

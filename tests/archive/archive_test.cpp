@@ -20,6 +20,7 @@
 #include "cabinet/format/cabinet_format.h"
 #include "cabinet/reader/cabinet_reader.h"
 #include "packager/archive/archive_builder.h"
+#include "packager/shell/compress_progress.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "platform/ui.h"
@@ -37,6 +38,18 @@ void ProgressDialogSimulateInterrupt();
 #endif
 
 namespace {
+
+// A watcher of the builder's progress: keeps the last report, answers as told.
+struct SwitchProgress : CGrabProgress {
+    int Report(const std::string& text, int32_t position) override {
+        strText = text;
+        nPosition = position;
+        return nAnswer;
+    }
+    std::string strText;
+    int32_t nPosition = -1;
+    int nAnswer = 1;
+};
 
 using platform::JoinPath;
 
@@ -96,15 +109,7 @@ class WatchingUi : public RecordingUi {
     std::function<void(const std::string&)> onMessage;
 };
 
-// The names in a folder, without "." and "..", sorted.
-std::vector<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const platform::FindData& f : platform::ListFolder(JoinPath(folder, "*"))) {
-        if (f.name != "." && f.name != "..")
-            names.insert(f.name);
-    }
-    return std::vector<std::string>(names.begin(), names.end());
-}
+using qbtest::Names;
 
 // Names in a folder that start with prefix (any letter case), as the temporary
 // names of the platform are made.
@@ -142,10 +147,12 @@ class ArchiveTest : public ::testing::Test {
         platform::SetUserInterface(nullptr);
         RemoveTree(root);
     }
-    // Runs the builder the way PackageFolder does, with our template.
+    // Runs the builder the way PackageFolder does, with our template; the hook may
+    // make the watcher answer stop (SwitchProgress).
     bool Build(const std::string& out, const std::string& mainName,
                void (*hook)(ArchiveBuilder*, uint32_t) = nullptr) {
-        ArchiveBuilder b(nullptr);
+        SwitchProgress watcher;
+        ArchiveBuilder b(&watcher);
         b.m_strTemplatePath = templ;
         b.m_outputPath = out;
         b.ListFolder(work, mainName);
@@ -468,14 +475,11 @@ TEST(ArchiveProgressTest, PercentOfTheListedBytesWithoutOverflow) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.bytes));
-        ArchiveBuilder b(nullptr);
-        b.m_pProgress.reset(new CProgressDialog(nullptr));
-        ASSERT_NE(0, b.m_pProgress->Create("Compressing...", true, nullptr));
-        b.m_pProgress->SetPosition(37);
+        SwitchProgress watcher;
+        ArchiveBuilder b(&watcher);
         b.m_totalBytes = c.total;
         b.m_pfnProgressHook(&b, c.bytes);
-        EXPECT_EQ(c.percent, b.m_pProgress->GetPosition());
-        b.m_pProgress->DestroyWindow();
+        EXPECT_EQ(c.percent, watcher.nPosition);
     }
     platform::SetUserInterface(nullptr);
 }
@@ -517,7 +521,7 @@ TEST_F(ArchiveTest, CancelKeepsTheOldExecutableByteForByte) {
     blocks = 0;
     auto hook = [](ArchiveBuilder* b, uint32_t bytes) {
         if (bytes != 0xFFFFFFFF && ++blocks == 3)
-            b->m_pProgress->m_bCancelled = 1;
+            static_cast<SwitchProgress*>(b->m_pProgress)->nAnswer = 0;
     };
     EXPECT_FALSE(Build(out, "1.htm", hook));
     EXPECT_EQ(before, ReadAll(out));
@@ -594,7 +598,8 @@ TEST_F(ArchiveTest, CancelIsReportedBeforeTheTeardownRemovesTheUnfinishedFiles) 
         writerTemps = CountStartingWith(work, "cax");
         unfinished = CountStartingWith(root, "qbx");
     };
-    bool result = PackageFolder(nullptr, out, JoinPath(work, "1.htm"), templ);
+    CCompressProgress dialog;
+    bool result = PackageFolder(&dialog, out, JoinPath(work, "1.htm"), templ);
     presser.join();
     EXPECT_FALSE(result);
     EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);

@@ -1,15 +1,52 @@
 """What the end-to-end scripts share: the fixture server, the footer every packaged page
 ends with, and the record of checks."""
+import argparse
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(HERE, "..", "fixtures", "server", "server.py")
 FOOTER = (b'<p><b>This page has been grabbed for free using <a href="http://www.tarnwick.example/'
           b'quillbox/" target="Quillbox">Quillbox Lite</a>!</b></p>\r\n')
 
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf"
+
 failures = []
+
+
+def page_test_setup(prefix):
+    """The command line of the page tests (--quillbox, --spillet, --site, --example, --shots),
+    paths made absolute, a scratch folder and an environment whose home and settings lie in
+    it, and the site copied there with its web font. None when Chromium or ImageMagick is
+    missing (the test is then skipped)."""
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--quillbox", required=True)
+    ap.add_argument("--spillet", required=True)
+    ap.add_argument("--site", required=True)
+    ap.add_argument("--example", required=True)
+    ap.add_argument("--shots")
+    args = ap.parse_args()
+    for name in ("quillbox", "spillet", "site", "example"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    for tool in ("chromium", "compare", "convert"):
+        if not shutil.which(tool):
+            print("SKIP: %s is not installed (tools/setup-debian.sh installs it)" % tool)
+            return None
+    work = tempfile.mkdtemp(prefix=prefix)
+    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
+               XDG_CACHE_HOME=os.path.join(work, "cache"))
+    site = os.path.join(work, "site")
+    shutil.copytree(args.site, site)
+    if os.path.exists(FONT):
+        shutil.copy(FONT, os.path.join(site, "fonts", "display.ttf"))
+    else:
+        print("note: %s is missing; the web font is a stand-in file" % FONT)
+        with open(os.path.join(site, "fonts", "display.ttf"), "wb") as f:
+            f.write(b"not a font")
+    return args, work, env, site
 
 
 def check(cond, what):

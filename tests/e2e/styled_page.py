@@ -9,7 +9,6 @@ carries no path of this machine; a full work folder is a reported failure.
 Usage: styled_page.py --quillbox PATH --spillet PATH --site FOLDER --example FOLDER
                       [--shots FOLDER]   (writes the before/after pictures there)
 """
-import argparse
 import os
 import re
 import shutil
@@ -17,9 +16,8 @@ import subprocess
 import sys
 import tempfile
 
-from e2e_common import FOOTER, check, failures, start_server, stop_server
+from e2e_common import FOOTER, check, failures, page_test_setup, start_server, stop_server
 
-FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf"
 WINDOW = (800, 720)
 FOOTER_TOP = 630  # the page block is 632 pixels high; the footer and what follows are below
 
@@ -62,37 +60,16 @@ def unpack(args, exe, dest, env):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--quillbox", required=True)
-    ap.add_argument("--spillet", required=True)
-    ap.add_argument("--site", required=True)
-    ap.add_argument("--example", required=True)
-    ap.add_argument("--shots")
-    args = ap.parse_args()
-    for name in ("quillbox", "spillet", "site", "example"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    for tool in ("chromium", "compare", "convert"):
-        if not shutil.which(tool):
-            print("SKIP: %s is not installed (tools/setup-debian.sh installs it)" % tool)
-            return 77
-    work = tempfile.mkdtemp(prefix="qb-styled-")
-    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_CACHE_HOME=os.path.join(work, "cache"))
+    setup = page_test_setup("qb-styled-")
+    if setup is None:
+        return 77
+    args, work, env, site = setup
     fakebin = os.path.join(work, "bin")
     os.makedirs(fakebin)
     with open(os.path.join(fakebin, "xdg-open"), "w") as f:
         f.write("#!/bin/sh\nexit 0\n")
     os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
     env["PATH"] = fakebin + os.pathsep + env["PATH"]
-
-    site = os.path.join(work, "site")
-    shutil.copytree(args.site, site)
-    if os.path.exists(FONT):
-        shutil.copy(FONT, os.path.join(site, "fonts", "display.ttf"))
-    else:
-        print("note: %s is missing; the web font is a stand-in file" % FONT)
-        with open(os.path.join(site, "fonts", "display.ttf"), "wb") as f:
-            f.write(b"not a font")
 
     server, port = start_server(site, os.path.join(work, "requests.log"))
     address = "http://127.0.0.1:%d/index.htm" % port

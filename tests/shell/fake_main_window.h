@@ -47,6 +47,8 @@ class FakeMainWindow : public CMainWindow {
     }
 
     std::string address, outPath;
+    // Plays the Linux command line, which takes every output kind.
+    bool everyOutputKind = false;
     std::vector<std::string> messages;
     std::vector<int> focus;
     std::vector<std::string> combo;
@@ -62,6 +64,7 @@ class FakeMainWindow : public CMainWindow {
 
   protected:
     std::string GetAddressText() override { return address; }
+    bool AcceptsEveryOutputKind() const override { return everyOutputKind; }
     std::string GetOutputPathText() override { return outPath; }
     int ShowMessageBox(const std::string& text, unsigned style) override {
         messages.push_back(text);

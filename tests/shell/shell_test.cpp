@@ -1,6 +1,8 @@
 // The Zip command and the address history, driven through a fake main window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -139,6 +141,48 @@ TEST_F(ZipCommandTest, OutputPathMustBeAnExeThatCanBeWritten) {
             EXPECT_NE(f.name.rfind("qbx", 0), 0u) << "a temporary file stays: " << f.name;
         EXPECT_TRUE(w.enabled);
     }
+}
+
+// The command line names the other outputs by their paths; the window keeps its rule.
+TEST_F(ZipCommandTest, TheCommandLineAlsoTakesTheOtherOutputs) {
+    std::string sep(1, platform::kPathSeparator);
+    std::string existing = JoinPath(root, "old");
+    ASSERT_TRUE(platform::FolderCreate(existing));
+    WriteAll(JoinPath(root, "plain"), "a file, not a folder");
+    struct Case {
+        std::string path;
+        bool validOnCommandLine;
+        bool asked;  // the overwrite question
+    };
+    const std::vector<Case> cases = {
+        {JoinPath(root, "page.html"), true, false},
+        {JoinPath(root, "Page.HTM"), true, false},
+        {JoinPath(root, "page.mhtml"), true, false},
+        {JoinPath(root, "new") + sep, true, false},
+        {existing + sep, true, true},
+        {JoinPath(root, "plain") + sep, false, false},
+        {JoinPath(JoinPath(root, "missing"), "page.html"), false, false},
+        {JoinPath(JoinPath(root, "missing"), "new") + sep, false, false},
+        {JoinPath(root, "page.txt"), false, false},
+    };
+    for (bool commandLine : {false, true}) {
+        for (const Case& c : cases) {
+            FakeMainWindow w(app);
+            w.everyOutputKind = commandLine;
+            w.outPath = c.path;
+            w.address = "";  // a valid path then stops at the address check
+            w.Zip();
+            bool valid = commandLine && c.validOnCommandLine;
+            size_t questions = commandLine && c.asked ? 1 : 0;
+            ASSERT_EQ(w.messages.size(), 1u + questions) << c.path;
+            if (valid)
+                EXPECT_EQ(w.messages.back(), kStrBadAddress) << c.path;
+            else  // the window's text, then the cause
+                EXPECT_EQ(w.messages.back().rfind(kStrBadOutputPath, 0), 0u) << w.messages.back();
+        }
+    }
+    // The check leaves nothing behind.
+    EXPECT_EQ((std::vector<std::string>{"old", "plain", "template.exe"}), qbtest::Names(root));
 }
 
 TEST_F(ZipCommandTest, DecliningTheOverwriteChangesNothing) {
