@@ -218,7 +218,8 @@ bool ArchiveBuilder::WriteArchive() {
             return false;
         }
         m_pProgress->PumpMessages();
-        if (m_pProgress->m_bCancelled || !m_pProgress->IsOpen()) {
+        if (m_pProgress->m_bCancelled || !m_pProgress->IsOpen() ||
+            (m_fnCancelRequested && m_fnCancelRequested())) {
             m_cancelled = 1;
             return false;
         }
@@ -471,11 +472,13 @@ bool PackageFolder(WindowHandle parent, const std::string& outputPath,
 }
 
 bool PackageFolder(WindowHandle parent, const std::string& outputPath,
-                   const std::string& mainPagePath, const std::string& templatePath) {
+                   const std::string& mainPagePath, const std::string& templatePath,
+                   std::function<bool()> cancelRequested) {
     ArchiveBusyCursor busy;
     ArchiveBuilder builder(parent);
     builder.m_strTemplatePath = templatePath;
     builder.m_outputPath = outputPath;
+    builder.m_fnCancelRequested = std::move(cancelRequested);
     builder.m_cancelled = 0;
 
     std::string folder, mainPageName;
@@ -483,7 +486,9 @@ bool PackageFolder(WindowHandle parent, const std::string& outputPath,
     builder.ListFolder(folder, mainPageName);
 
     bool result = builder.Compress();
-    if (!result)
+    // The user asked for the stop: telling them the file could not be written would
+    // be false (the old executable is untouched, the unfinished one goes below).
+    if (!result && !builder.m_cancelled)
         ArchiveShowMessage(kFailedToWrite);
     builder.TearDown();
     return result;

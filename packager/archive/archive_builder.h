@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -20,9 +21,13 @@ constexpr const char* kExtractorTemplateName = "ExtractQLBX_Lite.exe";
 // failure the user has been told already.
 bool PackageFolder(WindowHandle parent, const std::string& outputPath,
                    const std::string& mainPagePath);
-// The same with the extractor template taken from templatePath.
+// The same with the extractor template taken from templatePath. `cancelRequested`,
+// when given, is asked after every file as the builder's own Cancel button is: the
+// caller's Cancel (the Zip command's dialog) stops the packing too. A cancel is no
+// failure: nothing is shown, the old executable stays and the result is false.
 bool PackageFolder(WindowHandle parent, const std::string& outputPath,
-                   const std::string& mainPagePath, const std::string& templatePath);
+                   const std::string& mainPagePath, const std::string& templatePath,
+                   std::function<bool()> cancelRequested = nullptr);
 
 // Where the extractor template is taken from: the Windows folder, else the folder of
 // the packager's own program file. Empty when neither has it.
@@ -61,6 +66,8 @@ class ArchiveBuilder {
     std::string m_strPartPath;
     // Set when the writer refused an entry because the cabinet cannot count it.
     bool m_bTooManyFiles = false;
+    // A Cancel outside the builder's own dialog; null when there is none.
+    std::function<bool()> m_fnCancelRequested;
 
     // Fields in the order the builder keeps them.
     FciContext* m_pWriter = nullptr;
