@@ -203,10 +203,8 @@ if wait_for '[ "$(count quillbox)" -ge 1 ]' 300; then
     [ -n "$WIDTH" ] && [ "$WIDTH" -le 800 ] || fail "the message of the long address is $WIDTH pixels wide"
     shot quillbox-long-address.png
     # The worker's box does not take the keyboard from the progress dialog under
-    # Wine: a click on its caption first, as a user would.
-    xdotool mousemove $((X + 60)) $((Y + 8)) click 1
-    sleep 0.5
-    xdotool key Return
+    # Wine: its OK button is clicked, as a user would.
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 24)) click 1
     wait_for '[ "$(count quillbox)" = 0 ]' 50 || fail "the long-address message stayed"
 else
     fail "no message for the long address"
@@ -293,8 +291,11 @@ wait_for '[ "$(count quillbox)" -ge 1 ]' 100 && xdotool key Return
 # The builder's dialog is the second progress dialog on screen.
 if wait_for '[ "$(progress_count)" = 2 ]' 1200; then
     sleep 0.5
-    xdotool key Escape
-    wait_for '[ "$(progress_count)" = 0 ]' 600 || fail "Escape did not end the compressing"
+    # Both dialogs lie in the middle of the screen: the Cancel clicked is the one in
+    # front, the builder's or the Zip command's; either must stop the packing.
+    geometry "$(progress_dialogs | tail -1)"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 22)) click 1
+    wait_for '[ "$(progress_count)" = 0 ]' 600 || fail "Cancel did not end the compressing"
     wait_for '[ "$(count quillbox)" -ge 1 ]' 30 && fail "a message came after Cancel while compressing"
     cmp -s "$WORK/done.exe" "$WORK/heavy.exe" || fail "Cancel while compressing changed the old executable"
     ls "$WORK" | grep -qi '^qbx' && fail "Cancel while compressing left an unfinished file: $(ls "$WORK" | grep -i '^qbx')"
