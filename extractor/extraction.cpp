@@ -207,8 +207,13 @@ bool CreateFoldersFor(const std::string& folder, const std::string& name, std::s
             return false;
         }
         path.push_back('\\');
-        if (!g_host->Exists(path) && !g_host->CreateFolder(path)) {
-            return true;
+        if (!g_host->Exists(path)) {
+            if (!g_host->CreateFolder(path)) {
+                return true;
+            }
+            if (g_ctx) {
+                g_ctx->made.push_back(path);
+            }
         }
     }
     return true;
@@ -287,6 +292,7 @@ intptr_t OnCopyFile(ExtractionContext& ctx, const FdiNotification& n) {
         return RefusedOutput(ctx, Format(kCauseCannotCreate, shown.c_str(), reason.c_str()));
     }
     record->path = path;
+    ctx.made.push_back(path);
     return handle;
 }
 
@@ -511,8 +517,8 @@ bool CopyCabinet(CExtractorHost& host, ExtractionContext& ctx) {
         for (size_t at = ctx.destinationFolder.find_first_of("\\/", 1); at != std::string::npos;
              at = ctx.destinationFolder.find_first_of("\\/", at + 1)) {
             std::string level = ctx.destinationFolder.substr(0, at + 1);
-            if (!host.Exists(level)) {
-                host.CreateFolder(level);
+            if (!host.Exists(level) && host.CreateFolder(level)) {
+                ctx.made.push_back(level);
             }
         }
     }
@@ -531,7 +537,7 @@ bool CopyCabinet(CExtractorHost& host, ExtractionContext& ctx) {
     return ok;
 }
 
-void LaunchFile(CExtractorHost& host, const std::string& path) {
+bool LaunchFile(CExtractorHost& host, const std::string& path) {
     size_t slash = path.find_last_of("\\/");
     size_t dot = path.find_last_of('.');
     std::string extension;
@@ -545,29 +551,30 @@ void LaunchFile(CExtractorHost& host, const std::string& path) {
         }
     }
     if (upper == ".EXE" && host.RunAndWait(path)) {
-        return;
+        return true;
     }
     if (host.ShellOpen(path)) {
-        return;
+        return false;
     }
     if (!host.ShellAvailable()) {
         // Nothing here opens pages at all: say where the page is instead of asking.
         host.Message(Format(kNoteNoViewer, host.NativePath(path).c_str()), kTitleExtractor);
-        return;
+        return false;
     }
     // Without an extension there is nothing to ask about: the file goes straight to the
     // browser under an .htm name.
     if (!extension.empty() && !host.AskYesNo(host.LoadText(6), kTitleExtractor)) {
-        return;
+        return false;
     }
     std::string target = path;
     if (upper != ".HTML" && upper != ".HTM") {
         target = path.substr(0, path.size() - extension.size()) + ".htm";
         if (!host.Rename(path, target)) {
-            return;  // opening the .htm name now would show some other file
+            return false;  // opening the .htm name now would show some other file
         }
     }
     host.ShellOpen(target);
+    return false;
 }
 
 namespace {
@@ -598,6 +605,19 @@ std::string CauseOfCode(CExtractorHost& host, const ExtractionContext& ctx) {
         default:
             return std::string();
     }
+}
+
+// Removes what the run made, the latest first, so that each folder is empty when its
+// turn comes; a folder that holds anything else stays.
+void RemoveMade(CExtractorHost& host, ExtractionContext& ctx) {
+    for (auto it = ctx.made.rbegin(); it != ctx.made.rend(); ++it) {
+        if (EndsInSeparator(*it)) {
+            host.RemoveFolder(*it);
+        } else {
+            host.RemoveFile(*it);
+        }
+    }
+    ctx.made.clear();
 }
 
 }  // namespace
@@ -666,10 +686,14 @@ int RunExtractor(CExtractorHost& host) {
     host.Trace("\r\n");
 
     int status = kExitFailed;
+    bool cancelled = false;
+    // Whether the unpacked copy is still needed after the run: a page handed to the shell
+    // is read by the browser later; a program that ran to its end needs it no more.
+    bool stillNeeded = false;
     if (OpenCabinet(host, ctx) != 0) {
         if (CopyCabinet(host, ctx)) {
             status = kExitDone;
-            host.Finished(host.NativePath(ctx.destinationFolder));
+            stillNeeded = explicitFolder || ctx.launchList.empty();
             for (const std::string& path : ctx.launchList) {
                 host.Trace(Format("Launch %s\r\n", path.c_str()));
                 if (path.size() > limit) {
@@ -677,9 +701,15 @@ int RunExtractor(CExtractorHost& host) {
                                         static_cast<unsigned>(limit),
                                         host.NativePath(ctx.destinationFolder).c_str()),
                                  kTitleExtractor);
+                    stillNeeded = true;
                     continue;
                 }
-                LaunchFile(host, path);
+                if (!LaunchFile(host, path)) {
+                    stillNeeded = true;
+                }
+            }
+            if (stillNeeded) {
+                host.Finished(host.NativePath(ctx.destinationFolder));
             }
         } else if (ctx.nextCabinetMissing) {
             // Giving up on a missing next cabinet is no user's choice: say what is wrong.
@@ -689,6 +719,9 @@ int RunExtractor(CExtractorHost& host) {
             ShowFailure(host, ctx.error.code,
                         ctx.cause.empty() ? CauseOfCode(host, ctx) : ctx.cause);
         }
+        // The progress window closed by the user; a refused password or a No to the
+        // overwrite question is no Cancel (what was replaced before it is gone anyway).
+        cancelled = ctx.aborted;
         DestroyReader(ctx);
         host.Trace("\r\n");
     } else if (ctx.progressOpen) {
@@ -698,8 +731,13 @@ int RunExtractor(CExtractorHost& host) {
         host.CloseProgress();
         ctx.progressOpen = false;
     }
-    if (status != kExitDone && !explicitFolder) {
-        host.RemoveFolder(ctx.destinationFolder);  // only goes when nothing was unpacked
+    // A cancel takes back what it unpacked. A private folder nobody will look into goes
+    // whole: after a failure, or once the program it held has ended.
+    if (cancelled || (!explicitFolder && !stillNeeded)) {
+        RemoveMade(host, ctx);
+    }
+    if (!explicitFolder && !stillNeeded) {
+        host.RemoveFolder(ctx.destinationFolder);
     }
     return status;
 }

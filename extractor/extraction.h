@@ -45,11 +45,14 @@ struct ExtractionContext {
     // One line for the user that says why the extraction failed, when the driver knows
     // more than the reader's code.
     std::string cause;
+    // What this run made in the destination (folders end in a separator), in the order
+    // made: removed again when the user cancels, or when nobody will look there.
+    std::vector<std::string> made;
 };
 
 // Exit status of the program.
 constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;  // failed or cancelled; files finished before stay
+constexpr int kExitFailed = 1;  // failed or cancelled
 constexpr int kExitUsage = 2;   // bad command line
 
 // Runs the whole program against `host` (splash, command line, extraction, launching).
@@ -63,6 +66,8 @@ uint32_t OpenCabinet(CExtractorHost& host, ExtractionContext& ctx);
 // FDICopy on the opened cabinet; true on success, else ctx.error holds the code.
 bool CopyCabinet(CExtractorHost& host, ExtractionContext& ctx);
 // Opens one extracted file: programs are run and waited for, anything else goes to the shell.
-void LaunchFile(CExtractorHost& host, const std::string& path);
+// True when a program ran to its end (it no longer needs its copy); false when the file
+// went to the shell, which may read it long after, or was not opened.
+bool LaunchFile(CExtractorHost& host, const std::string& path);
 
 }  // namespace spillet

@@ -95,4 +95,9 @@ void SetUserInterface(IUserInterface* ui);
 // The platform's own instance.
 IUserInterface& PlatformUserInterface();
 
+// Cuts every run of more than `longest` characters without a blank or line break (an
+// address, a path) to its head, "..." and its tail, so that a message box fits on the
+// screen; sentences, which wrap, stay whole.
+std::string ShortenLongRuns(const std::string& text, size_t longest = 80);
+
 }  // namespace platform

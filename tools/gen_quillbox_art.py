@@ -347,9 +347,10 @@ def about():
     for i, s in enumerate(lines):
         draw_text(cv, s, 31, 150 + 12 * i, (210, 230, 236), 1, True)
     cv.rect((31, 214, 380, 215), GOLD, 0.8)
-    draw_text(cv, "Version 1.0", 31, 228, WHITE, 1, True)
-    draw_text(cv, "Made by Tarnwick", 31, 242, WHITE, 1, True)
-    draw_text(cv, "www.tarnwick.example", 31, 256, GOLD, 1, True)
+    # No version in the picture: the About box's text line below it names the one
+    # the program was built as, which a picture drawn once would not follow.
+    draw_text(cv, "Made by Tarnwick", 31, 228, WHITE, 1, True)
+    draw_text(cv, "www.tarnwick.example", 31, 242, GOLD, 1, True)
     draw_text(cv, "Copyright 2026 Tarnwick. All rights reserved.", 31, 290, (150, 180, 190))
     return cv
 

@@ -486,7 +486,9 @@ bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
     builder.ListFolder(folder, mainPageName);
 
     bool result = builder.Compress();
-    if (!result)
+    // The user asked for the stop: telling them the file could not be written would
+    // be false (the old executable is untouched, the unfinished one goes below).
+    if (!result && !builder.m_cancelled)
         ArchiveShowMessage(kStrFailedToWrite);
     builder.TearDown();
     return result;

@@ -21,7 +21,9 @@ constexpr const char* kExtractorTemplateName = "ExtractQLBX_Lite.exe";
 // completely; on failure the user has been told already.
 bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
                    const std::string& mainPagePath);
-// The same with the extractor template taken from templatePath.
+// The same with the extractor template taken from templatePath. A cancel (the progress
+// answering 0) is no failure: nothing is shown, the old executable stays and the result
+// is false.
 bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
                    const std::string& mainPagePath, const std::string& templatePath);
 

@@ -58,7 +58,9 @@ bool CExecutableOutput::Finish() {
         return false;
     ArchiveBusyCursor busy;
     bool result = m_pBuilder->Compress();
-    if (!result)
+    // A cancel is the user's choice, not a failure to tell them about: the old executable
+    // is untouched and the unfinished one goes with the teardown.
+    if (!result && !m_pBuilder->m_cancelled)
         ShowWriteFailure();
     m_pBuilder->TearDown();
     m_pBuilder.reset();

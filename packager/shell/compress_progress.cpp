@@ -1,6 +1,7 @@
 #include "packager/shell/compress_progress.h"
 
-CCompressProgress::CCompressProgress() : m_dialog(nullptr) {
+CCompressProgress::CCompressProgress(std::function<bool()> cancelRequested)
+    : m_dialog(nullptr), m_fnCancelRequested(std::move(cancelRequested)) {
     m_bCreated = m_dialog.Create("Compressing...", true, nullptr) != 0;
 }
 
@@ -18,5 +19,7 @@ int CCompressProgress::Report(const std::string& text, int32_t position) {
     }
     m_dialog.SetPosition(position);
     m_dialog.PumpMessages();
+    if (m_fnCancelRequested && m_fnCancelRequested())
+        return 0;
     return m_dialog.m_bCancelled || !m_dialog.IsOpen() ? 0 : 1;
 }

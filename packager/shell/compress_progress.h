@@ -1,7 +1,8 @@
 // The archive builder's "Compressing..." dialog as a progress interface: what the outputs
-// report is shown in it, and its Cancel button answers 0 (stop).
+// report is shown in it, and its Cancel button, or the caller's, answers 0 (stop).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "packager/fetch/grab_job.h"
@@ -10,7 +11,9 @@
 class CCompressProgress : public CGrabProgress {
   public:
     // Creates the dialog (owner: none, as the builder always made it), with Cancel.
-    CCompressProgress();
+    // `cancelRequested`, when given, is asked at every report too: the Zip command's own
+    // Cancel stops the packing as the dialog's does.
+    explicit CCompressProgress(std::function<bool()> cancelRequested = nullptr);
     ~CCompressProgress() override;
     CCompressProgress(const CCompressProgress&) = delete;
     CCompressProgress& operator=(const CCompressProgress&) = delete;
@@ -23,4 +26,5 @@ class CCompressProgress : public CGrabProgress {
     CProgressDialog m_dialog;
     std::string m_strShown;
     bool m_bCreated = false;
+    std::function<bool()> m_fnCancelRequested;
 };

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/url_utils.h"
 #include "packager/output/output.h"
@@ -11,6 +12,7 @@
 #include "packager/shell/output_path.h"
 #include "platform/files.h"
 #include "platform/trace.h"
+#include "platform/ui.h"
 #include "platform/ui_command.h"
 
 const char* const kStrBadOutputPath =
@@ -256,10 +258,7 @@ void CMainWindow::RunWorker() {
     platform::Trace("%s", report.Summary().c_str());
     for (const std::string& line : report.FailureLines())
         platform::Trace("failed: %s", line.c_str());
-    size_t failed = report.FailedCount();
-    w->m_strDoneNote = failed == 0   ? std::string()
-                       : failed == 1 ? std::string("1 item could not be fetched.")
-                                     : std::to_string(failed) + " items could not be fetched.";
+    w->m_strDoneNote = DoneNote(report, w->m_strOutPath);
     bool ok = false;
     if (!w->IsCancelled()) {
         if (!Trim(error).empty()) {
@@ -284,17 +283,48 @@ bool CMainWindow::Package(const std::string& mainPagePath) {
 }
 
 bool CMainWindow::PackageFolder(const std::string& outputPath, const std::string& mainPagePath) {
-    CCompressProgress progress;
+    // The Zip command's Cancel stops the packing as the builder's own Cancel does.
+    CCompressProgress progress([this] { return IsCancelled(); });
     COutputContext context;
     context.pProgress = &progress;
+    context.strExtractorTemplate = ExtractorTemplate();
     // The window writes the executable whatever the path says.
     OutputKind kind = AcceptsEveryOutputKind() ? OutputKindOf(outputPath) : OutputKind::Executable;
     std::unique_ptr<COutput> output = CreateOutput(kind, context);
     return WriteCapture(*output, outputPath, mainPagePath);
 }
 
+std::string CMainWindow::ExtractorTemplate() {
+    return FindExtractorTemplate();
+}
+
 void CMainWindow::RecordHistory(const std::string& address) {
     ::RecordHistory(address);
+}
+
+std::string DoneNote(const CGrabPlan& report, const std::string& outputPath) {
+    // The dialog is some 55 characters wide: addresses are cut to fit a line.
+    const size_t kLine = 56;
+    const size_t kNamed = 3;
+    std::string note = platform::ShortenLongRuns("Saved as " + outputPath, kLine) + "\n";
+    size_t failed = report.FailedCount();
+    if (failed == 0)
+        return note;
+    note += failed == 1 ? std::string("1 item could not be fetched:")
+                        : std::to_string(failed) + " items could not be fetched:";
+    size_t named = 0;
+    for (size_t i = 0; i < report.Size() && named < kNamed; ++i) {
+        const CGrabEntry& e = report.At(i);
+        if (e.state != EntryState::Failed && e.strFailure.empty())
+            continue;
+        note += "\n" + platform::ShortenLongRuns(std::string(EntryKindName(e.kind)) + " " +
+                                                     e.strAddress + ": " + e.strFailure,
+                                                 kLine);
+        ++named;
+    }
+    if (failed > named)
+        note += "\nand " + std::to_string(failed - named) + " more.";
+    return note;
 }
 
 int MainWindowProgress(CMainWindow* pContext, std::string strText, int32_t nPosition,

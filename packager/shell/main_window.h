@@ -19,6 +19,7 @@
 #include "platform/ui.h"
 
 class CGrabber;
+class CGrabPlan;
 
 // Control and command ids of the main window.
 constexpr int kIdAddressBox = 1000;     // also Alt+U: focus the address box
@@ -89,7 +90,7 @@ class CMainWindow {
 
     std::string m_strURL;
     std::string m_strOutPath;
-    // A line for the done message: how many items of the grab could not be fetched, or empty.
+    // The done dialog's note: where the executable went and what could not be fetched.
     std::string m_strDoneNote;
     std::unique_ptr<CProgressDialog> m_pProgressDlg;
     std::string m_strProgressText;
@@ -144,6 +145,8 @@ class CMainWindow {
     // Whether the output path may name the other outputs (DIR/, NAME.html, NAME.mhtml)
     // besides the executable: the Linux command line. The window keeps the ".EXE" rule.
     virtual bool AcceptsEveryOutputKind() const { return false; }
+    // The extractor copied into every executable (tests point it elsewhere).
+    virtual std::string ExtractorTemplate();
     // Records the address in the history (tests substitute it).
     virtual void RecordHistory(const std::string& address);
 
@@ -162,6 +165,10 @@ class CMainWindow {
 // user cancelled; otherwise the report goes to the mailbox and the answer is 1.
 int MainWindowProgress(CMainWindow* pContext, std::string strText, int32_t nPosition,
                        int32_t nRange);
+
+// The done dialog's note: "Saved as <output>", then how many items could not be
+// fetched, the first few by kind, address and cause, and how many more.
+std::string DoneNote(const CGrabPlan& report, const std::string& outputPath);
 
 // The worker thread's procedure; the parameter is the main window.
 unsigned GrabThreadProc(void* pParam);

@@ -112,7 +112,7 @@ class CDoneDialog : public fw::CDialog {
         HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
         SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-        // How many items could not be fetched, when any; the trace lists them.
+        // Where the executable went, and the first items that could not be fetched.
         SetDlgItemTextA(m_hWnd, IDC_DONE_NOTE, m_strNote.c_str());
         SetForegroundWindow(m_hWnd);
         return TRUE;
@@ -172,6 +172,8 @@ bool CMainFrame::CreateMain() {
     ShowWindow(m_hWnd, SW_SHOWNORMAL);
     UpdateWindow(m_hWnd);
     SetForegroundWindow(m_hWnd);
+    // The address is selected, so that typing replaces it.
+    FocusControl(m_hAddress, true);
     return true;
 }
 
@@ -268,12 +270,33 @@ void CMainFrame::OnDestroy() {
     m_hAddress = m_hOutPath = nullptr;
 }
 
-void CMainFrame::FocusControl(HWND control) {
+void CMainFrame::FocusControl(HWND control, bool selectAll) {
     if (!control)
         return;
     // The address box takes keys in its edit field.
     HWND edit = control == m_hAddress ? GetWindow(control, GW_CHILD) : nullptr;
     SetFocus(edit ? edit : control);
+    if (selectAll && control == m_hAddress)
+        SendMessageA(m_hAddress, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
+    else if (selectAll && control == m_hOutPath)
+        SendMessageA(m_hOutPath, EM_SETSEL, 0, -1);
+}
+
+void CMainFrame::SyncFocusIndex() {
+    HWND focus = GetFocus();
+    // The address box's edit field is a child of the box.
+    while (focus && GetParent(focus) != m_hWnd)
+        focus = GetParent(focus);
+    if (focus)
+        m_controls.FocusNotified(focus);
+}
+
+HWND CMainFrame::FocusedPushButton() const {
+    HWND focus = GetFocus();
+    for (const auto* button : {&m_pView, &m_pBrowse, &m_pAbout, &m_pClose})
+        if (*button && (*button)->m_hWnd == focus)
+            return focus;
+    return nullptr;
 }
 
 void CMainFrame::ShowBrowseDialog() {
@@ -290,11 +313,13 @@ void CMainFrame::CloseWindow() {
 }
 
 void CMainFrame::FocusNextControl() {
-    FocusControl(m_controls.Next());
+    SyncFocusIndex();
+    FocusControl(m_controls.Next(), true);
 }
 
 void CMainFrame::FocusPreviousControl() {
-    FocusControl(m_controls.Previous());
+    SyncFocusIndex();
+    FocusControl(m_controls.Previous(), true);
 }
 
 void CMainFrame::OpenInBrowser(const std::string& address) {
@@ -368,6 +393,11 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             OnTimer(static_cast<int>(wParam));
             return Default(msg, wParam, lParam);
         case WM_COMMAND:
+            // A box that gets the keyboard (by a click too) is where Tab goes on from.
+            if ((HIWORD(wParam) == CBN_SETFOCUS &&
+                 lParam == reinterpret_cast<LPARAM>(m_hAddress)) ||
+                (HIWORD(wParam) == EN_SETFOCUS && lParam == reinterpret_cast<LPARAM>(m_hOutPath)))
+                m_controls.FocusNotified(reinterpret_cast<HWND>(lParam));
             // The boxes' own notifications carry their ids (1000, 1002), the same as
             // Alt+U and Alt+P: they must reach the default processing, not the commands.
             if (OnCommandMessage(LOWORD(wParam), HIWORD(wParam), lParam != 0))
@@ -408,6 +438,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_PALETTECHANGED:
             return OnPalette(msg, wParam, lParam);
         case WM_ACTIVATE: {
+            // Going inactive (a dialog or message box opens): remember the control that
+            // has the keyboard, so that it gets it back when the window is active again.
+            if (LOWORD(wParam) == WA_INACTIVE)
+                SyncFocusIndex();
             LRESULT r = Default(msg, wParam, lParam);
             if (LOWORD(wParam) == WA_ACTIVE) {
                 HWND control = m_controls.Focused();
@@ -442,6 +476,14 @@ bool CMainFrame::PreTranslateMessage(MSG* msg) {
     // An open drop-down list keeps Enter and Escape for itself.
     if (SendMessageA(m_hAddress, CB_GETDROPPEDSTATE, 0, 0))
         return false;
+    // Enter presses the push button that has the keyboard; Zip is only the default.
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) {
+        if (HWND button = FocusedPushButton()) {
+            PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(button));
+            return true;
+        }
+    }
     return TranslateAcceleratorA(m_hWnd, m_hAccel, msg) != 0;
 }
 
@@ -458,7 +500,9 @@ std::string CMainFrame::GetOutputPathText() {
 }
 
 int CMainFrame::ShowMessageBox(const std::string& text, unsigned style) {
-    return MessageBoxA(m_hWnd, text.c_str(), ApplicationName().c_str(), style);
+    // A box as wide as a long address would open partly off the screen.
+    return MessageBoxA(m_hWnd, platform::ShortenLongRuns(text).c_str(), ApplicationName().c_str(),
+                       style);
 }
 
 void CMainFrame::SetFocusTo(int controlId) {

@@ -57,7 +57,14 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
     LRESULT OnCreate(LPARAM lParam);
     void OnDestroy();
     void OnBrowse();
-    void FocusControl(HWND control);
+    // Gives a control the keyboard; `selectAll` selects a box's text, as the dialog
+    // manager does for a box reached with Tab.
+    void FocusControl(HWND control, bool selectAll = false);
+    // The focus index follows the control that has the keyboard, whatever put it
+    // there (a click, an accelerator, a dialog that closed).
+    void SyncFocusIndex();
+    // The bitmap button (not Zip) that has the keyboard, or null: Enter presses it.
+    HWND FocusedPushButton() const;
     LRESULT OnPalette(UINT msg, WPARAM wParam, LPARAM lParam);
     bool InLogo(POINT pt) const;
 

@@ -175,14 +175,8 @@ void CProgressDialog::Show() {
     if (!IsOpen())
         return;
     HWND h = Hwnd(m_hWnd);
-    RECT rd, ro;
-    GetWindowRect(h, &rd);
-    HWND owner = m_pOwner ? Hwnd(m_pOwner) : GetDesktopWindow();
-    GetWindowRect(owner, &ro);
-    int w = rd.right - rd.left, hgt = rd.bottom - rd.top;
-    int x = ro.left + ((ro.right - ro.left) - w) / 2;
-    int y = ro.top + ((ro.bottom - ro.top) - hgt) / 2;
-    SetWindowPos(h, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    fw::CenterOver(h, m_pOwner ? Hwnd(m_pOwner) : GetDesktopWindow());
+    SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
     BringWindowToTop(h);
 }
 

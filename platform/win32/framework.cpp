@@ -89,8 +89,33 @@ LRESULT CALLBACK CWnd::StaticWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM 
 CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() {
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplate), m_hParent,
-                           StaticDlgProc, reinterpret_cast<LPARAM>(this));
+    // The control that has the keyboard gets it back when the dialog closes, as a
+    // click on the dialog may have left the owner's focus anywhere.
+    HWND focus = GetFocus();
+    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplate),
+                                     m_hParent, StaticDlgProc, reinterpret_cast<LPARAM>(this));
+    if (focus && IsWindow(focus) && IsWindowVisible(focus) && IsWindowEnabled(focus))
+        SetFocus(focus);
+    return result;
+}
+
+void CenterOver(HWND window, HWND owner) {
+    RECT rw, ro;
+    if (!owner || !IsWindowVisible(owner) || IsIconic(owner) || !GetWindowRect(window, &rw) ||
+        !GetWindowRect(owner, &ro))
+        return;
+    int w = rw.right - rw.left, h = rw.bottom - rw.top;
+    int x = ro.left + ((ro.right - ro.left) - w) / 2;
+    int y = ro.top + ((ro.bottom - ro.top) - h) / 2;
+    // Kept on the screen when the owner is near its edge.
+    RECT area;
+    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+        x = x + w > area.right ? area.right - w : x;
+        y = y + h > area.bottom ? area.bottom - h : y;
+        x = x < area.left ? area.left : x;
+        y = y < area.top ? area.top : y;
+    }
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CDialog::EndDialog(INT_PTR result) {
@@ -116,6 +141,8 @@ INT_PTR CALLBACK CDialog::StaticDlgProc(HWND hDlg, UINT msg, WPARAM wParam, LPAR
         self = reinterpret_cast<CDialog*>(lParam);
         SetWindowLongPtrA(hDlg, DWLP_USER, lParam);
         self->m_hWnd = hDlg;
+        // In front of the window it belongs to, wherever that was moved.
+        CenterOver(hDlg, self->m_hParent);
         return self->OnInitDialog();
     }
     if (!self)

@@ -48,7 +48,11 @@ class CWnd {
     virtual void PostNcDestroy() {}
 };
 
-// A dialog from a resource template, modal or modeless.
+// Moves a window to the middle of its owner (kept on the screen); nothing without a
+// visible owner.
+void CenterOver(HWND window, HWND owner);
+
+// A dialog from a resource template, modal or modeless; centred over its parent.
 class CDialog {
   public:
     CDialog(int templateId, HWND parent) : m_nTemplate(templateId), m_hParent(parent) {}

@@ -166,7 +166,9 @@ class CWindowsUserInterface : public IUserInterface {
         // of the program is active: it must come in front of it, not open behind.
         if (!owner)
             flags |= MB_SETFOREGROUND;
-        return MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), flags);
+        // A box as wide as a long address would open partly off the screen.
+        return MessageBoxA(static_cast<HWND>(owner), ShortenLongRuns(text).c_str(), caption.c_str(),
+                           flags);
     }
 
     bool AskAuthorization(const AuthorizationPrompt& prompt, std::string& user,

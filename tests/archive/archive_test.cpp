@@ -53,6 +53,8 @@ struct SwitchProgress : CGrabProgress {
 
 using platform::JoinPath;
 
+using qbtest::CountStartingWith;
+using qbtest::Names;
 using qbtest::ReadAll;
 using qbtest::RecordingUi;
 using qbtest::RemoveTree;
@@ -108,21 +110,6 @@ class WatchingUi : public RecordingUi {
     }
     std::function<void(const std::string&)> onMessage;
 };
-
-using qbtest::Names;
-
-// Names in a folder that start with prefix (any letter case), as the temporary
-// names of the platform are made.
-size_t CountStartingWith(const std::string& folder, const std::string& prefix) {
-    size_t n = 0;
-    for (const std::string& name : Names(folder)) {
-        std::string head = name.substr(0, prefix.size());
-        for (char& c : head)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        n += head == prefix ? 1 : 0;
-    }
-    return n;
-}
 
 class ArchiveTest : public ::testing::Test {
   protected:
@@ -553,10 +540,10 @@ TEST_F(ArchiveTest, TooManyFilesAreReportedAndNothingIsWritten) {
     EXPECT_EQ(0u, CountStartingWith(work, "cax"));
 }
 
-// Cancel through PackageFolder itself: the failure message comes while the writer
-// is still open (its temporary files in the work folder, the unfinished executable
-// beside the output); the teardown after it removes both.
-TEST_F(ArchiveTest, CancelIsReportedBeforeTheTeardownRemovesTheUnfinishedFiles) {
+// Cancel through PackageFolder itself, while the writer reads the second file: a
+// cancel is no failure, so nothing is shown; the unfinished executable and the
+// writer's temporary files go, the old executable stays.
+TEST_F(ArchiveTest, CancelShowsNothingAndLeavesNothingBehind) {
     WriteAll(JoinPath(work, "1.htm"), "first");
     // The second entry is a pipe: the builder opens it once to measure it and once
     // to read it, and the second open is the moment to press Cancel.
@@ -593,18 +580,11 @@ TEST_F(ArchiveTest, CancelIsReportedBeforeTheTeardownRemovesTheUnfinishedFiles) 
             close(fd);
         }
     });
-    size_t writerTemps = 0, unfinished = 0;
-    ui.onMessage = [&](const std::string&) {
-        writerTemps = CountStartingWith(work, "cax");
-        unfinished = CountStartingWith(root, "qbx");
-    };
     CCompressProgress dialog;
     bool result = PackageFolder(&dialog, out, JoinPath(work, "1.htm"), templ);
     presser.join();
     EXPECT_FALSE(result);
-    EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);
-    EXPECT_EQ(5u, writerTemps);
-    EXPECT_EQ(1u, unfinished);
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
     EXPECT_EQ(before, ReadAll(out));
     EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
     EXPECT_EQ((std::vector<std::string>{"1.htm", "2.htm", "3.htm"}), Names(work));

@@ -487,14 +487,89 @@ TEST_P(PasswordGate, AsksOnceAndRefusesSilentlyAfterTheWrongPasswordText) {
 INSTANTIATE_TEST_SUITE_P(Archives, PasswordGate, ::testing::ValuesIn(kGates),
                          [](const auto& info) { return std::string(info.param.what); });
 
-TEST_F(Extraction, CancelKeepsTheFilesDoneAndEndsSilently) {
-    host.closeProgressAfterFiles = 1;
-    EXPECT_EQ(RunCabinet({{"one.txt", "1"}, {"two.txt", "2"}, {"index.htm", "3", 0x60}}),
+// A Cancel takes back what the run unpacked, the folders it made included; what was
+// there before stays.
+TEST_F(Extraction, CancelRemovesWhatItUnpackedAndEndsSilently) {
+    host.closeProgressAfterFiles = 2;
+    EXPECT_EQ(RunCabinet({{"one.txt", "1"}, {"sub/two.txt", "2"}, {"index.htm", "3", 0x60}}),
               spillet::kExitFailed);
-    EXPECT_EQ(Content("one.txt"), "1");
-    EXPECT_FALSE(Has("two.txt"));
+    EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(host.opened.empty());
+
+    fs::create_directories(out);
+    sfxtest::WriteFile(At("mine.txt"), Bytes(3, 'm'));
+    EXPECT_EQ(RunCabinet({{"one.txt", "1"}, {"sub/two.txt", "2"}, {"index.htm", "3", 0x60}}),
+              spillet::kExitFailed);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"out", "out/mine.txt", "page.exe", "temp"}));
+}
+
+// Without an output folder the run's own folder goes whenever nobody will look into it
+// (a cancel, a failure, a program that has ended); a page handed to the shell keeps it,
+// and the run says where it is.
+TEST_F(Extraction, TheRunsOwnFolderGoesWhenNothingNeedsIt) {
+    struct Case {
+        const char* what;
+        std::vector<Entry> entries;
+        int closeAfterFiles;
+        int64_t freeSpace;
+        bool programsStart;
+        int status;
+        bool kept;
+    };
+    const std::string big(70000, 'b');
+    const std::vector<Case> cases = {
+        {"cancelled",
+         {{"one.txt", "1"}, {"sub/two.txt", "2"}, {"index.htm", "3", 0x60}},
+         2,
+         -1,
+         false,
+         spillet::kExitFailed,
+         false},
+        {"failed",
+         {{"small.txt", "tiny"}, {"big.bin", big, 0x60}},
+         -1,
+         1000,
+         false,
+         spillet::kExitFailed,
+         false},
+        {"program ended",
+         {{"sub/a.txt", "a"}, {"run.exe", "MZ", 0x60}},
+         -1,
+         -1,
+         true,
+         spillet::kExitDone,
+         false},
+        {"page opened",
+         {{"sub/a.txt", "a"}, {"index.htm", "page", 0x60}},
+         -1,
+         -1,
+         false,
+         spillet::kExitDone,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.privateFolders.clear();
+        host.finished.clear();
+        host.closeProgressAfterFiles = c.closeAfterFiles;
+        host.freeSpace = c.freeSpace;
+        host.programsStart = c.programsStart;
+        sfxtest::WriteFile(sfx,
+                           sfxtest::MakeSfx(sfxtest::MakeHead(), sfxtest::MakeCabinet(c.entries)));
+        host.commandLine = "\"" + sfx + "\"";
+        EXPECT_EQ(spillet::RunExtractor(host), c.status);
+        EXPECT_EQ(host.OpenFiles(), 0);
+        ASSERT_EQ(host.privateFolders.size(), 1u);
+        const std::string& folder = host.privateFolders[0];
+        EXPECT_EQ(fs::exists(FakeHost::Native(folder)), c.kept);
+        EXPECT_EQ(host.finished,
+                  c.kept ? std::vector<std::string>{folder + static_cast<char>(
+                                                                 fs::path::preferred_separator)}
+                         : std::vector<std::string>{});
+        std::error_code ec;
+        fs::remove_all(FakeHost::Native(folder), ec);
+    }
 }
 
 // The progress window is looked at after every block written, so a Cancel during one large

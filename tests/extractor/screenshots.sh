@@ -13,35 +13,9 @@ export WINEPREFIX=${WINEPREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="m
 
 # Two self-extracting files: many stored files (slow enough to watch the progress) and one
 # whose header reserve holds the digit string of "abc".
-python3 - "$exe" "$work" <<'EOF'
-import struct, sys
-exe, work = sys.argv[1], sys.argv[2]
-head = bytearray(open(exe, 'rb').read())
-struct.pack_into('<I', head, 124, len(head))
-
-def cabinet(files, reserve=b''):
-    data = b''.join(c for _, c in files)
-    hsize = 36 + (4 + len(reserve) if reserve else 0)
-    entries = b''
-    off = 0
-    for name, c in files:
-        entries += struct.pack('<IIHHHH', len(c), off, 0, 0x5ACF, 0x6000, 0x20) + name + b'\0'
-        off += len(c)
-    blocks = [data[i:i + 32768] for i in range(0, len(data), 32768)]
-    first = hsize + 8 + len(entries)
-    body = b''.join(struct.pack('<IHH', 0, len(b), len(b)) + b for b in blocks)
-    total = first + len(body)
-    h = struct.pack('<4sIIIIIBBHHHHH', b'MSCF', 0, total, 0, hsize + 8, 0, 3, 1, 1, len(files),
-                    4 if reserve else 0, 65432, 0)
-    if reserve:
-        h += struct.pack('<HBB', len(reserve), 0, 0) + reserve
-    return h + struct.pack('<IHH', first, len(blocks), 0) + entries + body
-
-many = [(b'page/part%04d.htm' % i, bytes([i % 251]) * 100000) for i in range(400)]
-open(work + '/big.exe', 'wb').write(bytes(head) + cabinet(many))
-secret = [(b'index.htm', b'<html></html>')]
-open(work + '/secret.exe', 'wb').write(bytes(head) + cabinet(secret, b'035306100867\0'))
-EOF
+here=$(cd "$(dirname "$0")" && pwd)
+python3 "$here/stored_sfx.py" "$exe" "$work/big.exe" many
+python3 "$here/stored_sfx.py" "$exe" "$work/secret.exe" secret
 
 wineboot -i >/dev/null 2>&1 || true
 cat >"$work/shoot.sh" <<'EOF'

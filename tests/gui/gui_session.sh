@@ -1,19 +1,25 @@
 #!/bin/bash
 # The windowed packager driven as a user drives it, with the real mouse and keyboard
 # (xdotool through the X server), under Wine's virtual desktop on xvfb-run. Every
-# check is an outcome the user sees: a window that appears or goes, a file written.
-#   1. typing: click into the address box and type, click into the output box and type;
-#   2. the tab order: after N Tabs (or Shift+Tabs) Space presses the expected button;
-#      View URL on an empty address answers with the Zip command's message;
-#   3. the Zip command's progress dialog is in front: its Cancel is clicked where it
+# check is an outcome the user sees: a window that appears or goes, a file written,
+# the address the "browser" was handed (which shows what a box holds).
+#   1. Tab after a click goes on from the clicked box; Enter on a focused button
+#      presses that button, not Zip; a closed dialog gives the keyboard back;
+#   2. Tab after an accelerator goes on from the box it focused; typed text lands
+#      where the keyboard is;
+#   3. after About (Alt+A, closed with Enter) typing goes on in the address box;
+#   4. a 2,100-character address: the message box fits on the screen;
+#   5. the Zip command's progress dialog is in front: its Cancel is clicked where it
 #      shows, and no executable appears;
-#   4. Alt+U and Alt+P type into their boxes, Enter zips;
-#   5. the done dialog is in front and the main window stays disabled under it (a
-#      click on Zip starts nothing); the executables hold the page;
-#   6. after the Zip the box shows the zipped address, not a longer history entry:
-#      Zip again packs the same page;
-#   7. View URL opens the address as Zip normalises it; Alt+B, Alt+A and Alt+C do what
-#      their underlined letters say.
+#   6. Alt+U, Alt+P type into their boxes, Enter zips; the done dialog names the
+#      failed picture, is in front, keeps the main window disabled, and Tab reaches
+#      its order button;
+#   7. after the Zip the box shows the zipped address, not a longer history entry;
+#   8. Cancel (Escape) while the builder compresses: no message, the old executable
+#      kept, no unfinished file left;
+#   9. View URL opens the address as Zip normalises it; Alt+B, Alt+A and Alt+C do
+#      what their underlined letters say;
+#  10. an extractor cancelled mid-way leaves nothing in the temporary folder.
 # With an OUTPUT_DIR it also leaves the screenshots of docs/ there.
 # Usage: tests/gui/gui_session.sh BUILD_BIN_DIR [OUTPUT_DIR]
 # Exit status: 0 passed, 1 failed, 77 skipped (no X server or tools).
@@ -39,8 +45,16 @@ for b in $BIGS; do
 done
 cat >"$WORK/site/page.htm" <<HTML
 <html><head><title>Quillbox sample page</title></head>
-<body><h1>Sample</h1><img src="1.gif"><img src="2.gif">$(for b in $BIGS; do echo "<img src=\"$b\">"; done)</body></html>
+<body><h1>Sample</h1><img src="1.gif"><img src="2.gif"><img src="missing.gif">$(for b in $BIGS; do echo "<img src=\"$b\">"; done)</body></html>
 HTML
+# Pictures that do not compress, enough for the builder to be caught compressing.
+HEAVY=""
+for i in 1 2 3 4 5 6; do
+    python3 -c "import random,sys; sys.stdout.buffer.write(random.Random($i).randbytes(4 << 20))" \
+        >"$WORK/site/photo$i.bmp"
+    HEAVY="$HEAVY<img src=\"photo$i.bmp\">"
+done
+echo "<html><body><h1>Photos</h1>$HEAVY</body></html>" >"$WORK/site/heavy.htm"
 # An older history entry that begins with the page's address.
 cat >"$WORK/site/page.htmx" <<'HTML'
 <html><body><h1>Other</h1></body></html>
@@ -54,9 +68,19 @@ start_server 400
 SITE="127.0.0.1:$PORT"
 
 note() { echo "-- $*"; }
-shot() { [ -n "$OUT" ] && mkdir -p "$OUT" && import -window root "$OUT/$1"; }
 # A click at client point (x, y) of the main window.
 click() { xdotool mousemove $((CX + $1)) $((CY + $2)) click 1; sleep 0.4; }
+# A click on the main window's caption: the keyboard comes back after the "browser"
+# (a console program) took it.
+click_caption() { xdotool mousemove $((CX + 150)) $((CY - 12)) click 1; sleep 0.6; }
+# Waits for the "browser" to be handed an address and checks it.
+expect_opened() {
+    wait_for '[ -s "$WORK/opened.txt" ]' 100
+    local opened
+    opened=$(tr -d '\r\n ' <"$WORK/opened.txt" 2>/dev/null)
+    [ "$opened" = "$1" ] || fail "$2: the browser got \"$opened\", expected $1"
+    rm -f "$WORK/opened.txt"
+}
 # Presses a key and expects a window with this caption to appear, then closes it with $3.
 expect_window() {
     local key=$1 caption=$2 close=$3 what=$4
@@ -93,6 +117,10 @@ done_dialog() {
 wineboot -i >/dev/null 2>&1
 # History: one older entry that begins with the address zipped below.
 KEY='HKCU\Software\Tarnwick\quillbox\URL History'
+# A 2,100-character address on a port nobody listens on (bound and closed again), so
+# that its Zip fails with a message.
+CLOSED=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
+LONG="http://127.0.0.1:$CLOSED/long/$(printf 'a%.0s' $(seq 2100)).htm"
 wine reg add "$KEY" /v number /t REG_DWORD /d 1 /f >/dev/null 2>&1
 wine reg add "$KEY" /v last /t REG_DWORD /d 0 /f >/dev/null 2>&1
 wine reg add "$KEY" /v 0 /t REG_SZ /d "http://$SITE/page.htmx" /f >/dev/null 2>&1
@@ -110,27 +138,87 @@ CX=$((X + 3)) CY=$((Y + 22))
 xdotool mousemove $((X + 150)) $((Y + 10)) click 1
 sleep 1
 
-note "1, 2: typing, tab order, View on an empty address"
+note "1: Tab after a click, Enter on a focused button, the keyboard back after a dialog"
+rm -f "$WORK/opened.txt"
 click 150 150                                 # into the address box
+retype "$SITE/view.htm"
+# Tab from the clicked box: View. Enter presses it (the browser gets the address), no Zip.
+xdotool key Tab Return
+expect_opened "http://$SITE/view.htm" "Enter on View after Tab from the clicked address box"
+[ "$(progress_count)" = 0 ] || fail "Enter on the focused View button started a Zip"
+click_caption
+click 150 150
 retype ""
-# Tab 1: View (index 1); Space presses it: the address is empty, so Zip's message.
+# View on an empty address answers with the Zip command's message, which gives the
+# keyboard back to the address box: typing lands there.
 xdotool key Tab
 expect_window space quillbox Return "View on an empty address" quillbox-message.png
-# The message put the keyboard back into the address box: typing lands there.
-xdotool type --delay 15 "$SITE/cancel.htm"
-click 150 205                                 # into the output box
-retype "$(winpath "$WORK/cancel.exe")"
-# Tabs 2, 3: output box, Browse; Tab 4: About; Tabs 5, 6, 7: Close, Zip, address box.
-xdotool key Tab Tab
-expect_window space Browse Escape "Tab to Browse" quillbox-browse.png
+xdotool type --delay 15 "$SITE/back.htm"
+xdotool key alt+v
+expect_opened "http://$SITE/back.htm" "typing after the message"
+click_caption
+# Tab from the clicked output box: Browse; the closed file dialog gives the keyboard
+# back to Browse: Tab is About, Enter opens it; then Shift+Tab from About is Browse.
+click 150 205
 xdotool key Tab
-expect_window space 'About Quillbox!' Return "Tab to About"
-xdotool key Tab Tab Tab
-# Shift+Tab from the address box is Zip: Space zips what was typed into the boxes.
+expect_window space Browse Escape "Tab from the clicked output box" quillbox-browse.png
+xdotool key Tab
+expect_window Return 'About Quillbox!' Return "Enter on About reached with Tab"
+[ "$(progress_count)" = 0 ] || fail "Enter on the focused About button started a Zip"
+xdotool key shift+Tab
+expect_window space Browse Escape "Shift+Tab from About after the About box"
 
-note "3: the Zip command's progress dialog in front, Cancel clicked where it shows"
-xdotool key shift+Tab space
-wait_for '[ "$(progress_count)" = 1 ]' 100 || fail "Space on Zip after Tab order: no progress dialog"
+note "2: Tab after an accelerator, typing where the keyboard is"
+xdotool key alt+u Tab Tab Tab
+expect_window space Browse Escape "Alt+U and three Tabs"
+xdotool key alt+u
+retype "$SITE/typed.htm"
+xdotool key alt+p End
+xdotool type --delay 15 "X"
+xdotool key Tab
+xdotool type --delay 15 "Y"
+xdotool key alt+v
+expect_opened "http://$SITE/typed.htm" "Y typed after Alt+P and Tab"
+click_caption
+
+note "3: after About the keyboard is where it was"
+xdotool key alt+u
+retype "$SITE/a"
+expect_window alt+a 'About Quillbox!' Return "Alt+A"
+xdotool type --delay 15 "bout.htm"
+xdotool key alt+v
+expect_opened "http://$SITE/about.htm" "typing after the About box"
+click_caption
+
+note "4: a 2,100-character address fits in its message box"
+xdotool key alt+u
+retype ""
+xdotool type --delay 2 "$LONG"
+xdotool key alt+p
+retype "$(winpath "$WORK/long.exe")"
+xdotool key Return
+if wait_for '[ "$(count quillbox)" -ge 1 ]' 300; then
+    sleep 0.5
+    geometry "$(visible quillbox | head -1)"
+    [ -n "$WIDTH" ] && [ "$WIDTH" -le 800 ] || fail "the message of the long address is $WIDTH pixels wide"
+    shot quillbox-long-address.png
+    # The worker's box does not take the keyboard from the progress dialog under
+    # Wine: its OK button is clicked, as a user would.
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 24)) click 1
+    wait_for '[ "$(count quillbox)" = 0 ]' 50 || fail "the long-address message stayed"
+else
+    fail "no message for the long address"
+fi
+sleep 1
+
+note "5: the Zip command's progress dialog in front, Cancel clicked where it shows"
+xdotool key alt+u
+retype "$SITE/cancel.htm"
+xdotool key alt+p
+retype "$(winpath "$WORK/cancel.exe")"
+# Shift+Tab from the address box is Zip: Space zips what was typed into the boxes.
+xdotool key alt+u shift+Tab space
+wait_for '[ "$(progress_count)" = 1 ]' 100 || fail "Space on Zip after Shift+Tab: no progress dialog"
 sleep 2
 DLG=$(progress_dialogs | head -1)
 if [ -n "$DLG" ]; then
@@ -141,7 +229,7 @@ fi
 sleep 2
 [ -e "$WORK/cancel.exe" ] && fail "Cancel left an executable"
 
-note "4: Alt+U, Alt+P, Enter zips"
+note "6: Alt+U, Alt+P, Enter zips; the done dialog"
 xdotool key alt+u
 retype "$SITE/page.htm"
 xdotool key alt+p
@@ -153,8 +241,6 @@ sleep 0.5
 xdotool key Return
 wait_for '[ -z "$(done_dialog)" ]' 50 || fail "Return did not close the done dialog"
 sleep 2
-
-note "5: the done dialog in front, the main window disabled under it"
 xdotool key alt+p
 retype "$(winpath "$WORK/done.exe")"
 xdotool key Return
@@ -167,14 +253,24 @@ if wait_for '[ -n "$(done_dialog)" ]' 1800; then
     click 478 55                              # Zip on the main window: must do nothing
     sleep 1.5
     [ "$(progress_count)" = 0 ] || fail "a click on Zip started a command under the done dialog"
-    xdotool key Return                        # the done dialog has the keyboard
-    wait_for '[ -z "$(done_dialog)" ]' 50 || fail "Return did not close the done dialog"
+    # The done dialog has the keyboard: Tab reaches the order button, Space presses it
+    # (the dialog stays), Escape closes it.
+    rm -f "$WORK/opened.txt"
+    xdotool key Tab space
+    expect_opened "http://www.tarnwick.example/order/" "Tab and Space in the done dialog"
+    [ -n "$(done_dialog)" ] || fail "the order button closed the done dialog"
+    # The "browser" took the keyboard: a click on the dialog's caption brings it back.
+    geometry "$(done_dialog)"
+    xdotool mousemove $((X + 60)) $((Y + 8)) click 1
+    sleep 0.5
+    xdotool key Escape
+    wait_for '[ -z "$(done_dialog)" ]' 50 || fail "Escape did not close the done dialog"
 else
     fail "no done dialog"
 fi
 sleep 1
 
-note "6: Zip again packs the same page"
+note "7: Zip again packs the same page"
 xdotool key alt+p
 retype "$(winpath "$WORK/again.exe")"
 xdotool key Return
@@ -183,23 +279,60 @@ sleep 0.5
 xdotool key Return
 sleep 1
 
-note "7: View URL normalised; Alt+B, Alt+A, Alt+C"
+note "8: Cancel while compressing"
+cp "$WORK/done.exe" "$WORK/heavy.exe"
+xdotool key alt+u
+retype "$SITE/heavy.htm"
+xdotool key alt+p
+retype "$(winpath "$WORK/heavy.exe")"
+xdotool key Return
+# The overwrite question: Yes.
+wait_for '[ "$(count quillbox)" -ge 1 ]' 100 && xdotool key Return
+# The builder's dialog is the second progress dialog on screen.
+if wait_for '[ "$(progress_count)" = 2 ]' 1200; then
+    sleep 0.5
+    # Both dialogs lie in the middle of the screen: the Cancel clicked is the one in
+    # front, the builder's or the Zip command's; either must stop the packing.
+    geometry "$(progress_dialogs | tail -1)"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 22)) click 1
+    wait_for '[ "$(progress_count)" = 0 ]' 600 || fail "Cancel did not end the compressing"
+    wait_for '[ "$(count quillbox)" -ge 1 ]' 30 && fail "a message came after Cancel while compressing"
+    cmp -s "$WORK/done.exe" "$WORK/heavy.exe" || fail "Cancel while compressing changed the old executable"
+    ls "$WORK" | grep -qi '^qbx' && fail "Cancel while compressing left an unfinished file: $(ls "$WORK" | grep -i '^qbx')"
+else
+    fail "the builder's dialog never showed"
+fi
+sleep 1
+
+note "9: View URL normalised; Alt+B, Alt+A, Alt+C"
 rm -f "$WORK/opened.txt"
 xdotool key alt+u
 retype "$SITE/view.htm"
 xdotool key alt+v
-wait_for '[ -s "$WORK/opened.txt" ]' 100
-OPENED=$(tr -d '\r\n ' <"$WORK/opened.txt" 2>/dev/null)
-[ "$OPENED" = "http://$SITE/view.htm" ] || fail "View opened \"$OPENED\", expected http://$SITE/view.htm"
-# The shell started a program for the address: a click on the caption brings the
-# keyboard back, as a user would do.
-xdotool mousemove $((CX + 150)) $((CY - 12)) click 1
-sleep 1
+expect_opened "http://$SITE/view.htm" "Alt+V"
+click_caption
 shot quillbox-main.png
 expect_window alt+b Browse Escape "Alt+B"
 expect_window alt+a 'About Quillbox!' Return "Alt+A" quillbox-about.png
 xdotool key alt+c
 wait_for '[ "$(count "Quillbox!")" = 0 ]' 100 || fail "Alt+C did not close the window"
+
+note "10: an extractor cancelled mid-way leaves nothing in the temporary folder"
+python3 "$SRC/tests/extractor/stored_sfx.py" "$WORK/app/ExtractQLBX_Lite.exe" "$WORK/many.exe" many
+TEMPS="$WINEPREFIX/drive_c/users"
+unpacked() { find "$TEMPS" -path '*spillet-*' -type f 2>/dev/null | wc -l; }
+(cd "$WORK" && wine explorer /desktop=qb,1024x768 "$(winpath "$WORK/many.exe")" >/dev/null 2>&1 &)
+if wait_for '[ "$(unpacked)" -ge 1 ]' 300; then
+    xdotool key Escape
+    SEEN=$(unpacked)
+    wait_for '[ "$(count "Extracting...")" = 0 ]' 300 || fail "Escape did not close the extractor's dialog"
+    wait_for '[ -z "$(find "$TEMPS" -path "*spillet-*" 2>/dev/null)" ]' 300
+    LEFT=$(find "$TEMPS" -path '*spillet-*' 2>/dev/null)
+    [ -z "$LEFT" ] || fail "a cancelled extraction (after $SEEN files) left: $(echo "$LEFT" | head -3)"
+    [ "$SEEN" -lt 400 ] || fail "the extraction ended before it was cancelled"
+else
+    fail "the extractor unpacked nothing"
+fi
 
 # The executables: the extractor template, its length at offset 124, the cabinet
 # behind it, holding the zipped page (not the longer history entry) and its pictures.

@@ -34,12 +34,6 @@ start_server 300
 # A port nobody listens on: bound and closed again.
 CLOSED=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()')
 
-# The middle of the virtual desktop, where the main window is, at the size of the
-# other pictures in docs/.
-shot() {
-    import -window "$(xdotool search --name '^qb - Wine desktop$' | head -1)" \
-        -gravity center -crop 600x440+0+0 +repage "$OUT/$1"
-}
 
 wineboot -i >/dev/null 2>&1
 (cd "$WORK/app" && wine explorer /desktop=qb,1024x768 quillbox.exe >/dev/null 2>&1 &)

@@ -4,7 +4,15 @@
 # set; WINEPREFIX is the script's own, which the end shuts down.
 
 FAILED=0
-fail() { echo "FAIL: $*"; FAILED=1; }
+# With QB_GUI_FAILSHOTS naming a folder, every failure leaves a picture of the screen there.
+FAILSHOT=0
+fail() {
+    echo "FAIL: $*"
+    FAILED=1
+    FAILSHOT=$((FAILSHOT + 1))
+    [ -n "${QB_GUI_FAILSHOTS:-}" ] && mkdir -p "$QB_GUI_FAILSHOTS" &&
+        import -window root "$QB_GUI_FAILSHOTS/fail-$FAILSHOT.png" 2>/dev/null
+}
 # Visible top-level windows with exactly this caption.
 visible() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null; }
 count() { visible "$1" | wc -l; }
@@ -26,6 +34,14 @@ geometry() {
 }
 # Replaces the text of the box that has the keyboard.
 retype() { xdotool key Home shift+End BackSpace; xdotool type --delay 15 "$1"; sleep 0.2; }
+# A picture for docs/ into $OUT (when set): the middle of the virtual desktop, where the
+# main window is, at the size of the other pictures there.
+shot() {
+    [ -n "${OUT:-}" ] || return 0
+    mkdir -p "$OUT"
+    import -window "$(xdotool search --name '^qb - Wine desktop$' | head -1)" \
+        -gravity center -crop 600x440+0+0 +repage "$OUT/$1"
+}
 # A path as the Windows program sees it.
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 

@@ -363,7 +363,7 @@ TEST_F(OutputTest, TheWebArchiveHasOnePartPerFileMainPageFirst) {
 }
 
 // The executable reports its compression through the progress interface; an answer 0
-// stops it with the old executable kept.
+// stops it with the old executable kept, and a stop asked for is no failure to tell.
 TEST_F(OutputTest, TheExecutableReportsAndStopsWhenTold) {
     MakeCapture();
     struct Watcher : CGrabProgress {
@@ -381,7 +381,7 @@ TEST_F(OutputTest, TheExecutableReportsAndStopsWhenTold) {
     ASSERT_GE(watcher.texts.size(), 3u);
     EXPECT_EQ("Compressing \"QBT1.htm\"", watcher.texts[0]);
     EXPECT_EQ("the earlier output", ReadAll(out));
-    EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
     EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
 }
 

@@ -61,6 +61,8 @@ class FakeMainWindow : public CMainWindow {
     // The commands other than Zip that ran, in order ("open <address>", "about", ...).
     std::vector<std::string> actions;
     std::function<bool(const std::string&, const std::string&)> packageFolder;
+    // Without packageFolder: the window's own packing, with this extractor template.
+    std::string templatePath;
 
   protected:
     std::string GetAddressText() override { return address; }
@@ -122,8 +124,11 @@ class FakeMainWindow : public CMainWindow {
         queueSignal.wait(lock, [this, ticket] { return done > ticket; });
     }
     bool PackageFolder(const std::string& out, const std::string& mainPage) override {
-        return packageFolder ? packageFolder(out, mainPage) : false;
+        if (packageFolder)
+            return packageFolder(out, mainPage);
+        return !templatePath.empty() && CMainWindow::PackageFolder(out, mainPage);
     }
+    std::string ExtractorTemplate() override { return templatePath; }
     void RecordHistory(const std::string& address) override { recorded.push_back(address); }
 
   private:

@@ -3,11 +3,14 @@
 
 #include <algorithm>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_main_window.h"
@@ -312,6 +315,127 @@ TEST_F(ZipCommandTest, CancelDuringImagesWritesNothingAndTheNextCommandWorks) {
     window->Zip();
     EXPECT_EQ(window->doneDialogs, 1);
     EXPECT_TRUE(platform::FileExists(out));
+}
+
+// The Zip command's Cancel pressed while the builder compresses (the moment its
+// unfinished executable has appeared beside the output): a cancel, not a failure.
+TEST_F(ZipCommandTest, CancelDuringCompressingEndsAsACancel) {
+    std::string site = JoinPath(root, "site");
+    platform::FolderCreate(site);
+    std::string html = "<html><body>\n";
+    uint32_t x = 2463534242u;
+    for (int i = 0; i < 6; ++i) {
+        // Noise does not compress: each picture keeps the builder busy for a while.
+        std::string noise(1 << 20, '\0');
+        for (char& ch : noise) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            ch = static_cast<char>(x);
+        }
+        std::string pic = "n" + std::to_string(i) + ".bmp";
+        WriteAll(JoinPath(site, pic), noise);
+        html += "<img src=\"" + pic + "\">\n";
+    }
+    WriteAll(JoinPath(site, "page.htm"), html + "</body></html>\n");
+    CurrentFolder cd(site);
+    std::string out = JoinPath(root, "old.exe");
+    WriteAll(out, "MZ an earlier zip");
+    window->packageFolder = nullptr;
+    window->templatePath = templ;
+    window->outPath = out;
+    window->address = JoinPath(site, "page.htm");
+    std::atomic<bool> pressed{false}, stop{false};
+    std::thread user([&] {
+        while (!stop && qbtest::CountStartingWith(root, "qbx") == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!stop && window->m_pProgressDlg) {
+            window->m_pProgressDlg->m_bCancelled = 1;
+            pressed = true;
+        }
+    });
+    window->Zip();
+    stop = true;
+    user.join();
+    ASSERT_TRUE(pressed) << "the builder never started writing";
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+    // Only the overwrite question of the command itself.
+    ASSERT_EQ(window->messages.size(), 1u);
+    EXPECT_EQ(0u, window->messages[0].rfind("Are you sure you want to overwrite", 0));
+    EXPECT_EQ(window->doneDialogs, 0);
+    EXPECT_EQ("MZ an earlier zip", ReadAll(out));
+    EXPECT_EQ(0u, qbtest::CountStartingWith(root, "qbx"));
+    EXPECT_TRUE(window->enabled);
+    EXPECT_EQ(window->m_pProgressDlg->m_bCancelled, 0);
+}
+
+// The done dialog says where the executable went and names the first items that
+// could not be fetched, with their causes; the rest are counted.
+TEST_F(ZipCommandTest, TheDoneNoteNamesTheOutputAndTheFirstFailedItems) {
+    struct Case {
+        int missing;
+        std::vector<std::string> lines;  // after "Saved as"; {} for none
+    };
+    std::string site = MakeSite(1);
+    CurrentFolder cd(site);
+    auto missing = [&](int i) {
+        return "picture " + JoinPath(site, "m" + std::to_string(i) + ".gif");
+    };
+    const std::vector<Case> cases = {
+        {0, {}},
+        {1, {"1 item could not be fetched:", missing(0)}},
+        {5, {"5 items could not be fetched:", missing(0), missing(1), missing(2), "and 2 more."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.missing);
+        std::string html = "<html><body><img src=\"p0.gif\">\n";
+        for (int i = 0; i < c.missing; ++i)
+            html += "<img src=\"m" + std::to_string(i) + ".gif\">\n";
+        WriteAll(JoinPath(site, "page.htm"), html + "</body></html>\n");
+        std::string out = JoinPath(root, "n" + std::to_string(c.missing) + ".exe");
+        window->outPath = out;
+        window->address = JoinPath(site, "page.htm");
+        window->Zip();
+        std::vector<std::string> lines;
+        std::string note = window->m_strDoneNote;
+        for (size_t at = 0, end; at < note.size(); at = end + 1) {
+            end = note.find('\n', at);
+            if (end == std::string::npos)
+                end = note.size();
+            lines.push_back(note.substr(at, end - at));
+        }
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], platform::ShortenLongRuns("Saved as " + out, 56));
+        ASSERT_EQ(lines.size(), c.lines.size() + 1) << note;
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            // Named items are "<kind> <address>: <cause>", each run cut to fit a line.
+            std::string expected = platform::ShortenLongRuns(c.lines[i], 56);
+            EXPECT_EQ(lines[i + 1].substr(0, expected.size()), expected) << lines[i + 1];
+            if (c.lines[i].rfind("picture ", 0) == 0) {
+                EXPECT_GT(lines[i + 1].size(), expected.size() + 2) << "no cause";
+            }
+        }
+    }
+}
+
+// Long runs without blanks (addresses, paths) are cut with an ellipsis so that a
+// message box fits on the screen; the sentences around them stay whole.
+TEST(ShortenLongRuns, CutsAddressesAndKeepsSentences) {
+    const std::string address = "http://127.0.0.1:8000/" + std::string(2100, 'a') + "/end.htm";
+    const std::string cause = "The server answered 404 Not Found.";
+    struct Case {
+        std::string text, expected;
+    };
+    const std::vector<Case> cases = {
+        {"short text stays\r\nas it is", "short text stays\r\nas it is"},
+        {"cannot fetch " + address + "\r\n" + cause,
+         "cannot fetch " + address.substr(0, 53) + "..." + address.substr(address.size() - 24) +
+             "\r\n" + cause},
+        {std::string(80, 'x') + " " + std::string(81, 'y'),
+         std::string(80, 'x') + " " + std::string(53, 'y') + "..." + std::string(24, 'y')},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::ShortenLongRuns(c.text), c.expected);
 }
 
 TEST_F(ZipCommandTest, ProgressBarShowsPositionModuloRange) {
