@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "packager/fetch/grabber.h"
+#include "packager/render/rendered_page_source.h"
 #include "packager/shell/history.h"
 #include "packager/shell/main_window.h"
 #include "platform/files.h"
@@ -274,6 +275,8 @@ void Usage() {
         "  -y             overwrite an existing OUTPUT without asking\n"
         "  -v             write the diagnostic trace lines to standard output (also QB_TRACE)\n"
         "      --no-styles  leave stylesheets on the web (the classic output)\n"
+        "      --render   capture the page as an installed Chromium shows it, after its\n"
+        "                 scripts ran (QB_BROWSER names the browser; setting Render=1)\n"
         "  -h, --help     show this help and exit\n"
         "      --version  show the version and exit\n"
         "Without ADDRESS, lists the address history (* marks the last one used).\n"
@@ -291,13 +294,15 @@ int BadCommandLine(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum { kOptVersion = 1000, kOptNoStyles };
+    enum { kOptVersion = 1000, kOptNoStyles, kOptRender };
     static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, kOptVersion},
                                           {"no-styles", no_argument, nullptr, kOptNoStyles},
+                                          {"render", no_argument, nullptr, kOptRender},
                                           {nullptr, 0, nullptr, 0}};
     std::string output;
     bool yes = false, verbose = std::getenv("QB_TRACE") != nullptr, noStyles = false;
+    bool render = false;
     opterr = 0;  // the messages below name the option the way it was typed
     int opt;
     while ((opt = getopt_long(argc, argv, ":o:yvh", kLongOptions, nullptr)) != -1) {
@@ -316,6 +321,9 @@ int main(int argc, char** argv) {
                 return kExitDone;
             case kOptNoStyles:
                 noStyles = true;
+                break;
+            case kOptRender:
+                render = true;
                 break;
             case kOptVersion:
                 std::printf("quillbox %s\n", QB_VERSION);
@@ -362,6 +370,14 @@ int main(int argc, char** argv) {
     CGrabber grabber(std::move(service));
     grabber.SweepWorkFolders();
     grabber.m_bNoStyles = noStyles;
+    // The rendered capture: without a browser to drive nothing is grabbed.
+    std::string renderProblem;
+    std::unique_ptr<CPageSource> rendered = MakeRenderedPageSource(render, renderProblem);
+    if (!renderProblem.empty()) {
+        PrintMessage(renderProblem);
+        return kExitFailed;
+    }
+    grabber.m_pPageSource = rendered.get();
 
     PackagerState app;
     app.pGrabber = &grabber;

@@ -1,8 +1,10 @@
 """What the end-to-end scripts share: the fixture server, the footer every packaged page
 ends with, and the record of checks."""
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(HERE, "..", "fixtures", "server", "server.py")
@@ -34,3 +36,34 @@ def stop_server(proc):
     except subprocess.TimeoutExpired:
         proc.kill()
         proc.wait()
+
+
+def screenshot(url, path, work, window, extra=()):
+    """Headless Chromium's picture of a page in a window of that size, with a fresh profile."""
+    profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
+    # File pages may use the fonts beside them (Chromium refuses file: fonts otherwise).
+    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                    "--no-first-run", "--disable-background-networking",
+                    "--disable-component-update", "--disable-sync",
+                    "--allow-file-access-from-files", "--hide-scrollbars",
+                    "--user-data-dir=" + profile, "--screenshot=" + path,
+                    "--window-size=%d,%d" % window] + list(extra) + [url],
+                   capture_output=True, timeout=120)
+    shutil.rmtree(profile, ignore_errors=True)
+    return os.path.exists(path)
+
+
+def differing_pixels(a, b, work, width, height):
+    """Pixels that differ in the top width x height of two pictures (ImageMagick's count)."""
+    crops = []
+    for name, path in (("a", a), ("b", b)):
+        out = os.path.join(work, "crop-%s.png" % name)
+        subprocess.run(["convert", path, "-crop", "%dx%d+0+0" % (width, height),
+                        "+repage", out], check=True)
+        crops.append(out)
+    r = subprocess.run(["compare", "-metric", "AE", crops[0], crops[1], "null:"],
+                       capture_output=True, text=True)
+    try:
+        return int(float(r.stderr.split()[0]))
+    except (ValueError, IndexError):
+        return -1
