@@ -67,12 +67,9 @@ bool CDevToolsClient::ReceiveOne(int sliceMs, nlohmann::json* answer, int wanted
     return true;
 }
 
-bool CDevToolsClient::Call(const std::string& method, const nlohmann::json& params,
-                           const std::string& sessionId, int timeoutMs, nlohmann::json& result) {
-    if (!m_strError.empty()) {
-        return false;
-    }
-    const int id = m_nNextId++;
+bool CDevToolsClient::SendCommand(const std::string& method, const nlohmann::json& params,
+                                  const std::string& sessionId, int timeoutMs, int& id) {
+    id = m_nNextId++;
     nlohmann::json command = {{"id", id}, {"method", method}, {"params", params}};
     if (!sessionId.empty()) {
         command["sessionId"] = sessionId;
@@ -81,6 +78,26 @@ bool CDevToolsClient::Call(const std::string& method, const nlohmann::json& para
     if (!m_pipe.Send(command.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
                      timeoutMs, error)) {
         return Fail(error);
+    }
+    return true;
+}
+
+void CDevToolsClient::Post(const std::string& method, const nlohmann::json& params,
+                           const std::string& sessionId) {
+    int id = 0;
+    if (m_strError.empty()) {
+        SendCommand(method, params, sessionId, kSliceMs * 10, id);
+    }
+}
+
+bool CDevToolsClient::Call(const std::string& method, const nlohmann::json& params,
+                           const std::string& sessionId, int timeoutMs, nlohmann::json& result) {
+    if (!m_strError.empty()) {
+        return false;
+    }
+    int id = 0;
+    if (!SendCommand(method, params, sessionId, timeoutMs, id)) {
+        return false;
     }
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     nlohmann::json answer;

@@ -23,6 +23,10 @@ class CDevToolsClient {
     // most timeoutMs for its answer. True with the answer's "result"; false with Error().
     bool Call(const std::string& method, const nlohmann::json& params, const std::string& sessionId,
               int timeoutMs, nlohmann::json& result);
+    // Sends method without waiting for its answer (from an event handler, which must not
+    // wait). A failure is kept.
+    void Post(const std::string& method, const nlohmann::json& params,
+              const std::string& sessionId);
     // Handles events until done() holds or timeoutMs pass. True in both cases (reached tells
     // which); false when the browser failed, ended or the capture was cancelled.
     bool PumpUntil(const std::function<bool()>& done, int timeoutMs, bool& reached);
@@ -32,6 +36,9 @@ class CDevToolsClient {
     bool WasCancelled() const { return m_bCancelled; }
 
   private:
+    // Sends a command; its id in id. False on a failure (kept).
+    bool SendCommand(const std::string& method, const nlohmann::json& params,
+                     const std::string& sessionId, int timeoutMs, int& id);
     // Takes in one message, or waits up to sliceMs for one. False on a failure (kept).
     bool ReceiveOne(int sliceMs, nlohmann::json* answer, int wantedId, bool& gotAnswer);
     bool Fail(const std::string& error);

@@ -22,6 +22,8 @@ struct CRenderOptions {
     int nQuietMs = 500;
     int nWidth = 1280;
     int nHeight = 1600;
+    // Flags for the browser beyond the capture's own.
+    std::vector<std::string> extraFlags;
     // Polled while waiting; true ends the capture.
     std::function<bool()> cancelled;
 };
