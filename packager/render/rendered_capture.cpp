@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <system_error>
 
@@ -79,6 +80,9 @@ CRenderSession::CRenderSession(const CRenderOptions& options) : m_options(option
 
 CRenderSession::~CRenderSession() {
     bool polite = false;
+    if (m_pClient) {
+        m_pClient->SetEventHandler(nullptr);
+    }
     if (m_pClient && m_pClient->Error().empty()) {
         json result;
         polite = m_pClient->Call("Browser.close", json::object(), "", kCloseGraceMs, result);
@@ -157,10 +161,13 @@ bool CRenderSession::Show(const std::string& address, CRenderedPage& page, bool 
         return false;
     }
     CDevToolsClient& client = *m_pClient;
-    CPageWatch watch;
+    // The watch lives as long as the handler, which takes the events of the later steps
+    // too (until the next page is shown); page and tried outlive the session.
+    auto shared = std::make_shared<CPageWatch>();
+    CPageWatch& watch = *shared;
     watch.pPage = &page;
     const std::string session = m_strSession;
-    client.SetEventHandler([&watch, &client, session, tried](const json& event) {
+    client.SetEventHandler([shared, &client, session, tried](const json& event) {
         if (event.value("method", "") == "Fetch.requestPaused") {
             // The network is cut: local files pass, anything else is refused and noted.
             const json params = event.value("params", json::object());
@@ -178,7 +185,7 @@ bool CRenderSession::Show(const std::string& address, CRenderedPage& page, bool 
             }
             return;
         }
-        watch.OnEvent(event);
+        shared->OnEvent(event);
     });
     const int wait = m_options.nCommandMs;
     json result;

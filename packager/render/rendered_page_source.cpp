@@ -20,22 +20,38 @@ int SettleMs(int seconds) {
 
 }  // namespace
 
+CRenderOptions CRenderedPageSource::Options(const std::string& profile, GrabJob& job) const {
+    CRenderOptions options;
+    options.command = {m_strBrowser};
+    options.strProfileFolder = profile;
+    options.nSettleMs = m_nSettleMs;
+    options.cancelled = [&job] { return PollProgress(job) == 0; };
+    return options;
+}
+
 bool CRenderedPageSource::Capture(const std::string& address, const std::string& workFolder,
                                   GrabJob& job, CRenderedPage& page, std::string& failure) {
     failure.clear();
     if (ReportProgress(job, "Rendering " + address, 0) == 0) {
         return false;
     }
-    CRenderOptions options;
-    options.command = {m_strBrowser};
     // In the work folder, so that nothing of it outlives the grab; gone before packing.
-    options.strProfileFolder = platform::JoinPath(workFolder, "browser-profile");
-    options.nSettleMs = m_nSettleMs;
-    options.cancelled = [&job] { return PollProgress(job) == 0; };
+    CRenderOptions options = Options(platform::JoinPath(workFolder, "browser-profile"), job);
     return CaptureRenderedPage(address, options, page, failure);
 }
 
-std::unique_ptr<CPageSource> MakeRenderedPageSource(bool render, std::string& problem) {
+bool CRenderedPageSource::CheckCopy(const std::string& liveAddress, const std::string& mainPagePath,
+                                    GrabJob& job, COfflineCheck& result, std::string& error) {
+    error.clear();
+    if (ReportProgress(job, "Checking the offline copy", 0) == 0) {
+        return false;
+    }
+    std::string folder = platform::FolderOf(mainPagePath);
+    CRenderOptions options = Options(platform::JoinPath(folder, "browser-profile"), job);
+    return CheckOfflineCopy(liveAddress, mainPagePath, options, result, error);
+}
+
+std::unique_ptr<CRenderedPageSource> MakeRenderedPageSource(bool render, std::string& problem) {
     problem.clear();
     if (!render && platform::ReadSettingInt("Settings", "Render", 0) == 0) {
         return nullptr;

@@ -132,6 +132,12 @@ class CConsoleMainWindow : public CMainWindow {
 
     const CConsoleAddressBox& Box() const { return m_box; }
 
+    // --verify: the copy is checked once it is written, while its files are still there.
+    CRenderedPageSource* m_pCheckWith = nullptr;
+    bool m_bChecked = false;
+    COfflineCheck m_check;
+    std::string m_strCheckProblem;
+
   protected:
     std::string GetAddressText() override { return m_address; }
     std::string GetOutputPathText() override { return m_output; }
@@ -156,6 +162,14 @@ class CConsoleMainWindow : public CMainWindow {
             return platform::kIdNo;
         return (!line.empty() && (line[0] == 'y' || line[0] == 'Y')) ? platform::kIdYes
                                                                      : platform::kIdNo;
+    }
+    bool PackageFolder(const std::string& outputPath, const std::string& mainPagePath) override {
+        bool written = CMainWindow::PackageFolder(outputPath, mainPagePath);
+        if (written && m_pCheckWith != nullptr) {
+            m_bChecked = m_pCheckWith->CheckCopy(m_app.m_strJobURL, mainPagePath, m_app.job,
+                                                 m_check, m_strCheckProblem);
+        }
+        return written;
     }
     void SetFocusTo(int) override {}
     void EnableMainWindow(bool) override {}
@@ -277,6 +291,8 @@ void Usage() {
         "      --no-styles  leave stylesheets on the web (the classic output)\n"
         "      --render   capture the page as an installed Chromium shows it, after its\n"
         "                 scripts ran (QB_BROWSER names the browser; setting Render=1)\n"
+        "      --verify   --render, then show the copy offline beside the live page and\n"
+        "                 say how close it is (exit 3 below 97 %%)\n"
         "  -h, --help     show this help and exit\n"
         "      --version  show the version and exit\n"
         "Without ADDRESS, lists the address history (* marks the last one used).\n"
@@ -294,15 +310,16 @@ int BadCommandLine(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum { kOptVersion = 1000, kOptNoStyles, kOptRender };
+    enum { kOptVersion = 1000, kOptNoStyles, kOptRender, kOptVerify };
     static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, kOptVersion},
                                           {"no-styles", no_argument, nullptr, kOptNoStyles},
                                           {"render", no_argument, nullptr, kOptRender},
+                                          {"verify", no_argument, nullptr, kOptVerify},
                                           {nullptr, 0, nullptr, 0}};
     std::string output;
     bool yes = false, verbose = std::getenv("QB_TRACE") != nullptr, noStyles = false;
-    bool render = false;
+    bool render = false, verify = false;
     opterr = 0;  // the messages below name the option the way it was typed
     int opt;
     while ((opt = getopt_long(argc, argv, ":o:yvh", kLongOptions, nullptr)) != -1) {
@@ -324,6 +341,9 @@ int main(int argc, char** argv) {
                 break;
             case kOptRender:
                 render = true;
+                break;
+            case kOptVerify:
+                render = verify = true;
                 break;
             case kOptVersion:
                 std::printf("quillbox %s\n", QB_VERSION);
@@ -372,7 +392,7 @@ int main(int argc, char** argv) {
     grabber.m_bNoStyles = noStyles;
     // The rendered capture: without a browser to drive nothing is grabbed.
     std::string renderProblem;
-    std::unique_ptr<CPageSource> rendered = MakeRenderedPageSource(render, renderProblem);
+    std::unique_ptr<CRenderedPageSource> rendered = MakeRenderedPageSource(render, renderProblem);
     if (!renderProblem.empty()) {
         PrintMessage(renderProblem);
         return kExitFailed;
@@ -383,6 +403,7 @@ int main(int argc, char** argv) {
     app.pGrabber = &grabber;
     CConsoleMainWindow window(app, argv[optind], output, yes);
     window.InstallProgressCallback();
+    window.m_pCheckWith = verify ? rendered.get() : nullptr;
     bool written = window.Run();
     // The capture report: one summary line, then each failure.
     const CGrabPlan& report = grabber.GetReport();
@@ -391,5 +412,20 @@ int main(int argc, char** argv) {
         for (const std::string& line : report.FailureLines())
             std::fprintf(stderr, "quillbox: failed: %s\n", platform::EscapeControls(line).c_str());
     }
-    return ZipExitStatus(written, report.FailedCount());
+    int status = ZipExitStatus(written, report.FailedCount());
+    if (verify && written) {
+        if (window.m_bChecked) {
+            std::fprintf(stderr, "quillbox: %s\n",
+                         SimilarityLine(window.m_check.dSimilarity).c_str());
+            for (const std::string& tried : window.m_check.tried)
+                std::fprintf(stderr, "quillbox: the offline copy still asked for %s\n",
+                             platform::EscapeControls(tried).c_str());
+        } else if (!window.m_strCheckProblem.empty()) {
+            PrintMessage("The offline copy could not be checked: " + window.m_strCheckProblem +
+                         ".");
+        }
+        if (!window.m_bChecked || window.m_check.dSimilarity < kFaithfulCopy)
+            status = kExitIncomplete;
+    }
+    return status;
 }

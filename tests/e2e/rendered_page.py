@@ -5,11 +5,14 @@ browser, unpacked by spillet and rendered offline (server stopped); each must ma
 live page above the footer to within 0.5 % of its pixels. Also: the font the page declares
 but never uses is left out; the picture that only an IntersectionObserver loads is kept;
 without --render the script-built page is still the page's source ("Loading...").
+--verify: a faithful copy reports a high figure (exit 0); a copy that lacks a picture the
+server gives only to the browser (behind a cookie its script set) a low one (exit 3).
 
 Usage: rendered_page.py --quillbox PATH --spillet PATH --site FOLDER
 """
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -104,6 +107,12 @@ def main():
                                  "http://127.0.0.1:%d/script_body.htm" % port], env=env,
                                 capture_output=True, text=True, timeout=180)
         check(static.returncode == 0, "the static capture still works (%d)" % static.returncode)
+        verified = {}
+        for page in ("canvas.htm", "cookie_picture.htm"):
+            verified[page] = subprocess.run(
+                [args.quillbox, "--verify", "-y", "-o", os.path.join(work, "verify.exe"),
+                 "http://127.0.0.1:%d/%s" % (port, page)], env=env, capture_output=True,
+                text=True, timeout=180)
     finally:
         stop_server(server)
 
@@ -135,6 +144,18 @@ def main():
         if page == "lazy_picture.htm":
             check(files_like(dest, os.path.join(site, "pictures", "blue.png")) != [],
                   "the picture that loads when seen is kept")
+    for page, low in (("canvas.htm", False), ("cookie_picture.htm", True)):
+        run = verified[page]
+        figure = re.search(r"quillbox: offline copy matches the live page: (\d+\.\d) %",
+                           run.stderr)
+        check(figure is not None, "%s: --verify gives the figure: %s" % (page, run.stderr[-300:]))
+        if figure:
+            value = float(figure.group(1))
+            check(value < 97.0 if low else value >= 99.0,
+                  "%s: the figure is %s (%s)" % (page, "low" if low else "high", value))
+        check(run.returncode == (3 if low else 0),
+              "%s: --verify exits %d (%d)" % (page, 3 if low else 0, run.returncode))
+        check("failed:" not in run.stderr, "%s: no item is reported missing" % page)
     dest = os.path.join(work, "static.out")
     if subprocess.run([args.spillet, os.path.join(work, "static.exe"), dest], env=env,
                       capture_output=True, timeout=120, stdin=subprocess.DEVNULL).returncode == 0:
