@@ -9,6 +9,9 @@
 
 #include "packager/fetch/grab_job.h"
 
+// The folder in a work folder that holds the browser's throw-away profile while it runs.
+constexpr const char* kBrowserProfileName = "browser-profile";
+
 struct CRenderedDocument {
     std::string strAddress;  // where it was shown from (after redirects): its references' base
     std::string strText;     // the document as HTML, UTF-8

@@ -1,5 +1,9 @@
 #include "packager/render/browser_discovery.h"
 
+#include <cstdlib>
+
+#include "platform/settings.h"
+
 namespace {
 
 bool HasSeparator(const std::string& name) {
@@ -70,6 +74,15 @@ CBrowserChoice FindWindows(CBrowserLookup& lookup) {
 }
 
 }  // namespace
+
+std::string CSystemBrowserLookup::Environment(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+}
+
+std::string CSystemBrowserLookup::Setting(const std::string& name) {
+    return platform::ReadSettingString("Settings", name, "");
+}
 
 CBrowserChoice FindBrowser(CBrowserLookup& lookup, BrowserRules rules) {
     return rules == BrowserRules::Windows ? FindWindows(lookup) : FindPosix(lookup);

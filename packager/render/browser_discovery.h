@@ -23,6 +23,13 @@ class CBrowserLookup {
     virtual bool IsProgram(const std::string& path) = 0;
 };
 
+// The look-ups every platform answers alike: the environment and the settings store.
+class CSystemBrowserLookup : public CBrowserLookup {
+  public:
+    std::string Environment(const std::string& name) override;
+    std::string Setting(const std::string& name) override;
+};
+
 enum class BrowserRules { Posix, Windows };
 
 struct CBrowserChoice {

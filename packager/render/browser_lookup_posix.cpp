@@ -5,19 +5,11 @@
 #include <cstdlib>
 
 #include "packager/render/browser_discovery.h"
-#include "platform/settings.h"
 
 namespace {
 
-class CPosixBrowserLookup : public CBrowserLookup {
+class CPosixBrowserLookup : public CSystemBrowserLookup {
   public:
-    std::string Environment(const std::string& name) override {
-        const char* value = std::getenv(name.c_str());
-        return value ? value : "";
-    }
-    std::string Setting(const std::string& name) override {
-        return platform::ReadSettingString("Settings", name, "");
-    }
     std::string FindOnPath(const std::string& name) override {
         const char* path = std::getenv("PATH");
         std::string dirs = path ? path : "/usr/bin:/bin";

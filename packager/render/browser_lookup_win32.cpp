@@ -2,11 +2,9 @@
 // the file system.
 #include <windows.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "packager/render/browser_discovery.h"
-#include "platform/settings.h"
 
 namespace {
 
@@ -34,15 +32,8 @@ std::string DefaultValue(HKEY root, const std::string& subKey) {
     return text;
 }
 
-class CWin32BrowserLookup : public CBrowserLookup {
+class CWin32BrowserLookup : public CSystemBrowserLookup {
   public:
-    std::string Environment(const std::string& name) override {
-        const char* value = std::getenv(name.c_str());
-        return value ? value : "";
-    }
-    std::string Setting(const std::string& name) override {
-        return platform::ReadSettingString("Settings", name, "");
-    }
     std::string FindOnPath(const std::string& name) override {
         char found[MAX_PATH];
         DWORD n = SearchPathA(nullptr, name.c_str(), ".exe", MAX_PATH, found, nullptr);

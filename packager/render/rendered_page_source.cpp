@@ -36,7 +36,7 @@ bool CRenderedPageSource::Capture(const std::string& address, const std::string&
         return false;
     }
     // In the work folder, so that nothing of it outlives the grab; gone before packing.
-    CRenderOptions options = Options(platform::JoinPath(workFolder, "browser-profile"), job);
+    CRenderOptions options = Options(platform::JoinPath(workFolder, kBrowserProfileName), job);
     return CaptureRenderedPage(address, options, page, failure);
 }
 
@@ -47,7 +47,7 @@ bool CRenderedPageSource::CheckCopy(const std::string& liveAddress, const std::s
         return false;
     }
     std::string folder = platform::FolderOf(mainPagePath);
-    CRenderOptions options = Options(platform::JoinPath(folder, "browser-profile"), job);
+    CRenderOptions options = Options(platform::JoinPath(folder, kBrowserProfileName), job);
     return CheckOfflineCopy(liveAddress, mainPagePath, options, result, error);
 }
 

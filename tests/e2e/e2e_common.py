@@ -67,3 +67,17 @@ def differing_pixels(a, b, work, width, height):
         return int(float(r.stderr.split()[0]))
     except (ValueError, IndexError):
         return -1
+
+
+def program_env(work):
+    """The environment the programs run in: a home, settings and cache in work, and an
+    xdg-open that opens nothing."""
+    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
+               XDG_CACHE_HOME=os.path.join(work, "cache"))
+    fakebin = os.path.join(work, "bin")
+    os.makedirs(fakebin)
+    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
+    env["PATH"] = fakebin + os.pathsep + env["PATH"]
+    return env

@@ -20,8 +20,8 @@ import sys
 import tempfile
 import zlib
 
-from e2e_common import (FOOTER, check, differing_pixels, failures, screenshot, start_server,
-                        stop_server)
+from e2e_common import (FOOTER, check, differing_pixels, failures, program_env, screenshot,
+                        start_server, stop_server)
 
 FONTS = {"used.ttf": "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf",
          "unused.ttf": "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"}
@@ -74,14 +74,7 @@ def main():
         print("SKIP: the DejaVu fonts are missing (fonts-dejavu-core)")
         return 77
     work = tempfile.mkdtemp(prefix="qb-rendered-")
-    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_CACHE_HOME=os.path.join(work, "cache"))
-    fakebin = os.path.join(work, "bin")
-    os.makedirs(fakebin)
-    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
-        f.write("#!/bin/sh\nexit 0\n")
-    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
-    env["PATH"] = fakebin + os.pathsep + env["PATH"]
+    env = program_env(work)
 
     site = os.path.join(work, "site")
     shutil.copytree(os.path.abspath(args.site), site)

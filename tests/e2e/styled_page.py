@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 import e2e_common
-from e2e_common import FOOTER, check, failures, start_server, stop_server
+from e2e_common import FOOTER, check, failures, program_env, start_server, stop_server
 
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf"
 WINDOW = (800, 720)
@@ -56,14 +56,7 @@ def main():
             print("SKIP: %s is not installed (tools/setup-debian.sh installs it)" % tool)
             return 77
     work = tempfile.mkdtemp(prefix="qb-styled-")
-    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_CACHE_HOME=os.path.join(work, "cache"))
-    fakebin = os.path.join(work, "bin")
-    os.makedirs(fakebin)
-    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
-        f.write("#!/bin/sh\nexit 0\n")
-    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
-    env["PATH"] = fakebin + os.pathsep + env["PATH"]
+    env = program_env(work)
 
     site = os.path.join(work, "site")
     shutil.copytree(args.site, site)

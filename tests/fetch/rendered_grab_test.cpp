@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "packager/fetch/page_source.h"
+#include "packager/fetch/text_file.h"
 #include "served_grab_test.h"
 
 namespace {
@@ -105,6 +106,26 @@ TEST_F(RenderedGrab, AFontFilterLastsOneGrab) {
     CGrabPlan& plan = m_grabber->m_plan;
     plan.Reset();
     EXPECT_NE(plan.NameFor(Url("/fonts/unused.ttf"), EntryKind::Font), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A run that died while its browser ran left the browser's profile (a tree) in its work
+// folder: the next start's sweep takes it with the folder.
+TEST(RenderedGrabSweep, ALeftoverBrowserProfileGoesWithItsWorkFolder) {
+    std::string temp = platform::JoinPath(platform::FolderOf(platform::GetProgramPath()), "temp");
+    std::string folder = platform::JoinPath(temp, "~QBDEAD");
+    std::string deep =
+        platform::JoinPath(platform::JoinPath(folder, kBrowserProfileName), "Default");
+    ASSERT_TRUE(platform::FolderCreate(temp) || platform::FolderExists(temp));
+    ASSERT_TRUE(platform::FolderCreate(folder));
+    ASSERT_TRUE(platform::FolderCreate(platform::JoinPath(folder, kBrowserProfileName)));
+    ASSERT_TRUE(platform::FolderCreate(deep));
+    ASSERT_TRUE(WriteWholeFile(platform::JoinPath(deep, "Cookies"), "x"));
+    CGrabber(nullptr).SweepWorkFolders();
+    EXPECT_FALSE(platform::PathExists(folder));
 }
 
 }  // namespace
