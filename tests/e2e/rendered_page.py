@@ -149,6 +149,7 @@ def main():
         check(run.returncode == (3 if low else 0),
               "%s: --verify exits %d (%d)" % (page, 3 if low else 0, run.returncode))
         check("failed:" not in run.stderr, "%s: no item is reported missing" % page)
+    no_browser_is_a_clear_failure(args, work, env)
     dest = os.path.join(work, "static.out")
     if subprocess.run([args.spillet, os.path.join(work, "static.exe"), dest], env=env,
                       capture_output=True, timeout=120, stdin=subprocess.DEVNULL).returncode == 0:
@@ -161,6 +162,26 @@ def main():
         return 1
     shutil.rmtree(work, ignore_errors=True)
     return 0
+
+
+def no_browser_is_a_clear_failure(args, work, env):
+    """Without a browser to drive, --render says what it looked for and how to name one,
+    fails (exit 1) and writes nothing."""
+    fakebin = os.path.join(work, "bin")
+    for what, extra in (("QB_BROWSER names nothing", {"QB_BROWSER": "/nowhere/browser"}),
+                        ("none on the PATH", {"PATH": fakebin})):
+        own = dict(env, **extra)
+        if "QB_BROWSER" not in extra:
+            own.pop("QB_BROWSER", None)
+        exe = os.path.join(work, "none.exe")
+        run = subprocess.run([os.path.abspath(args.quillbox), "--render", "-y", "-o", exe,
+                              "http://127.0.0.1:1/page.htm"], env=own, capture_output=True,
+                             text=True, timeout=60)
+        said = ("QB_BROWSER names /nowhere/browser" if "QB_BROWSER" in extra else
+                "chromium, chromium-browser and google-chrome are not on the PATH")
+        check(run.returncode == 1 and said in run.stderr and not os.path.exists(exe),
+              "%s: exit 1, the message, nothing written (%d: %s)"
+              % (what, run.returncode, run.stderr[-300:]))
 
 
 if __name__ == "__main__":
