@@ -20,17 +20,26 @@ std::string NamedProgram(CBrowserLookup& lookup, const std::string& name) {
     return !found.empty() && lookup.IsProgram(found) ? found : std::string();
 }
 
+// The browser the user named in `where`; a name that leads nowhere is not replaced by a
+// guess, it is the problem.
+CBrowserChoice NamedChoice(CBrowserLookup& lookup, const std::string& named,
+                           const std::string& where, const char* how) {
+    CBrowserChoice choice;
+    choice.strProgram = NamedProgram(lookup, named);
+    if (choice.strProgram.empty()) {
+        choice.strProblem = where + " names " + named +
+                            ", which is not a program that can be started. Name a "
+                            "Chromium-family browser there (" +
+                            how + ").";
+    }
+    return choice;
+}
+
 CBrowserChoice FindPosix(CBrowserLookup& lookup) {
     CBrowserChoice choice;
     std::string named = lookup.Environment("QB_BROWSER");
     if (!named.empty()) {
-        choice.strProgram = NamedProgram(lookup, named);
-        if (choice.strProgram.empty()) {
-            choice.strProblem = "QB_BROWSER names " + named +
-                                ", which is not a program that can be started. Name a "
-                                "Chromium-family browser there (a path, or a name on the PATH).";
-        }
-        return choice;
+        return NamedChoice(lookup, named, "QB_BROWSER", "a path, or a name on the PATH");
     }
     static const char* const kNames[] = {"chromium", "chromium-browser", "google-chrome"};
     for (const char* name : kNames) {
@@ -50,13 +59,7 @@ CBrowserChoice FindWindows(CBrowserLookup& lookup) {
     CBrowserChoice choice;
     std::string named = lookup.Setting("Browser");
     if (!named.empty()) {
-        choice.strProgram = NamedProgram(lookup, named);
-        if (choice.strProgram.empty()) {
-            choice.strProblem = "The setting Browser names " + named +
-                                ", which is not a program that can be started. Name a "
-                                "Chromium-family browser there (its full path).";
-        }
-        return choice;
+        return NamedChoice(lookup, named, "The setting Browser", "its full path");
     }
     static const char* const kExeNames[] = {"msedge.exe", "chrome.exe"};
     for (const char* exe : kExeNames) {
