@@ -13,7 +13,7 @@ $SUDO apt-get install -y -q \
     cabextract gcab 7zip \
     zlib1g-dev libssl-dev openssl \
     clang-14 libclang-rt-14-dev \
-    libcurl4-openssl-dev chromium wget \
+    libcurl4-openssl-dev nlohmann-json3-dev chromium wget \
     lintian groff man-db bash-completion dpkg-dev fakeroot zip unzip
 
 # The styled-page test's web font (a copy of DejaVu Serif Bold is served as the site's font).

@@ -211,6 +211,9 @@ bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
     m_nLastStatus = 0;
     m_strLastFailure.clear();
     m_bLinksAsWritten = !IsWebScheme(scheme);
+    if (IsWebScheme(scheme) && TakesRenderedPage(address)) {
+        return LoadRenderedPage(address, folder, localPath, content, job);
+    }
     if (IsWebScheme(scheme)) {
         if (LoadFromCache(rewriter, address, localPath, content, folder, job)) {
             return true;

@@ -32,6 +32,13 @@ void CGrabPlan::Reset() {
     m_namer = CLocalNamer();
     m_nDepth = 0;
     m_bTooMany = false;
+    m_bFontFilter = false;
+    m_usedFonts.clear();
+}
+
+void CGrabPlan::KeepOnlyFonts(const std::vector<std::string>& addresses) {
+    m_bFontFilter = true;
+    m_usedFonts.insert(addresses.begin(), addresses.end());
 }
 
 size_t CGrabPlan::AddMainPage(const std::string& address, const std::string& name) {
@@ -49,6 +56,9 @@ std::string CGrabPlan::NameFor(const std::string& absoluteAddress, EntryKind kin
     auto it = m_index.find(absoluteAddress);
     if (it != m_index.end()) {
         return m_entries[it->second].strLocalName;
+    }
+    if (kind == EntryKind::Font && m_bFontFilter && m_usedFonts.count(absoluteAddress) == 0) {
+        return std::string();
     }
     if (m_entries.size() >= m_nMaxEntries) {
         m_bTooMany = true;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "packager/fetch/url_utils.h"
@@ -40,6 +41,9 @@ class CGrabPlan : public CLocalNames {
     // CLocalNames: the entry's name; a new address becomes a new Pending entry whose depth
     // is the discovery depth. Empty when the plan is full ("too many files" is reported).
     std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override;
+    // From now on a font is captured only when it is one of addresses (the fonts a browser
+    // loaded to show the page); any other is left on the web. Until Reset.
+    void KeepOnlyFonts(const std::vector<std::string>& addresses);
     // The depth new entries are given (the depth of the stylesheet being read, plus one).
     void SetDiscoveryDepth(int depth) { m_nDepth = depth; }
 
@@ -71,6 +75,8 @@ class CGrabPlan : public CLocalNames {
     size_t m_nMaxEntries;
     int m_nDepth = 0;
     bool m_bTooMany = false;
+    bool m_bFontFilter = false;
+    std::unordered_set<std::string> m_usedFonts;
 };
 
 // The report's word for a kind ("page", "frame", "picture", "stylesheet", "font", "file").

@@ -9,6 +9,7 @@
 
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
+#include "packager/fetch/page_source.h"
 #include "packager/fetch/work_folder.h"
 #include "platform/internet.h"
 
@@ -117,6 +118,13 @@ class CGrabber : public CInternetSession {
     // Copies a local file or downloads an http(s) address to destination.
     bool DownloadFile(const std::string& source, const std::string& destination, bool reportErrors,
                       bool textMode);
+    // Whether the page at address comes from the rendered capture: the main page, or a frame
+    // document that the capture took (other frames are fetched).
+    bool TakesRenderedPage(const std::string& address) const;
+    // Saves a rendered page (for the main page: has the page source render it first) and
+    // runs the page pass on it; false when not saved.
+    bool LoadRenderedPage(const std::string& address, const std::string& folder,
+                          const std::string& localPath, std::string& content, GrabJob& job);
     // Tells the user that address cannot be loaded at all (no scheme the fetcher serves, a
     // local file that is not there, too long), with the cause, which m_strFailure keeps.
     void ReportUnusableAddress(const std::string& address);
@@ -167,6 +175,10 @@ class CGrabber : public CInternetSession {
     uint64_t m_nKeptBytes = 0;
     // The plan entry of the page being loaded (npos outside the grab's page steps).
     size_t m_nPageEntry = static_cast<size_t>(-1);
+    // Set by --render (setting Render): the main page as the browser shows it. Not owned.
+    CPageSource* m_pPageSource = nullptr;
+    // What the rendered capture of the current grab took.
+    CRenderedPage m_rendered;
     // The work folders this grabber made and still holds.
     CWorkFolderLocks m_workLocks;
 };

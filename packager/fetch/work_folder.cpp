@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #endif
 
 #include "packager/fetch/grabber.h"
+#include "packager/fetch/page_source.h"
 #include "packager/fetch/url_utils.h"
 #include "platform/files.h"
 
@@ -121,6 +124,10 @@ void SweepOne(const std::string& folder) {
     if (lock < 0) {
         return;
     }
+    // A run that died while a browser rendered its page left the browser's profile, a tree
+    // of its own.
+    std::error_code ignored;
+    std::filesystem::remove_all(platform::JoinPath(folder, kBrowserProfileName), ignored);
     EmptyFolder(folder);
     // The lock file goes last: until then nobody else can take the folder, and
     // whoever makes a new lock file afterwards keeps the folder from going.

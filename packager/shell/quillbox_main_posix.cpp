@@ -18,6 +18,7 @@
 #include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
 #include "packager/output/output.h"
+#include "packager/render/rendered_page_source.h"
 #include "packager/shell/history.h"
 #include "packager/shell/main_window.h"
 #include "platform/files.h"
@@ -174,6 +175,12 @@ class CConsoleMainWindow : public CMainWindow {
     // Whether the command told the user anything (a refused path, the overwrite).
     bool Told() const { return m_bTold; }
 
+    // --verify: the copy is checked once it is written, while its files are still there.
+    CRenderedPageSource* m_pCheckWith = nullptr;
+    bool m_bChecked = false;
+    COfflineCheck m_check;
+    std::string m_strCheckProblem;
+
   protected:
     std::string GetAddressText() override { return m_address; }
     std::string GetOutputPathText() override { return m_output; }
@@ -205,6 +212,14 @@ class CConsoleMainWindow : public CMainWindow {
         PrintMessage(cause);
     }
     bool AcceptsEveryOutputKind() const override { return true; }
+    bool PackageFolder(const std::string& outputPath, const std::string& mainPagePath) override {
+        bool written = CMainWindow::PackageFolder(outputPath, mainPagePath);
+        if (written && m_pCheckWith != nullptr) {
+            m_bChecked = m_pCheckWith->CheckCopy(m_app.m_strJobURL, mainPagePath, m_app.job,
+                                                 m_check, m_strCheckProblem);
+        }
+        return written;
+    }
     void SetFocusTo(int) override {}
     void EnableMainWindow(bool) override {}
     WindowHandle GetHandle() override { return nullptr; }
@@ -329,6 +344,10 @@ void Usage() {
         "  -y             overwrite an existing OUTPUT without asking\n"
         "  -v             write the diagnostic trace lines to standard output (also QB_TRACE)\n"
         "      --no-styles  leave stylesheets on the web (the classic output)\n"
+        "      --render   capture the page as an installed Chromium shows it, after its\n"
+        "                 scripts ran (QB_BROWSER names the browser; setting Render=1)\n"
+        "      --verify   --render, then show the copy offline beside the live page and\n"
+        "                 say how close it is (exit 3 below 97 %%)\n"
         "  -h, --help     show this help and exit\n"
         "      --version  show the version and exit\n"
         "Without ADDRESS, lists the address history (* marks the last one used).\n"
@@ -346,13 +365,16 @@ int BadCommandLine(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    enum { kOptVersion = 1000, kOptNoStyles };
+    enum { kOptVersion = 1000, kOptNoStyles, kOptRender, kOptVerify };
     static const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, kOptVersion},
                                           {"no-styles", no_argument, nullptr, kOptNoStyles},
+                                          {"render", no_argument, nullptr, kOptRender},
+                                          {"verify", no_argument, nullptr, kOptVerify},
                                           {nullptr, 0, nullptr, 0}};
     std::string output;
     bool yes = false, verbose = std::getenv("QB_TRACE") != nullptr, noStyles = false;
+    bool render = false, verify = false;
     opterr = 0;  // the messages below name the option the way it was typed
     int opt;
     while ((opt = getopt_long(argc, argv, ":o:yvh", kLongOptions, nullptr)) != -1) {
@@ -371,6 +393,12 @@ int main(int argc, char** argv) {
                 return kExitDone;
             case kOptNoStyles:
                 noStyles = true;
+                break;
+            case kOptRender:
+                render = true;
+                break;
+            case kOptVerify:
+                render = verify = true;
                 break;
             case kOptVersion:
                 std::printf("quillbox %s\n", QB_VERSION);
@@ -433,6 +461,14 @@ int main(int argc, char** argv) {
     CGrabber grabber(std::move(service));
     grabber.SweepWorkFolders();
     grabber.m_bNoStyles = noStyles;
+    // The rendered capture: without a browser to drive nothing is grabbed.
+    std::string renderProblem;
+    std::unique_ptr<CRenderedPageSource> rendered = MakeRenderedPageSource(render, renderProblem);
+    if (!renderProblem.empty()) {
+        PrintMessage(renderProblem);
+        return kExitFailed;
+    }
+    grabber.m_pPageSource = rendered.get();
 
     CWatchedTerminal terminal(platform::Ui());
     platform::SetUserInterface(&terminal);
@@ -440,11 +476,18 @@ int main(int argc, char** argv) {
     app.pGrabber = &grabber;
     bool written;
     bool told;
+    bool checked = false;
+    COfflineCheck check;
+    std::string checkProblem;
     {
         CConsoleMainWindow window(app, argv[optind], output, yes);
         window.InstallProgressCallback();
+        window.m_pCheckWith = verify ? rendered.get() : nullptr;
         written = window.Run();
         told = terminal.m_bTold || window.Told();
+        checked = window.m_bChecked;
+        check = window.m_check;
+        checkProblem = window.m_strCheckProblem;
     }
     platform::SetUserInterface(nullptr);
     const CGrabPlan& report = grabber.GetReport();
@@ -465,5 +508,18 @@ int main(int argc, char** argv) {
                          ? std::string("Nothing was written.")
                          : std::string("cannot zip ") + argv[optind] + ": " + failures.front());
     }
-    return ZipExitStatus(written, report.FailedCount());
+    int status = ZipExitStatus(written, report.FailedCount());
+    if (verify && written) {
+        if (checked) {
+            std::fprintf(stderr, "quillbox: %s\n", SimilarityLine(check.dSimilarity).c_str());
+            for (const std::string& tried : check.tried)
+                std::fprintf(stderr, "quillbox: the offline copy still asked for %s\n",
+                             platform::EscapeControls(tried).c_str());
+        } else if (!checkProblem.empty()) {
+            PrintMessage("The offline copy could not be checked: " + checkProblem + ".");
+        }
+        if (!checked || check.dSimilarity < kFaithfulCopy)
+            status = kExitIncomplete;
+    }
+    return status;
 }

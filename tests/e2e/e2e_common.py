@@ -71,3 +71,48 @@ def stop_server(proc):
     except subprocess.TimeoutExpired:
         proc.kill()
         proc.wait()
+
+
+def screenshot(url, path, work, window, extra=()):
+    """Headless Chromium's picture of a page in a window of that size, with a fresh profile."""
+    profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
+    # File pages may use the fonts beside them (Chromium refuses file: fonts otherwise).
+    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                    "--no-first-run", "--disable-background-networking",
+                    "--disable-component-update", "--disable-sync",
+                    "--allow-file-access-from-files", "--hide-scrollbars",
+                    "--user-data-dir=" + profile, "--screenshot=" + path,
+                    "--window-size=%d,%d" % window] + list(extra) + [url],
+                   capture_output=True, timeout=120)
+    shutil.rmtree(profile, ignore_errors=True)
+    return os.path.exists(path)
+
+
+def differing_pixels(a, b, work, width, height):
+    """Pixels that differ in the top width x height of two pictures (ImageMagick's count)."""
+    crops = []
+    for name, path in (("a", a), ("b", b)):
+        out = os.path.join(work, "crop-%s.png" % name)
+        subprocess.run(["convert", path, "-crop", "%dx%d+0+0" % (width, height),
+                        "+repage", out], check=True)
+        crops.append(out)
+    r = subprocess.run(["compare", "-metric", "AE", crops[0], crops[1], "null:"],
+                       capture_output=True, text=True)
+    try:
+        return int(float(r.stderr.split()[0]))
+    except (ValueError, IndexError):
+        return -1
+
+
+def program_env(work):
+    """The environment the programs run in: a home, settings and cache in work, and an
+    xdg-open that opens nothing."""
+    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
+               XDG_CACHE_HOME=os.path.join(work, "cache"))
+    fakebin = os.path.join(work, "bin")
+    os.makedirs(fakebin)
+    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
+    env["PATH"] = fakebin + os.pathsep + env["PATH"]
+    return env

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 
+import e2e_common
 from e2e_common import FOOTER, check, failures, page_test_setup, start_server, stop_server
 
 WINDOW = (800, 720)
@@ -23,33 +24,12 @@ FOOTER_TOP = 630  # the page block is 632 pixels high; the footer and what follo
 
 
 def screenshot(url, path, work):
-    profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
-    # File pages may use the fonts beside them (Chromium refuses file: fonts otherwise).
-    subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                    "--no-first-run", "--disable-background-networking",
-                    "--disable-component-update", "--disable-sync",
-                    "--allow-file-access-from-files", "--hide-scrollbars",
-                    "--user-data-dir=" + profile, "--screenshot=" + path,
-                    "--window-size=%d,%d" % WINDOW, url],
-                   capture_output=True, timeout=120)
-    shutil.rmtree(profile, ignore_errors=True)
-    return os.path.exists(path)
+    return e2e_common.screenshot(url, path, work, WINDOW)
 
 
 def differing_pixels(a, b, work):
     """Pixels that differ above the footer (ImageMagick's count)."""
-    crops = []
-    for name, path in (("a", a), ("b", b)):
-        out = os.path.join(work, "crop-%s.png" % name)
-        subprocess.run(["convert", path, "-crop", "%dx%d+0+0" % (WINDOW[0], FOOTER_TOP),
-                        "+repage", out], check=True)
-        crops.append(out)
-    r = subprocess.run(["compare", "-metric", "AE", crops[0], crops[1], "null:"],
-                       capture_output=True, text=True)
-    try:
-        return int(float(r.stderr.split()[0]))
-    except (ValueError, IndexError):
-        return -1
+    return e2e_common.differing_pixels(a, b, work, WINDOW[0], FOOTER_TOP)
 
 
 def unpack(args, exe, dest, env):
