@@ -1,5 +1,6 @@
 #include "platform/internet.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace platform {
@@ -7,6 +8,7 @@ namespace platform {
 namespace {
 std::mutex g_timeoutLock;
 InternetTimeouts g_timeouts;
+std::atomic<int64_t> g_nBytesInFlight{0};
 }  // namespace
 
 void SetInternetTimeouts(const InternetTimeouts& timeouts) {
@@ -17,6 +19,15 @@ void SetInternetTimeouts(const InternetTimeouts& timeouts) {
 InternetTimeouts GetInternetTimeouts() {
     std::lock_guard<std::mutex> lock(g_timeoutLock);
     return g_timeouts;
+}
+
+void CountBytesInFlight(int64_t delta) {
+    g_nBytesInFlight += delta;
+}
+
+uint64_t BytesInFlight() {
+    int64_t n = g_nBytesInFlight.load();
+    return n > 0 ? static_cast<uint64_t>(n) : 0;
 }
 
 }  // namespace platform

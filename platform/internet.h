@@ -73,6 +73,12 @@ struct InternetTimeouts {
 void SetInternetTimeouts(const InternetTimeouts& timeouts);
 InternetTimeouts GetInternetTimeouts();
 
+// Body bytes received so far by the requests that are open, over the whole process: what a
+// progress line can show while a read still waits for its buffer to fill. A transport adds
+// what arrives and takes a request's share back when the request ends or is sent again.
+void CountBytesInFlight(int64_t delta);
+uint64_t BytesInFlight();
+
 // Short reasons a request failed, as FailureReason() gives them.
 constexpr const char* kReasonTimedOut = "timed out";
 constexpr const char* kReasonCancelled = "cancelled";

@@ -523,7 +523,10 @@ bool CPoolRun::Report(bool force) {
     }
     m_strReported = text;
     m_lastReport = now;
-    int32_t position = m_nTotal == 0 ? 0 : static_cast<int32_t>(m_nDone * 100 / m_nTotal);
+    // Never 100: the window's bar shows its position modulo the range, so "n of n" at 100
+    // would empty it just as the last file is in.
+    int32_t position =
+        m_nTotal == 0 ? 0 : static_cast<int32_t>(std::min<size_t>(99, m_nDone * 100 / m_nTotal));
     m_bCancelled = ReportProgress(m_job, text, position) == 0;
     return !m_bCancelled;
 }
@@ -557,7 +560,9 @@ bool CPoolRun::Run() {
             QueueNew();
         }
         if (m_nCursor == m_grabber.m_plan.Size() && m_queue.empty() && m_nActive == 0) {
-            break;  // no report says "n of n"
+            // The last file is counted once it is done.
+            cancelled = m_nTotal > 0 && !Report(true);
+            break;
         }
         if (!Report(false)) {
             cancelled = true;

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
+#include "platform/internet.h"
 #include "platform/posix/ui_terminal.h"
 #include "platform/terminal_text.h"
 
@@ -39,9 +41,22 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
-// "[#####.....]  42% message": the bar takes a fifth of the line, the message the rest;
-// the last column stays free, so that the terminal never wraps the line.
-std::string ProgressLine(int percent, const std::string& message, int columns) {
+// How much a transfer has brought so far, as a progress line says it.
+std::string AmountText(uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
+    if (bytes < 1024 * 1024)
+        return std::to_string(bytes / 1024) + " KB";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+// "[#####.....]  42% message (35 KB)": the bar takes a fifth of the line, the message the
+// rest, cut before the tail so that the tail (the bytes in flight) stays in sight; the last
+// column stays free, so that the terminal never wraps the line.
+std::string ProgressLine(int percent, const std::string& message, const std::string& tail,
+                         int columns) {
     std::string percentText = std::to_string(percent) + "%";
     percentText.insert(0, percentText.size() < 4 ? 4 - percentText.size() : 0, ' ');
     size_t width = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
@@ -54,7 +69,11 @@ std::string ProgressLine(int percent, const std::string& message, int columns) {
     line += percentText + " ";
     if (line.size() >= width)
         return platform::FitColumns(line, width);
-    return line + platform::FitColumns(message, width - line.size());
+    size_t room = width - line.size();
+    // The tail only beside at least a few columns of the message.
+    if (tail.empty() || tail.size() + 8 > room)
+        return line + platform::FitColumns(message, room);
+    return line + platform::FitColumns(message, room - tail.size()) + tail;
 }
 
 }  // namespace
@@ -113,7 +132,9 @@ void CProgressDialog::PumpMessages() {
     int range = m_nRange > 0 ? m_nRange : 1;
     int pos = std::min(std::max(m_nPosition, 0), range);
     int percent = static_cast<int>(static_cast<long long>(pos) * 100 / range);
-    std::string line = ProgressLine(percent, platform::EscapeControls(m_strMessage, false),
+    uint64_t inFlight = platform::BytesInFlight();
+    std::string tail = inFlight > 0 ? " (" + AmountText(inFlight) + ")" : std::string();
+    std::string line = ProgressLine(percent, platform::EscapeControls(m_strMessage, false), tail,
                                     platform::TerminalColumns(STDERR_FILENO));
     // Back to the start of the line, cleared, then the line.
     std::fprintf(stderr, "\r\033[K%s", line.c_str());

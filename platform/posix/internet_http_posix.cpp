@@ -397,6 +397,8 @@ class CurlRequest : public InternetRequest {
             m_pHeaderList = nullptr;
         }
         m_bPaused = false;
+        CountBytesInFlight(-static_cast<int64_t>(m_nReceived));
+        m_nReceived = 0;
     }
 
     // Drives the transfer until enough is there, it ends, the server has been silent for the
@@ -468,6 +470,8 @@ class CurlRequest : public InternetRequest {
             return CURL_WRITEFUNC_PAUSE;  // curl keeps these bytes for later
         }
         r->m_strBody.append(data, n);
+        r->m_nReceived += n;
+        CountBytesInFlight(static_cast<int64_t>(n));
         return n;
     }
 
@@ -487,6 +491,7 @@ class CurlRequest : public InternetRequest {
     qb::HttpResponseHead m_head;
     std::string m_strBody;  // decoded body bytes not yet read
     size_t m_nBodyPos = 0;
+    uint64_t m_nReceived = 0;  // decoded body bytes that arrived, read or not
     Clock::time_point m_lastHeard;
     Clock::time_point m_started;
     Clock::time_point m_lastPoll;

@@ -385,7 +385,9 @@ def main():
     os.mkdir(home)
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 60, 0, 0))
-    long_page = server.url("/_/drip?gap=0.2&count=8&pad=" + "p" * 120)
+    # A slow page with a long address: the line shows the bytes in flight, beside the cut
+    # address, while the one read for the page still waits.
+    long_page = server.url("/_/drip?gap=0.2&count=12&pad=" + "p" * 120)
     proc = subprocess.Popen([quillbox, "-o", os.path.join(scratch, "out.exe"), long_page],
                             env=environment(home), cwd=scratch, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=slave)
@@ -415,6 +417,10 @@ def main():
         problems.append("wider than 60 columns: %r" % too_wide[0])
     if ESC in text:
         problems.append("an escape other than the line clear")
+    in_flight = [int(m.group(1)) for p in pieces
+                 for m in [re.search(r"Opening http://\S*\.\.\. \((\d+) bytes\)$", p)] if m]
+    if not any(0 < n < 12 for n in in_flight):
+        problems.append("no count of the bytes in flight while the page arrived")
     report("the progress line under a terminal of 60 columns", problems, "", text)
 
     # ---- spillet: one line per message, no question without a terminal --------------

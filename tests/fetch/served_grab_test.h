@@ -56,8 +56,8 @@ class ServedGrabTest : public ::testing::Test {
     static int Progress(CMainWindow* context, std::string text, int32_t position, int32_t range) {
         auto* self = reinterpret_cast<ServedGrabTest*>(context);
         self->m_progress.push_back(text);
+        self->m_positions.push_back(position);
         EXPECT_EQ(100, range);
-        (void)position;
         return text == self->m_strStopAt ? 0 : 1;
     }
 
@@ -82,6 +82,7 @@ class ServedGrabTest : public ::testing::Test {
     GrabJob m_job;
     TestPrompts m_prompts;
     std::vector<std::string> m_progress;
+    std::vector<int32_t> m_positions;  // beside m_progress
     std::string m_strStopAt;
     std::vector<std::string> m_folders;
     FetchLimits m_limits{};

@@ -3,6 +3,7 @@
 // decoded, how connections are kept, and how broken, slow or hostile servers end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -423,6 +424,38 @@ TEST_F(TransportTest, CancelEndsATransferWithinASecond) {
     cancelled = false;
     EXPECT_TRUE(t.Get(m_server.port(), "/plain/index.htm").whole);
 }
+
+#ifndef _WIN32
+TEST_F(TransportTest, BytesInFlightGrowWhileAReadWaitsAndGoWhenTheRequestEnds) {
+    // A byte every 0.1 s into one page-sized read: the read waits for the end of the body,
+    // while what arrived is counted (looked at where a wait asks whether to stop).
+    Transport t;
+    uint64_t before = platform::BytesInFlight();
+    std::vector<uint64_t> seen;
+    t.session()->SetAbortCheck([&] {
+        seen.push_back(platform::BytesInFlight() - before);
+        return false;
+    });
+    Fetched drip = t.Get(m_server.port(), "/_/drip?gap=0.1&count=20", 102400);
+    ASSERT_TRUE(drip.whole) << drip.reason;
+    ASSERT_EQ(std::vector<long>{20}, drip.pieces);  // one read brought the whole body
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](uint64_t n) { return n > 0 && n < 20; }))
+        << "no count between the first byte and the last";
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(before, platform::BytesInFlight());  // the ended request took its bytes back
+
+    // A request cut in the middle of its body takes its bytes back too.
+    bool sent = false;
+    auto request =
+        t.Send("127.0.0.1", m_server.port(), "/_/bytes?n=300000", false, sent, kHeaderBlock);
+    ASSERT_TRUE(sent);
+    std::vector<char> buffer(1000);
+    ASSERT_EQ(1000, request->ReadFile(buffer.data(), buffer.size()));
+    EXPECT_LE(before + 1000, platform::BytesInFlight());
+    request.reset();
+    EXPECT_EQ(before, platform::BytesInFlight());
+}
+#endif
 
 // A job whose callback says stop once the flag is up, as the window's does after Cancel.
 struct CancelFlag {
