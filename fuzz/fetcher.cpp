@@ -19,7 +19,7 @@
 
 #include <unistd.h>
 
-#include "packager/fetch/fetch_limits.h"
+#include "packager/fetch/grab_options.h"
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grabber.h"
 #include "packager/rewrite/page_rewriter.h"
@@ -240,11 +240,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_script = &script;
     FuzzUi ui;
     platform::SetUserInterface(&ui);
-    SetFetchLimits({1 << 20, 1 << 20, 8});
+    CGrabOptions bounds;
+    bounds.nMaxPageBytes = bounds.nMaxDownloadBytes = 1 << 20;
+    bounds.nMaxRedirects = 8;
 
     std::string folder = WorkFolder();
     std::string page = platform::JoinPath(folder, "page.htm");
-    CGrabber grabber(std::make_unique<FuzzService>());
+    CGrabber grabber(std::make_unique<FuzzService>(), bounds);
     GrabJob job;
     job.pfnProgress = &Progress;
     CPageRewriter rewriter;

@@ -15,50 +15,24 @@
 #include <utility>
 #include <vector>
 
-#include "packager/fetch/fetch_limits.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 #include "packager/fetch/url_utils.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "platform/settings.h"
 #include "platform/ui.h"
 
 namespace {
 
-const char kSection[] = "Settings";
 const char kTooLarge[] = "too large";
 const char kCancelled[] = "cancelled";
 const char kNotWritten[] = "could not be written to the work folder (is the disk full?)";
 const size_t kChunk = 65536;
 // How often a wait for transfers asks the progress callback whether to go on.
 const std::chrono::milliseconds kPollInterval(100);
-const int kMostConnections = 64;
 
 bool IsSuccess(uint32_t status) {
     return status >= 200 && status <= 299;
-}
-
-int ReadCount(const char* name, int fallback) {
-    int n = platform::ReadSettingInt(kSection, name, fallback);
-    return n < 1 ? fallback : std::min(n, kMostConnections);
-}
-
-// A byte count: a decimal string (which can say more than 2 GiB), else an integer value,
-// which the Windows registry keeps as an unsigned 32-bit number.
-uint64_t ReadBytes(const char* name, uint64_t fallback) {
-    std::string text = platform::ReadSettingString(kSection, name, "");
-    uint64_t value = 0;
-    bool digits = !text.empty() && text.size() <= 19;
-    for (char c : text) {
-        digits = digits && c >= '0' && c <= '9';
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (digits && value > 0) {
-        return value;
-    }
-    int n = platform::ReadSettingInt(kSection, name, 0);
-    return n != 0 ? static_cast<uint64_t>(static_cast<uint32_t>(n)) : fallback;
 }
 
 // What the per-server bound counts: scheme, host (lower-cased) and port of an address.
@@ -275,7 +249,7 @@ void TransferLoop(Shared& shared, CGrabber& context) {
 // One run of the pool over a grab's plan, driven from the grab's thread.
 class CPoolRun {
   public:
-    CPoolRun(CGrabber& grabber, const std::string& folder, GrabJob& job, const PoolLimits& limits)
+    CPoolRun(CGrabber& grabber, const std::string& folder, GrabJob& job, const CGrabOptions& limits)
         : m_grabber(grabber), m_strFolder(folder), m_job(job), m_limits(limits) {
         m_limits.nMaxConnections = std::max(1, m_limits.nMaxConnections);
         m_limits.nMaxPerServer = std::max(1, m_limits.nMaxPerServer);
@@ -302,7 +276,7 @@ class CPoolRun {
     CGrabber& m_grabber;
     std::string m_strFolder;
     GrabJob& m_job;
-    PoolLimits m_limits;
+    CGrabOptions m_limits;
     Shared m_shared;
     std::vector<std::unique_ptr<CGrabber>> m_contexts;
     std::vector<std::thread> m_threads;
@@ -320,7 +294,6 @@ class CPoolRun {
 };
 
 void CPoolRun::QueueNew() {
-    const FetchLimits fetch = GetFetchLimits();
     CGrabPlan& plan = m_grabber.m_plan;
     for (; m_nCounted < plan.Size(); ++m_nCounted) {
         EntryKind kind = plan.At(m_nCounted).kind;
@@ -338,8 +311,9 @@ void CPoolRun::QueueNew() {
         task.strDestination = platform::JoinPath(m_strFolder, entry.strLocalName);
         task.strServer = ServerOf(entry.strAddress);
         task.bStylesheet = entry.kind == EntryKind::Stylesheet;
-        task.nLimit = std::min(m_limits.nMaxResourceBytes,
-                               task.bStylesheet ? fetch.nMaxPageBytes : fetch.nMaxDownloadBytes);
+        task.nLimit =
+            std::min(m_limits.nMaxResourceBytes,
+                     task.bStylesheet ? m_limits.nMaxPageBytes : m_limits.nMaxDownloadBytes);
         m_queue.push_back(std::move(task));
     }
 }
@@ -492,7 +466,7 @@ bool CPoolRun::StartTransfer() {
     if (m_grabber.GetSession() != nullptr) {
         lent = std::make_unique<CLentService>(m_grabber.GetService());
     }
-    auto context = std::make_unique<CGrabber>(std::move(lent));
+    auto context = std::make_unique<CGrabber>(std::move(lent), m_limits);
     if (platform::InternetSession* session = context->GetSession()) {
         // A stop gives up a wait for the network too, not only the next read.
         const std::atomic<bool>* stop = &m_shared.stop;
@@ -596,16 +570,7 @@ void CPoolRun::End() {
 
 }  // namespace
 
-PoolLimits ReadPoolLimits() {
-    PoolLimits limits;
-    limits.nMaxConnections = ReadCount("MaxConnections", limits.nMaxConnections);
-    limits.nMaxPerServer = ReadCount("MaxConnectionsPerServer", limits.nMaxPerServer);
-    limits.nMaxResourceBytes = ReadBytes("MaxResourceBytes", limits.nMaxResourceBytes);
-    limits.nMaxGrabBytes = ReadBytes("MaxGrabBytes", limits.nMaxGrabBytes);
-    return limits;
-}
-
 bool FetchPlanFiles(CGrabber& grabber, const std::string& folder, GrabJob& job,
-                    const PoolLimits& limits) {
-    return CPoolRun(grabber, folder, job, limits).Run();
+                    const CGrabOptions& options) {
+    return CPoolRun(grabber, folder, job, options).Run();
 }

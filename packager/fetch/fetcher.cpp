@@ -2,7 +2,6 @@
 // authorization prompt, and on top of it page fetches, file downloads and
 // copies from the URL cache.
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "packager/fetch/fetch_limits.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 #include "packager/fetch/url_utils.h"
@@ -48,10 +46,6 @@ const char kUnableToLoad[] = "Unable to load ";
 const size_t kMaxAddress = 2083;
 // Server texts quoted in a message are cut here.
 const size_t kMaxQuoted = 120;
-
-std::atomic<uint64_t> g_nMaxPageBytes{64ull << 20};
-std::atomic<uint64_t> g_nMaxDownloadBytes{1ull << 30};
-std::atomic<int> g_nMaxRedirects{20};
 
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -294,16 +288,6 @@ bool SplitWebAddress(const std::string& address, platform::UrlParts& parts) {
 
 }  // namespace
 
-FetchLimits GetFetchLimits() {
-    return FetchLimits{g_nMaxPageBytes.load(), g_nMaxDownloadBytes.load(), g_nMaxRedirects.load()};
-}
-
-void SetFetchLimits(const FetchLimits& limits) {
-    g_nMaxPageBytes = limits.nMaxPageBytes;
-    g_nMaxDownloadBytes = limits.nMaxDownloadBytes;
-    g_nMaxRedirects = limits.nMaxRedirects;
-}
-
 std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::string& server,
                                                                   uint16_t port, std::string object,
                                                                   bool secure, bool reportErrors) {
@@ -370,9 +354,9 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
             continue;
         }
         if (IsRedirect(status)) {
-            if (++redirects > g_nMaxRedirects) {
+            if (++redirects > m_options.nMaxRedirects) {
                 return fail("The server redirected more than " +
-                            std::to_string(g_nMaxRedirects.load()) + " times.");
+                            std::to_string(m_options.nMaxRedirects) + " times.");
             }
             std::string headers, location;
             if (!request->QueryRawHeaders(headers) || !FindLocation(headers, location) ||
@@ -508,9 +492,9 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             // A chunk ends at its first NUL byte.
             const char* end = static_cast<const char*>(std::memchr(chunk.data(), '\0', n));
             size_t length = end ? static_cast<size_t>(end - chunk.data()) : static_cast<size_t>(n);
-            if (pageText.size() + length > g_nMaxPageBytes) {
+            if (pageText.size() + length > m_options.nMaxPageBytes) {
                 ok = false;
-                cause = "The page is larger than " + SizeText(g_nMaxPageBytes) + ".";
+                cause = "The page is larger than " + SizeText(m_options.nMaxPageBytes) + ".";
                 break;
             }
             pageText.append(chunk.data(), length);
@@ -598,9 +582,9 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
                 break;
             }
             total += static_cast<uint64_t>(n);
-            if (total > g_nMaxDownloadBytes) {
+            if (total > m_options.nMaxDownloadBytes) {
                 ok = false;
-                cause = "The file is larger than " + SizeText(g_nMaxDownloadBytes) + ".";
+                cause = "The file is larger than " + SizeText(m_options.nMaxDownloadBytes) + ".";
                 break;
             }
             bool written =

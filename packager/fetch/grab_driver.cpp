@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "packager/fetch/fetch_limits.h"
 #include "packager/fetch/fetch_pool.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
@@ -14,7 +13,6 @@
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "platform/settings.h"
 #include "packager/fetch/fetch_prompts.h"
 
 namespace {
@@ -82,7 +80,7 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     m_plan.Reset();
     m_keptSources.clear();
     m_nKeptBytes = 0;
-    m_bKeepStyles = !m_bNoStyles && platform::ReadSettingInt("Settings", "KeepStyles", 1) != 0;
+    m_options = job.options;
 
     std::string folder;
     if (!MakeWorkFolder(folder)) {
@@ -295,7 +293,7 @@ bool CGrabber::PagePass(std::string& pageAddress, std::string& text, bool linksA
                         CLocalNames& names, CReferenceList& found, GrabJob& job) {
     CJobProgress progress(job);
     CRewriteOptions options;
-    options.bKeepStyles = m_bKeepStyles;
+    options.bKeepStyles = m_options.bKeepStyles;
     options.bLinksAsWritten = linksAsWritten;
     m_plan.SetDiscoveryDepth(0);
     return CPageRewriter().ProcessPage(pageAddress, text, names, found, progress, options);
@@ -390,7 +388,7 @@ bool CGrabber::PointFailuresAtTheWeb(const std::string& folder, GrabJob& job) {
 bool CGrabber::LoadResources(const std::string& folder, GrabJob& job) {
     // Several transfers at once; the plan keeps the names, and the order in which
     // stylesheets are read, those of a one-at-a-time grab.
-    return FetchPlanFiles(*this, folder, job, ReadPoolLimits());
+    return FetchPlanFiles(*this, folder, job, m_options);
 }
 
 std::string CGrabber::CurrentAddress() const {
@@ -423,7 +421,7 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
     const std::string address = m_plan.At(i).strAddress;
     const std::string destination = platform::JoinPath(folder, m_plan.At(i).strLocalName);
     const bool stylesheet = m_plan.At(i).kind == EntryKind::Stylesheet;
-    const FetchLimits limits = GetFetchLimits();
+    const CGrabOptions& limits = m_options;
 
     if (!IsWebAddress(address)) {
         if (m_bFromWeb) {

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
+
+#include "packager/fetch/grab_options.h"
 
 class CMainWindow;
 
@@ -16,6 +19,14 @@ struct GrabJob {
     std::string strMainPage;                  // local path of the saved main page
     ProgressCallback pfnProgress = nullptr;   // set once by the main window
     CMainWindow* pProgressContext = nullptr;  // first argument of pfnProgress
+    // The options of the next grab, set before it starts.
+    CGrabOptions options;
+
+    // The last report, for PollProgress (which may run on another thread than the report).
+    mutable std::mutex lastLock;
+    mutable std::string strLastText;
+    mutable int32_t nLastPosition = 0;
+    mutable bool bReported = false;
 };
 
 // Calls the job's callback with its context, text, position and the range 100, and returns

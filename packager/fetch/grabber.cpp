@@ -22,9 +22,10 @@ void CInternetSession::Close() {
     m_pSession.reset();
 }
 
-CGrabber::CGrabber(std::unique_ptr<platform::InternetService> pService)
+CGrabber::CGrabber(std::unique_ptr<platform::InternetService> pService, const CGrabOptions& options)
     : CInternetSession(std::move(pService), kAgent, platform::kInternetOpenTypePreconfig,
-                       platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect) {}
+                       platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect),
+      m_options(options) {}
 
 CGrabber::~CGrabber() {
     // The connection belongs to the session: it goes first.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "packager/fetch/grab_job.h"
+#include "packager/fetch/grab_options.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/fetch/page_source.h"
 #include "packager/fetch/work_folder.h"
@@ -40,12 +41,14 @@ class CGrabber : public CInternetSession {
   public:
     // Opens the session with the agent "Quillbox!", preconfigured access and the flags
     // existing-connect and no-auto-redirect. The program hands the platform's service
-    // (platform::CreateInternetService); tests hand their own.
-    explicit CGrabber(std::unique_ptr<platform::InternetService> pService);
+    // (platform::CreateInternetService); tests hand their own. The options bound the fetches
+    // made outside a grab; a grab takes its job's.
+    explicit CGrabber(std::unique_ptr<platform::InternetService> pService,
+                      const CGrabOptions& options = CGrabOptions());
     // Closes and deletes the connection, then closes the session.
     ~CGrabber() override;
 
-    // Grab driver. Empty on success, else "Unable to load " + address.
+    // Grab driver, with the job's options. Empty on success, else "Unable to load " + address.
     std::string Grab(const std::string& address, GrabJob& job);
     // Creates a fresh work folder; false when it cannot be made.
     bool MakeWorkFolder(std::string& folder);
@@ -152,11 +155,10 @@ class CGrabber : public CInternetSession {
     // Why the last fetch, download or copy failed, as one sentence for the user ("The server
     // answered 404 Not Found."); empty after a success.
     std::string m_strFailure;
-    // Set by the command line's --no-styles: the classic output whatever the settings say.
-    bool m_bNoStyles = false;
-    // For the grab running: styles kept (the setting KeepStyles, default on), the main page
-    // came from the web, and the page being rewritten is a local file.
-    bool m_bKeepStyles = true;
+    // The options of the grab running (of the fetches outside one: the constructor's).
+    CGrabOptions m_options;
+    // For the grab running: the main page came from the web, and the page being rewritten
+    // is a local file.
     bool m_bFromWeb = false;
     bool m_bLinksAsWritten = false;
     // A page or stylesheet of the grab as it arrived, kept until the grab's files are

@@ -3,7 +3,6 @@
 #include "packager/render/browser_discovery.h"
 #include "packager/render/rendered_capture.h"
 #include "platform/files.h"
-#include "platform/settings.h"
 
 namespace {
 
@@ -51,9 +50,10 @@ bool CRenderedPageSource::CheckCopy(const std::string& liveAddress, const std::s
     return CheckOfflineCopy(liveAddress, mainPagePath, options, result, error);
 }
 
-std::unique_ptr<CRenderedPageSource> MakeRenderedPageSource(bool render, std::string& problem) {
+std::unique_ptr<CRenderedPageSource> MakeRenderedPageSource(const CGrabOptions& options,
+                                                            std::string& problem) {
     problem.clear();
-    if (!render && platform::ReadSettingInt("Settings", "Render", 0) == 0) {
+    if (!options.bRender) {
         return nullptr;
     }
     CBrowserChoice browser = FindSystemBrowser();
@@ -61,6 +61,6 @@ std::unique_ptr<CRenderedPageSource> MakeRenderedPageSource(bool render, std::st
         problem = browser.strProblem;
         return nullptr;
     }
-    int seconds = platform::ReadSettingInt("Settings", "RenderTimeout", 20);
-    return std::make_unique<CRenderedPageSource>(browser.strProgram, SettleMs(seconds));
+    return std::make_unique<CRenderedPageSource>(browser.strProgram,
+                                                 SettleMs(options.nRenderTimeoutSeconds));
 }

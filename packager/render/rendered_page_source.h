@@ -1,10 +1,11 @@
 // The page source of --render (setting Render = 1): the browser that discovery found, with
-// the settle time of the setting RenderTimeout (seconds, default 20).
+// the settle time of the options (setting RenderTimeout, seconds, default 20).
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "packager/fetch/grab_options.h"
 #include "packager/fetch/page_source.h"
 #include "packager/render/offline_check.h"
 
@@ -28,7 +29,8 @@ class CRenderedPageSource : public CPageSource {
     int m_nSettleMs;
 };
 
-// The page source a run asks for: null when neither the command line (render) nor the
-// setting Render wants the rendered capture, or when no browser can be found; problem then
+// The page source a run asks for: null when the options (the command line's --render or the
+// setting Render) want no rendered capture, or when no browser can be found; problem then
 // says what was looked for and how to name one (empty when none was wanted).
-std::unique_ptr<CRenderedPageSource> MakeRenderedPageSource(bool render, std::string& problem);
+std::unique_ptr<CRenderedPageSource> MakeRenderedPageSource(const CGrabOptions& options,
+                                                            std::string& problem);

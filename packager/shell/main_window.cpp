@@ -251,6 +251,7 @@ void CMainWindow::OnTimer(int timerId) {
 }
 
 void CMainWindow::RunWorker() {
+    m_app.job.options = GrabOptions();
     std::string error = m_app.pGrabber->Grab(std::string(m_app.m_strJobURL), m_app.job);
     CMainWindow* w = m_app.job.pProgressContext ? m_app.job.pProgressContext : this;
     // The capture report goes to the trace; the done message mentions what is missing.

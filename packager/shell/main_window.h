@@ -15,6 +15,7 @@
 #include <string>
 
 #include "packager/fetch/grab_job.h"
+#include "packager/fetch/grab_options.h"
 #include "packager/shell/progress_dialog.h"
 #include "platform/ui.h"
 
@@ -135,6 +136,9 @@ class CMainWindow {
     virtual void CloseWindow() {}
     virtual void FocusNextControl() {}
     virtual void FocusPreviousControl() {}
+    // The options of the next grab, built before it starts: the window's come from the
+    // settings store (the registry on Windows), read again for each grab.
+    virtual CGrabOptions GrabOptions() { return ReadGrabOptions(); }
     // Starts the worker thread running fn; false when it cannot be started.
     virtual bool StartWorker(std::function<void()> fn) = 0;
     // Runs fn on the window thread and returns when it has run.

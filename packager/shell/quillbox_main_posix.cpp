@@ -129,11 +129,13 @@ bool PrefixNoCase(const std::string& entry, const std::string& text) {
 
 class CConsoleMainWindow : public CMainWindow {
   public:
-    CConsoleMainWindow(PackagerState& app, std::string address, std::string output, bool yes)
+    CConsoleMainWindow(PackagerState& app, std::string address, std::string output, bool yes,
+                       const CGrabOptions& options)
         : CMainWindow(app),
           m_address(std::move(address)),
           m_output(std::move(output)),
-          m_bYes(yes) {
+          m_bYes(yes),
+          m_options(options) {
         LoadHistory(m_box);
     }
     ~CConsoleMainWindow() override {
@@ -248,6 +250,8 @@ class CConsoleMainWindow : public CMainWindow {
     int ComboAddString(const std::string& text) override { return m_box.AddString(text); }
     void ComboSetCurSel(int index) override { m_box.SetCurSel(index); }
     void BringToForeground() override {}
+    // The settings store's, with what the command line said over them.
+    CGrabOptions GrabOptions() override { return m_options; }
     bool StartWorker(std::function<void()> fn) override {
         m_worker = std::thread(std::move(fn));
         return true;
@@ -263,6 +267,7 @@ class CConsoleMainWindow : public CMainWindow {
   private:
     std::string m_address, m_output;
     bool m_bYes;
+    CGrabOptions m_options;
     bool m_bSuccess = false;
     bool m_bTold = false;
     std::atomic<bool> m_bTimer{false};
@@ -458,12 +463,15 @@ int main(int argc, char** argv) {
         PrintMessage(kNoConnection);
         return kExitFailed;
     }
-    CGrabber grabber(std::move(service));
+    // The settings, then --no-styles and --render over them.
+    CGrabOptions options = ReadGrabOptions();
+    options.bKeepStyles = options.bKeepStyles && !noStyles;
+    options.bRender = options.bRender || render;
+    CGrabber grabber(std::move(service), options);
     grabber.SweepWorkFolders();
-    grabber.m_bNoStyles = noStyles;
     // The rendered capture: without a browser to drive nothing is grabbed.
     std::string renderProblem;
-    std::unique_ptr<CRenderedPageSource> rendered = MakeRenderedPageSource(render, renderProblem);
+    std::unique_ptr<CRenderedPageSource> rendered = MakeRenderedPageSource(options, renderProblem);
     if (!renderProblem.empty()) {
         PrintMessage(renderProblem);
         return kExitFailed;
@@ -480,7 +488,7 @@ int main(int argc, char** argv) {
     COfflineCheck check;
     std::string checkProblem;
     {
-        CConsoleMainWindow window(app, argv[optind], output, yes);
+        CConsoleMainWindow window(app, argv[optind], output, yes, options);
         window.InstallProgressCallback();
         window.m_pCheckWith = verify ? rendered.get() : nullptr;
         written = window.Run();

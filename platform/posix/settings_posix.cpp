@@ -13,22 +13,16 @@
 
 #include "platform/files.h"
 #include "platform/ini_document.h"
+#include "platform/settings_key.h"
 
 namespace platform {
 
 namespace {
 
 std::mutex g_lock;  // the worker and the window thread may both use the store
-std::string g_company;
-std::string g_program;
-
-bool ValidName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\") == std::string::npos && name.find('\0') == std::string::npos;
-}
 
 // The folder that holds the company's files; empty when no home can be found.
-std::string CompanyFolder() {
+std::string CompanyFolder(const std::string& company) {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     std::string base;
     if (xdg && xdg[0] == '/') {
@@ -43,14 +37,15 @@ std::string CompanyFolder() {
             return std::string();
         base = JoinPath(home, ".config");
     }
-    return JoinPath(base, g_company);
+    return JoinPath(base, company);
 }
 
 std::string StorePath() {
-    if (g_program.empty())
+    SettingsKey key = CurrentSettingsKey();
+    if (key.program.empty())
         return std::string();
-    std::string folder = CompanyFolder();
-    return folder.empty() ? folder : JoinPath(folder, g_program + ".ini");
+    std::string folder = CompanyFolder(key.company);
+    return folder.empty() ? folder : JoinPath(folder, key.program + ".ini");
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -118,18 +113,6 @@ bool Store(const std::string& section, const std::string& name, const std::strin
 }
 
 }  // namespace
-
-bool SetSettingsKey(const std::string& company, const std::string& program) {
-    std::lock_guard<std::mutex> hold(g_lock);
-    if (!ValidName(company) || !ValidName(program)) {
-        g_company.clear();
-        g_program.clear();
-        return false;
-    }
-    g_company = company;
-    g_program = program;
-    return true;
-}
 
 std::string ReadSettingString(const std::string& section, const std::string& name,
                               const std::string& defaultValue) {

@@ -4,27 +4,19 @@
 #include <windows.h>
 
 #include <cstring>
-#include <mutex>
 #include <vector>
+
+#include "platform/settings_key.h"
 
 namespace platform {
 
 namespace {
 
-std::mutex g_lock;  // guards the two names only; the registry is thread-safe
-std::string g_company;
-std::string g_program;
-
-bool ValidName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\") == std::string::npos && name.find('\0') == std::string::npos;
-}
-
 std::string ProgramKey() {
-    std::lock_guard<std::mutex> hold(g_lock);
-    if (g_program.empty())
+    SettingsKey key = CurrentSettingsKey();
+    if (key.program.empty())
         return std::string();
-    return "Software\\" + g_company + "\\" + g_program;
+    return "Software\\" + key.company + "\\" + key.program;
 }
 
 // Opens (or, with `create`, creates) the section's key; null on failure.
@@ -42,18 +34,6 @@ HKEY OpenSection(const std::string& section, bool create) {
 }
 
 }  // namespace
-
-bool SetSettingsKey(const std::string& company, const std::string& program) {
-    std::lock_guard<std::mutex> hold(g_lock);
-    if (!ValidName(company) || !ValidName(program)) {
-        g_company.clear();
-        g_program.clear();
-        return false;
-    }
-    g_company = company;
-    g_program = program;
-    return true;
-}
 
 std::string ReadSettingString(const std::string& section, const std::string& name,
                               const std::string& defaultValue) {

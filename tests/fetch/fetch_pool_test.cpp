@@ -15,10 +15,10 @@
 #include "fixture_server.h"
 #include "packager/fetch/fetch_pool.h"
 #include "packager/fetch/grab_job.h"
+#include "packager/fetch/grab_options.h"
 #include "packager/fetch/grabber.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "pool_settings.h"
 #include "saved_files.h"
 #include "test_prompts.h"
 
@@ -134,9 +134,9 @@ TEST_F(PoolTest, NeverMoreTransfersAtOnceThanTheBounds) {
     for (const Case& c : cases) {
         SCOPED_TRACE("MaxConnections=" + std::to_string(c.total) +
                      " MaxConnectionsPerServer=" + std::to_string(c.perServer));
-        PoolSettings settings;
-        ASSERT_TRUE(settings.Set("MaxConnections", c.total));
-        ASSERT_TRUE(settings.Set("MaxConnectionsPerServer", c.perServer));
+        m_job.options = CGrabOptions();
+        m_job.options.nMaxConnections = c.total;
+        m_job.options.nMaxPerServer = c.perServer;
         std::string page = "<html><body>\n";
         for (int i = 0; i < 8; ++i) {
             std::string n = std::to_string(i);
@@ -201,8 +201,7 @@ TEST_F(PoolTest, OneTransferOrSixteenGiveTheSameFolder) {
     std::vector<std::vector<std::string>> plans;
     for (int connections : {1, 16, 1}) {
         SCOPED_TRACE("MaxConnections=" + std::to_string(connections));
-        PoolSettings settings;
-        ASSERT_TRUE(settings.Set("MaxConnections", connections));
+        m_job.options.nMaxConnections = connections;
         ASSERT_EQ("", Grab(server.Base() + "/site/index.htm"));
         folders.push_back(ReadFolder(platform::FolderOf(m_job.strMainPage)));
         const CGrabPlan& report = m_grabber->GetReport();
@@ -263,26 +262,27 @@ TEST_F(PoolTest, TooLargeIsReportedAndTheRestGoesOn) {
     Put("site/two.png", Picture("two", 5000));
     Put("site/three.png", Picture("three", 5000));
     Put("site/tiny.png", Picture("tiny", 100));
+    // 0: the bound's default.
     struct Case {
-        const char* resource;
-        const char* grab;
+        uint64_t resource;
+        uint64_t grab;
         std::vector<std::string> tooLarge;
     } cases[] = {
-        {"8000", nullptr, {"/site/huge.png"}},
-        // Grabs of more than 2 GiB are written as text; one at a time, the files that
-        // fit come first: the page, one and huge; two would pass the bound.
-        {nullptr, "19000", {"/site/two.png", "/site/three.png"}},
-        {"8000", "4294967296", {"/site/huge.png"}},
+        {8000, 0, {"/site/huge.png"}},
+        // One at a time, the files that fit come first: the page, one and huge; two would
+        // pass the bound.
+        {0, 19000, {"/site/two.png", "/site/three.png"}},
+        {8000, 4294967296ull, {"/site/huge.png"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.resource ? c.resource : "-") + " " + (c.grab ? c.grab : "-"));
-        PoolSettings settings;
-        ASSERT_TRUE(settings.Set("MaxConnections", 1));
+        SCOPED_TRACE(std::to_string(c.resource) + " " + std::to_string(c.grab));
+        m_job.options = CGrabOptions();
+        m_job.options.nMaxConnections = 1;
         if (c.resource) {
-            ASSERT_TRUE(settings.SetText("MaxResourceBytes", c.resource));
+            m_job.options.nMaxResourceBytes = c.resource;
         }
         if (c.grab) {
-            ASSERT_TRUE(settings.SetText("MaxGrabBytes", c.grab));
+            m_job.options.nMaxGrabBytes = c.grab;
         }
         ASSERT_EQ("", Grab(server.Base() + "/site/big.htm"));
         const CGrabPlan& report = m_grabber->GetReport();
@@ -342,28 +342,6 @@ TEST_F(PoolTest, PasswordIsAskedOnceOnTheGrabsThread) {
         std::string path = report.At(i).strAddress.substr(server.Base().size());
         EXPECT_EQ(ReadWhole(Local(path.substr(1))), files[report.At(i).strLocalName]) << path;
     }
-}
-
-TEST(PoolLimits, SettingsOrDefaults) {
-    {
-        PoolSettings settings;
-        PoolLimits limits = ReadPoolLimits();
-        EXPECT_EQ(16, limits.nMaxConnections);
-        EXPECT_EQ(6, limits.nMaxPerServer);
-        EXPECT_EQ(256ull << 20, limits.nMaxResourceBytes);
-        EXPECT_EQ(2ull << 30, limits.nMaxGrabBytes);
-        // Nonsense keeps the default; a count has a ceiling.
-        ASSERT_TRUE(settings.Set("MaxConnections", 0));
-        ASSERT_TRUE(settings.Set("MaxConnectionsPerServer", 1000));
-        ASSERT_TRUE(settings.SetText("MaxGrabBytes", "lots"));
-        ASSERT_TRUE(settings.Set("MaxResourceBytes", 4096));
-        limits = ReadPoolLimits();
-        EXPECT_EQ(16, limits.nMaxConnections);
-        EXPECT_EQ(64, limits.nMaxPerServer);
-        EXPECT_EQ(2ull << 30, limits.nMaxGrabBytes);
-        EXPECT_EQ(4096u, limits.nMaxResourceBytes);
-    }
-    EXPECT_EQ(16, ReadPoolLimits().nMaxConnections);
 }
 
 }  // namespace

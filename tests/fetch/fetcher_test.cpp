@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fixture_server.h"
-#include "packager/fetch/fetch_limits.h"
+#include "packager/fetch/grab_options.h"
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grabber.h"
 #include "packager/rewrite/page_rewriter.h"
@@ -200,7 +200,7 @@ TEST_F(FetcherTest, FailuresSayWhatWentWrong) {
         {Url("/_/endless-body"), kConnect + Url("/_/endless-body") + ".",
          "The page is larger than 1 MiB."},
     };
-    SetFetchLimits({1 << 20, 1 << 20, 20});
+    m_job.options.nMaxPageBytes = m_job.options.nMaxDownloadBytes = 1 << 20;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address.substr(0, 80));
         m_prompts.ClearMessages();

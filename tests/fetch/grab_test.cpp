@@ -13,14 +13,13 @@
 #include <vector>
 
 #include "fixture_server.h"
-#include "packager/fetch/fetch_limits.h"
+#include "packager/fetch/grab_options.h"
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "pool_settings.h"
 #include "saved_files.h"
 #include "served_grab_test.h"
 #include "test_prompts.h"
@@ -62,8 +61,7 @@ class GrabTest : public ServedGrabTest {};
 
 TEST_F(GrabTest, FramesetSiteIsSavedBreadthFirstWithEveryPictureLocal) {
     // One transfer at a time, so that the pictures are asked for in the order found.
-    PoolSettings settings;
-    ASSERT_TRUE(settings.Set("MaxConnections", 1));
+    m_job.options.nMaxConnections = 1;
     ASSERT_EQ("", Grab(Url("/frames/index.htm")));
     std::string folder = platform::FolderOf(m_job.strMainPage);
     Files files = ReadFolder(folder);
@@ -243,14 +241,15 @@ TEST_F(GrabTest, EndlessRedirectsAndEndlessBodiesEnd) {
     EXPECT_EQ("Unable to load " + Url("/_/loop"), Grab(Url("/_/loop")));
     EXPECT_EQ(21u, s_pServer->Requests().size());  // the first request and 20 redirects
 
-    SetFetchLimits({1 << 20, 1 << 20, 20});
+    m_job.options.nMaxPageBytes = m_job.options.nMaxDownloadBytes = 1 << 20;
     s_pServer->ClearRequests();
     EXPECT_EQ("Unable to load " + Url("/_/endless-body"), Grab(Url("/_/endless-body")));
 
     // A download past the bound fails and leaves no file.
     std::string scratch = HostToLocal(MakeHostScratch("endless"));
     std::string target = platform::JoinPath(scratch, "big.bin");
-    EXPECT_FALSE(m_grabber->DownloadFile(Url("/_/endless-body"), target, false, false));
+    CGrabber fetcher(platform::CreateInternetService(), m_job.options);
+    EXPECT_FALSE(fetcher.DownloadFile(Url("/_/endless-body"), target, false, false));
     EXPECT_FALSE(platform::PathExists(target));
     platform::FolderRemove(scratch);
 }
@@ -277,8 +276,7 @@ TEST_F(GrabTest, FragmentIsCutFromTheAddress) {
 TEST_F(GrabTest, CancelDuringTheThirdOfFiveDownloadsSkipsTheRest) {
     // One transfer at a time: the report after the third download is the first to see
     // the cancel.
-    PoolSettings settings;
-    ASSERT_TRUE(settings.Set("MaxConnections", 1));
+    m_job.options.nMaxConnections = 1;
     m_strStopAt = "Loading images (3 of 5)";
     ASSERT_EQ("", Grab(Url("/images/index.htm")));
     EXPECT_EQ("/images/index.htm\n/images/1.gif\n/images/2.gif\n/images/3.gif\n",

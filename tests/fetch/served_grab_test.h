@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "fixture_server.h"
-#include "packager/fetch/fetch_limits.h"
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grabber.h"
 #include "platform/files.h"
@@ -41,7 +40,6 @@ class ServedGrabTest : public ::testing::Test {
         m_job.pfnProgress = &ServedGrabTest::Progress;
         m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
         m_prompts.Install();
-        m_limits = GetFetchLimits();
     }
 
     void TearDown() override {
@@ -49,7 +47,6 @@ class ServedGrabTest : public ::testing::Test {
         for (const std::string& folder : m_folders) {
             m_grabber->RemoveFolder(folder);
         }
-        SetFetchLimits(m_limits);
     }
 
     // Records every text; stops the grab at m_strStopAt.
@@ -85,5 +82,4 @@ class ServedGrabTest : public ::testing::Test {
     std::vector<int32_t> m_positions;  // beside m_progress
     std::string m_strStopAt;
     std::vector<std::string> m_folders;
-    FetchLimits m_limits{};
 };
