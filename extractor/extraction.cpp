@@ -620,6 +620,48 @@ void RemoveMade(CExtractorHost& host, ExtractionContext& ctx) {
     ctx.made.clear();
 }
 
+// Removes a folder with everything in it, links as links (never what they point to). A file
+// still open elsewhere stays, and so do the folders that hold it: the next run tries again.
+void RemoveTree(CExtractorHost& host, const std::string& folder) {
+    for (const std::string& name : host.ListFolder(folder)) {
+        std::string path = folder + name;
+        if (EndsInSeparator(path) && !host.IsLink(path)) {
+            RemoveTree(host, path);
+        } else if (!host.RemoveFile(EndsInSeparator(path) ? path.substr(0, path.size() - 1)
+                                                          : path)) {
+            host.RemoveFolder(path);  // a link to a folder
+        }
+    }
+    host.RemoveFolder(folder);
+}
+
+// "spillet-" and six letters or digits: the names MakePrivateFolder gives, and no other.
+bool IsPrivateFolderName(const std::string& name) {
+    if (name.size() != 15 || name.compare(0, 8, "spillet-") != 0 || !EndsInSeparator(name)) {
+        return false;
+    }
+    for (size_t i = 8; i < 14; ++i) {
+        char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A page handed to the browser keeps its private folder, as the browser reads it later, and
+// nothing tells the user where it is. A day later no browser needs it: the next run takes
+// such folders away.
+void RemoveEarlierFolders(CExtractorHost& host, const std::string& temp) {
+    const int64_t kDay = 24 * 60 * 60;
+    for (const std::string& name : host.ListFolder(temp)) {
+        std::string folder = temp + name;
+        if (IsPrivateFolderName(name) && !host.IsLink(folder) && host.AgeSeconds(folder) > kDay) {
+            RemoveTree(host, folder);
+        }
+    }
+}
+
 }  // namespace
 
 int RunExtractor(CExtractorHost& host) {
@@ -674,6 +716,7 @@ int RunExtractor(CExtractorHost& host) {
             ShowFailure(host, 0, kCauseNoTempFolder);
             return kExitFailed;
         }
+        RemoveEarlierFolders(host, temp);
         ctx.destinationFolder = host.MakePrivateFolder(temp);
         if (ctx.destinationFolder.empty()) {
             ShowFailure(host, 0,

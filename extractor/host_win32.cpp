@@ -17,6 +17,11 @@
 namespace spillet {
 namespace {
 
+// A folder path without its trailing backslash (a drive root keeps it), as the calls want.
+std::string Bare(const std::string& path) {
+    return path.size() > 3 && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
+}
+
 class CWindowsHost : public CExtractorHost {
   public:
     // The C runtime of Windows numbers its open flags exactly as the cabinet callbacks do.
@@ -33,11 +38,7 @@ class CWindowsHost : public CExtractorHost {
     int Close(int fd) override { return _close(fd); }
 
     bool Exists(const std::string& path) override {
-        std::string p = path;
-        if (p.size() > 3 && p.back() == '\\') {
-            p.pop_back();
-        }
-        return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesA(Bare(path).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     bool CreateFolder(const std::string& path) override {
         return CreateDirectoryA(path.c_str(), nullptr) != 0;
@@ -67,21 +68,42 @@ class CWindowsHost : public CExtractorHost {
         _chmod(path.c_str(), _S_IREAD | _S_IWRITE);
         return _unlink(path.c_str()) == 0;
     }
-    bool RemoveFolder(const std::string& path) override {
-        std::string p = path;
-        if (p.size() > 3 && p.back() == '\\') {
-            p.pop_back();
-        }
-        return _rmdir(p.c_str()) == 0;
-    }
+    bool RemoveFolder(const std::string& path) override { return _rmdir(Bare(path).c_str()) == 0; }
     bool IsLink(const std::string& path) override {
-        std::string p = path;
-        if (p.size() > 3 && p.back() == '\\') {
-            p.pop_back();
-        }
-        DWORD attributes = GetFileAttributesA(p.c_str());
+        DWORD attributes = GetFileAttributesA(Bare(path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES &&
                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    std::vector<std::string> ListFolder(const std::string& folder) override {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            return names;
+        }
+        do {
+            std::string name = found.cFileName;
+            if (name != "." && name != "..") {
+                names.push_back((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\"
+                                                                                    : name);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return names;
+    }
+    int64_t AgeSeconds(const std::string& path) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(Bare(path).c_str(), GetFileExInfoStandard, &data)) {
+            return -1;
+        }
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER a, b;
+        a.LowPart = now.dwLowDateTime;
+        a.HighPart = now.dwHighDateTime;
+        b.LowPart = data.ftLastWriteTime.dwLowDateTime;
+        b.HighPart = data.ftLastWriteTime.dwHighDateTime;
+        return (static_cast<int64_t>(a.QuadPart) - static_cast<int64_t>(b.QuadPart)) / 10000000;
     }
     int64_t FreeSpace(const std::string& folder) override {
         ULARGE_INTEGER available;
