@@ -620,16 +620,15 @@ void RemoveMade(CExtractorHost& host, ExtractionContext& ctx) {
     ctx.made.clear();
 }
 
-// Removes a folder with everything in it, links as links (never what they point to). A file
-// still open elsewhere stays, and so do the folders that hold it: the next run tries again.
+// Removes a folder with everything in it. Links are not listed, so nothing they point to
+// is touched; a file still open elsewhere stays, and so do a link and the folders that hold
+// them: the next run tries again.
 void RemoveTree(CExtractorHost& host, const std::string& folder) {
     for (const std::string& name : host.ListFolder(folder)) {
-        std::string path = folder + name;
-        if (EndsInSeparator(path) && !host.IsLink(path)) {
-            RemoveTree(host, path);
-        } else if (!host.RemoveFile(EndsInSeparator(path) ? path.substr(0, path.size() - 1)
-                                                          : path)) {
-            host.RemoveFolder(path);  // a link to a folder
+        if (EndsInSeparator(name)) {
+            RemoveTree(host, folder + name);
+        } else {
+            host.RemoveFile(folder + name);
         }
     }
     host.RemoveFolder(folder);
@@ -653,11 +652,9 @@ bool IsPrivateFolderName(const std::string& name) {
 // nothing tells the user where it is. A day later no browser needs it: the next run takes
 // such folders away.
 void RemoveEarlierFolders(CExtractorHost& host, const std::string& temp) {
-    const int64_t kDay = 24 * 60 * 60;
-    for (const std::string& name : host.ListFolder(temp)) {
-        std::string folder = temp + name;
-        if (IsPrivateFolderName(name) && !host.IsLink(folder) && host.AgeSeconds(folder) > kDay) {
-            RemoveTree(host, folder);
+    for (const std::string& name : host.ListFolder(temp, true)) {
+        if (IsPrivateFolderName(name)) {
+            RemoveTree(host, temp + name);
         }
     }
 }

@@ -74,36 +74,37 @@ class CWindowsHost : public CExtractorHost {
         return attributes != INVALID_FILE_ATTRIBUTES &&
                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
-    std::vector<std::string> ListFolder(const std::string& folder) override {
+    std::vector<std::string> ListFolder(const std::string& folder, bool olderThanADay) override {
         std::vector<std::string> names;
+        // A day ago in the 100-nanosecond steps of a file time.
+        ULARGE_INTEGER dayAgo;
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        dayAgo.LowPart = now.dwLowDateTime;
+        dayAgo.HighPart = now.dwHighDateTime;
+        dayAgo.QuadPart -= 864000000000ull;
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) {
             return names;
         }
         do {
-            std::string name = found.cFileName;
-            if (name != "." && name != "..") {
-                names.push_back((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\"
-                                                                                    : name);
+            const char* n = found.cFileName;
+            ULARGE_INTEGER written;
+            written.LowPart = found.ftLastWriteTime.dwLowDateTime;
+            written.HighPart = found.ftLastWriteTime.dwHighDateTime;
+            if ((n[0] != '.' || (n[1] && (n[1] != '.' || n[2]))) &&
+                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                (!olderThanADay || written.QuadPart < dayAgo.QuadPart)) {
+                std::string name = n;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    name.push_back('\\');
+                }
+                names.push_back(name);  // a copy, as the driver's lists take theirs
             }
         } while (FindNextFileA(search, &found));
         FindClose(search);
         return names;
-    }
-    int64_t AgeSeconds(const std::string& path) override {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(Bare(path).c_str(), GetFileExInfoStandard, &data)) {
-            return -1;
-        }
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        ULARGE_INTEGER a, b;
-        a.LowPart = now.dwLowDateTime;
-        a.HighPart = now.dwHighDateTime;
-        b.LowPart = data.ftLastWriteTime.dwLowDateTime;
-        b.HighPart = data.ftLastWriteTime.dwHighDateTime;
-        return (static_cast<int64_t>(a.QuadPart) - static_cast<int64_t>(b.QuadPart)) / 10000000;
     }
     int64_t FreeSpace(const std::string& folder) override {
         ULARGE_INTEGER available;

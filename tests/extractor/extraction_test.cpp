@@ -574,9 +574,9 @@ TEST_F(Extraction, TheRunsOwnFolderGoesWhenNothingNeedsIt) {
 }
 
 // A page handed to the browser keeps its folder; a later run without an output folder takes
-// away the private folders of earlier runs once they are a day old: whole, links as links,
-// a file still in use (and what holds it) left. Nothing else in the temporary folder, and
-// nothing at all when the run was given an output folder.
+// away the private folders of earlier runs once they are a day old: whole, but a file still
+// in use or a link (never followed), and the folders that hold them, stay. Nothing else in the
+// temporary folder, and nothing at all when the run was given an output folder.
 TEST_F(Extraction, FoldersOfEarlierRunsGoADayLater) {
     const fs::path temp = FakeHost::Native(host.tempFolder);
     const fs::path outside = root / "outside";
@@ -589,8 +589,9 @@ TEST_F(Extraction, FoldersOfEarlierRunsGoADayLater) {
         }
     };
     make("spillet-Ab12cd", {"index.htm", "sub/pic.gif", "sub/deeper/x.css"});
-    fs::create_directory_symlink(outside, temp / "spillet-Ab12cd" / "sub" / "link");
-    fs::create_symlink(outside / "deep" / "keep.txt", temp / "spillet-Ab12cd" / "file-link");
+    make("spillet-LINKED", {"page.htm", "sub/pic.gif"});
+    fs::create_directory_symlink(outside, temp / "spillet-LINKED" / "sub" / "link");
+    fs::create_symlink(outside / "deep" / "keep.txt", temp / "spillet-LINKED" / "file-link");
     make("spillet-LOCKED", {"page.htm", "pic.gif"});
     host.inUse.insert((temp / "spillet-LOCKED" / "page.htm").string());
     make("spillet-YOUNG1", {"index.htm"});
@@ -600,8 +601,8 @@ TEST_F(Extraction, FoldersOfEarlierRunsGoADayLater) {
     sfxtest::WriteFile((temp / "spillet-FILE02").string(), Bytes(1, 'f'));
     fs::create_directory_symlink(outside, temp / "spillet-LINK01");
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(25);
-    for (const char* name : {"spillet-Ab12cd", "spillet-LOCKED", "spillet-ABCDEFG",
-                             "spillet_ABCDEF", "other", "spillet-FILE02"}) {
+    for (const char* name : {"spillet-Ab12cd", "spillet-LINKED", "spillet-LOCKED",
+                             "spillet-ABCDEFG", "spillet_ABCDEF", "other", "spillet-FILE02"}) {
         fs::last_write_time(temp / name, old);
     }
     fs::last_write_time(outside, old);
@@ -634,9 +635,10 @@ TEST_F(Extraction, FoldersOfEarlierRunsGoADayLater) {
         (std::vector<std::string>{
             "outside/deep", "outside/deep/keep.txt", "temp/other", "temp/other/spillet-FILE01",
             "temp/spillet-ABCDEFG", "temp/spillet-ABCDEFG/index.htm", "temp/spillet-FILE02",
-            "temp/spillet-LINK01", "temp/spillet-LOCKED", "temp/spillet-LOCKED/page.htm",
-            "temp/spillet-YOUNG1", "temp/spillet-YOUNG1/index.htm", "temp/spillet_ABCDEF",
-            "temp/spillet_ABCDEF/index.htm"}));
+            "temp/spillet-LINK01", "temp/spillet-LINKED", "temp/spillet-LINKED/file-link",
+            "temp/spillet-LINKED/sub", "temp/spillet-LINKED/sub/link", "temp/spillet-LOCKED",
+            "temp/spillet-LOCKED/page.htm", "temp/spillet-YOUNG1", "temp/spillet-YOUNG1/index.htm",
+            "temp/spillet_ABCDEF", "temp/spillet_ABCDEF/index.htm"}));
     EXPECT_EQ(sfxtest::ReadText((outside / "deep" / "keep.txt").string()), "kkk");
 }
 

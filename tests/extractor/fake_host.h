@@ -158,9 +158,7 @@ class FakeHost : public spillet::CExtractorHost {
     }
     bool RemoveFile(const std::string& path) override {
         std::error_code ec;
-        return !inUse.count(Native(path)) &&
-               !fs::is_directory(fs::symlink_status(Native(path), ec)) &&
-               fs::remove(Native(path), ec);
+        return !inUse.count(Native(path)) && fs::remove(Native(path), ec);
     }
     bool RemoveFolder(const std::string& path) override {
         std::error_code ec;
@@ -175,28 +173,17 @@ class FakeHost : public spillet::CExtractorHost {
         std::error_code ec;
         return fs::is_symlink(p, ec);
     }
-    // As Windows lists: links to folders count as folders.
-    std::vector<std::string> ListFolder(const std::string& folder) override {
+    std::vector<std::string> ListFolder(const std::string& folder, bool olderThanADay) override {
         std::vector<std::string> names;
         std::error_code ec;
+        const auto dayAgo = fs::file_time_type::clock::now() - std::chrono::hours(24);
         for (const auto& e : fs::directory_iterator(Native(folder), ec)) {
+            if (e.is_symlink(ec) || (olderThanADay && e.last_write_time(ec) >= dayAgo)) {
+                continue;
+            }
             names.push_back(e.path().filename().string() + (e.is_directory(ec) ? "\\" : ""));
         }
         return names;
-    }
-    int64_t AgeSeconds(const std::string& path) override {
-        std::string p = Native(path);
-        while (p.size() > 1 && p.back() == '/') {
-            p.pop_back();
-        }
-        std::error_code ec;
-        auto written = fs::last_write_time(p, ec);
-        if (ec) {
-            return -1;
-        }
-        return std::chrono::duration_cast<std::chrono::seconds>(fs::file_time_type::clock::now() -
-                                                                written)
-            .count();
     }
     int64_t FreeSpace(const std::string&) override {
         return freeSpace;
