@@ -625,27 +625,20 @@ void RemoveMade(CExtractorHost& host, ExtractionContext& ctx) {
 // them: the next run tries again.
 void RemoveTree(CExtractorHost& host, const std::string& folder) {
     for (const std::string& name : host.ListFolder(folder)) {
+        std::string path = folder + name;
         if (EndsInSeparator(name)) {
-            RemoveTree(host, folder + name);
+            RemoveTree(host, path);
         } else {
-            host.RemoveFile(folder + name);
+            host.RemoveFile(path);
         }
     }
     host.RemoveFolder(folder);
 }
 
-// "spillet-" and six letters or digits: the names MakePrivateFolder gives, and no other.
+// "spillet-" and six more characters: the names MakePrivateFolder gives (a listed name holds
+// no separator before the one that marks a folder).
 bool IsPrivateFolderName(const std::string& name) {
-    if (name.size() != 15 || name.compare(0, 8, "spillet-") != 0 || !EndsInSeparator(name)) {
-        return false;
-    }
-    for (size_t i = 8; i < 14; ++i) {
-        char c = name[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
-            return false;
-        }
-    }
-    return true;
+    return name.size() == 15 && name[14] == '\\' && name.compare(0, 8, "spillet-") == 0;
 }
 
 // A page handed to the browser keeps its private folder, as the browser reads it later, and

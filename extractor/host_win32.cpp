@@ -77,25 +77,27 @@ class CWindowsHost : public CExtractorHost {
     std::vector<std::string> ListFolder(const std::string& folder, bool olderThanADay) override {
         std::vector<std::string> names;
         // A day ago in the 100-nanosecond steps of a file time.
-        ULARGE_INTEGER dayAgo;
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
-        dayAgo.LowPart = now.dwLowDateTime;
-        dayAgo.HighPart = now.dwHighDateTime;
-        dayAgo.QuadPart -= 864000000000ull;
+        // Without the age filter every time passes.
+        uint64_t dayAgo =
+            olderThanADay
+                ? ((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) - 864000000000ull
+                : ~uint64_t{0};
+        std::string pattern = folder;
+        pattern.push_back('*');
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+        HANDLE search = FindFirstFileA(pattern.c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) {
             return names;
         }
         do {
             const char* n = found.cFileName;
-            ULARGE_INTEGER written;
-            written.LowPart = found.ftLastWriteTime.dwLowDateTime;
-            written.HighPart = found.ftLastWriteTime.dwHighDateTime;
-            if ((n[0] != '.' || (n[1] && (n[1] != '.' || n[2]))) &&
-                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                (!olderThanADay || written.QuadPart < dayAgo.QuadPart)) {
+            uint64_t written = (uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) |
+                               found.ftLastWriteTime.dwLowDateTime;
+            // "." and "..", and no name of this program's begins with a dot.
+            if (n[0] != '.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                written < dayAgo) {
                 std::string name = n;
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                     name.push_back('\\');
