@@ -76,10 +76,10 @@ class CWindowsHost : public CExtractorHost {
     }
     std::vector<std::string> ListFolder(const std::string& folder, bool olderThanADay) override {
         std::vector<std::string> names;
-        // A day ago in the 100-nanosecond steps of a file time.
+        // A day ago in the 100-nanosecond steps of a file time; without the age filter
+        // every time passes.
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
-        // Without the age filter every time passes.
         uint64_t dayAgo =
             olderThanADay
                 ? ((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) - 864000000000ull
@@ -95,7 +95,8 @@ class CWindowsHost : public CExtractorHost {
             const char* n = found.cFileName;
             uint64_t written = (uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) |
                                found.ftLastWriteTime.dwLowDateTime;
-            // "." and "..", and no name of this program's begins with a dot.
+            // Not "." and "..": any name with a leading dot is left out, as the cheapest
+            // test (such a file, and so its folder, stays).
             if (n[0] != '.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                 written < dayAgo) {
                 std::string name = n;
