@@ -620,6 +620,38 @@ void RemoveMade(CExtractorHost& host, ExtractionContext& ctx) {
     ctx.made.clear();
 }
 
+// Removes a folder with everything in it. Links are not listed, so nothing they point to
+// is touched; a file still open elsewhere stays, and so do a link and the folders that hold
+// them: the next run tries again.
+void RemoveTree(CExtractorHost& host, const std::string& folder) {
+    for (const std::string& name : host.ListFolder(folder)) {
+        std::string path = folder + name;
+        if (EndsInSeparator(name)) {
+            RemoveTree(host, path);
+        } else {
+            host.RemoveFile(path);
+        }
+    }
+    host.RemoveFolder(folder);
+}
+
+// "spillet-" and six more characters: the names MakePrivateFolder gives (a listed name holds
+// no separator before the one that marks a folder).
+bool IsPrivateFolderName(const std::string& name) {
+    return name.size() == 15 && name[14] == '\\' && name.compare(0, 8, "spillet-") == 0;
+}
+
+// A page handed to the browser keeps its private folder, as the browser reads it later, and
+// nothing tells the user where it is. A day later no browser needs it: the next run takes
+// such folders away.
+void RemoveEarlierFolders(CExtractorHost& host, const std::string& temp) {
+    for (const std::string& name : host.ListFolder(temp, true)) {
+        if (IsPrivateFolderName(name)) {
+            RemoveTree(host, temp + name);
+        }
+    }
+}
+
 }  // namespace
 
 int RunExtractor(CExtractorHost& host) {
@@ -674,6 +706,7 @@ int RunExtractor(CExtractorHost& host) {
             ShowFailure(host, 0, kCauseNoTempFolder);
             return kExitFailed;
         }
+        RemoveEarlierFolders(host, temp);
         ctx.destinationFolder = host.MakePrivateFolder(temp);
         if (ctx.destinationFolder.empty()) {
             ShowFailure(host, 0,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace spillet {
 
@@ -43,6 +44,14 @@ class CExtractorHost {
     // readable by this user only where the platform allows; returns it ending in a
     // separator, or empty with the reason left for LastErrorText.
     virtual std::string MakePrivateFolder(const std::string& parent) = 0;
+    // The names in `folder` (ending in a separator), subfolders with a separator at the end,
+    // links (Windows: reparse points) left out; with `olderThanADay` only those last written more
+    // than a day ago. A host that does not list keeps the folders of earlier runs (it says where
+    // they are).
+    virtual std::vector<std::string> ListFolder(const std::string& /*folder*/,
+                                                bool /*olderThanADay*/ = false) {
+        return {};
+    }
     // The longest path the platform can open, in characters.
     virtual size_t MaxPath() { return 259; }
     // The reason of the last failed file operation, in words ("No space left on device").

@@ -17,6 +17,11 @@
 namespace spillet {
 namespace {
 
+// A folder path without its trailing backslash (a drive root keeps it), as the calls want.
+std::string Bare(const std::string& path) {
+    return path.size() > 3 && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
+}
+
 class CWindowsHost : public CExtractorHost {
   public:
     // The C runtime of Windows numbers its open flags exactly as the cabinet callbacks do.
@@ -33,11 +38,7 @@ class CWindowsHost : public CExtractorHost {
     int Close(int fd) override { return _close(fd); }
 
     bool Exists(const std::string& path) override {
-        std::string p = path;
-        if (p.size() > 3 && p.back() == '\\') {
-            p.pop_back();
-        }
-        return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesA(Bare(path).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     bool CreateFolder(const std::string& path) override {
         return CreateDirectoryA(path.c_str(), nullptr) != 0;
@@ -67,21 +68,46 @@ class CWindowsHost : public CExtractorHost {
         _chmod(path.c_str(), _S_IREAD | _S_IWRITE);
         return _unlink(path.c_str()) == 0;
     }
-    bool RemoveFolder(const std::string& path) override {
-        std::string p = path;
-        if (p.size() > 3 && p.back() == '\\') {
-            p.pop_back();
-        }
-        return _rmdir(p.c_str()) == 0;
-    }
+    bool RemoveFolder(const std::string& path) override { return _rmdir(Bare(path).c_str()) == 0; }
     bool IsLink(const std::string& path) override {
-        std::string p = path;
-        if (p.size() > 3 && p.back() == '\\') {
-            p.pop_back();
-        }
-        DWORD attributes = GetFileAttributesA(p.c_str());
+        DWORD attributes = GetFileAttributesA(Bare(path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES &&
                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    std::vector<std::string> ListFolder(const std::string& folder, bool olderThanADay) override {
+        std::vector<std::string> names;
+        // A day ago in the 100-nanosecond steps of a file time; without the age filter
+        // every time passes.
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        uint64_t dayAgo =
+            olderThanADay
+                ? ((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) - 864000000000ull
+                : ~uint64_t{0};
+        std::string pattern = folder;
+        pattern.push_back('*');
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            return names;
+        }
+        do {
+            const char* n = found.cFileName;
+            uint64_t written = (uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) |
+                               found.ftLastWriteTime.dwLowDateTime;
+            // Not "." and "..": any name with a leading dot is left out, as the cheapest
+            // test (such a file, and so its folder, stays).
+            if (n[0] != '.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                written < dayAgo) {
+                std::string name = n;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    name.push_back('\\');
+                }
+                names.push_back(name);  // a copy, as the driver's lists take theirs
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return names;
     }
     int64_t FreeSpace(const std::string& folder) override {
         ULARGE_INTEGER available;

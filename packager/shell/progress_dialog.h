@@ -70,6 +70,8 @@ class CProgressDialog {
     void EnableOwner();
 
     WindowHandle m_hWnd = nullptr;
+    // The thread whose keyboard a dialog made on a worker thread shares (0: none).
+    unsigned long m_nKeyboardThread = 0;
     void* m_hIcon = nullptr;
     WindowHandle m_pOwner = nullptr;
     std::string m_strMessage;

@@ -111,6 +111,13 @@ int CProgressDialog::Create(const std::string& text, bool showCancel, WindowHand
     m_bCancelled = 0;
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
+    // Made on a worker thread, the dialog would have no keyboard of its own and Escape would
+    // reach nobody: it shares the one of the thread whose window of this program is in front.
+    DWORD process = 0, self = GetCurrentThreadId();
+    DWORD front = GetWindowThreadProcessId(GetForegroundWindow(), &process);
+    if (!m_nKeyboardThread && process == GetCurrentProcessId() && front != self &&
+        AttachThreadInput(self, front, TRUE))
+        m_nKeyboardThread = front;
     DialogState st = {this, &m_strMessage, m_bShowCancel, static_cast<HICON>(m_hIcon)};
     HWND h = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS),
                                 Hwnd(owner), ProgressDlgProc, reinterpret_cast<LPARAM>(&st));
@@ -189,6 +196,9 @@ void CProgressDialog::DestroyWindow() {
     if (IsOpen())
         ::DestroyWindow(Hwnd(m_hWnd));
     m_hWnd = nullptr;
+    if (m_nKeyboardThread)
+        AttachThreadInput(GetCurrentThreadId(), m_nKeyboardThread, FALSE);
+    m_nKeyboardThread = 0;
 }
 
 void CProgressDialog::ClearCancelled() {

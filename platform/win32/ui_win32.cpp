@@ -164,11 +164,22 @@ class CWindowsUserInterface : public IUserInterface {
                     void* owner) override {
         // A box without an owner may come from a worker thread while another window
         // of the program is active: it must come in front of it, not open behind.
-        if (!owner)
+        // A worker thread has no keyboard of its own: its box shares the one of the thread
+        // whose window of this program is in front, so that the box can take it from there.
+        DWORD front = 0, process = 0, self = GetCurrentThreadId();
+        if (!owner) {
             flags |= MB_SETFOREGROUND;
+            front = GetWindowThreadProcessId(GetForegroundWindow(), &process);
+            if (process != GetCurrentProcessId() || front == self ||
+                !AttachThreadInput(self, front, TRUE))
+                front = 0;
+        }
         // A box as wide as a long address would open partly off the screen.
-        return MessageBoxA(static_cast<HWND>(owner), ShortenLongRuns(text).c_str(), caption.c_str(),
-                           flags);
+        int answer = MessageBoxA(static_cast<HWND>(owner), ShortenLongRuns(text).c_str(),
+                                 caption.c_str(), flags);
+        if (front)
+            AttachThreadInput(self, front, FALSE);
+        return answer;
     }
 
     bool AskAuthorization(const AuthorizationPrompt& prompt, std::string& user,

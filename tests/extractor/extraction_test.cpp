@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -570,6 +571,75 @@ TEST_F(Extraction, TheRunsOwnFolderGoesWhenNothingNeedsIt) {
         std::error_code ec;
         fs::remove_all(FakeHost::Native(folder), ec);
     }
+}
+
+// A page handed to the browser keeps its folder; a later run without an output folder takes
+// away the private folders of earlier runs once they are a day old: whole, but a file still
+// in use or a link (never followed), and the folders that hold them, stay. Nothing else in the
+// temporary folder, and nothing at all when the run was given an output folder.
+TEST_F(Extraction, FoldersOfEarlierRunsGoADayLater) {
+    const fs::path temp = FakeHost::Native(host.tempFolder);
+    const fs::path outside = root / "outside";
+    fs::create_directories(outside / "deep");
+    sfxtest::WriteFile((outside / "deep" / "keep.txt").string(), Bytes(3, 'k'));
+    auto make = [&](const std::string& name, std::vector<std::string> files) {
+        for (const std::string& f : files) {
+            fs::create_directories((temp / name / f).parent_path());
+            sfxtest::WriteFile((temp / name / f).string(), Bytes(2, 'x'));
+        }
+    };
+    make("spillet-Ab12cd", {"index.htm", "sub/pic.gif", "sub/deeper/x.css"});
+    make("spillet-LINKED", {"page.htm", "sub/pic.gif"});
+    fs::create_directory_symlink(outside, temp / "spillet-LINKED" / "sub" / "link");
+    fs::create_symlink(outside / "deep" / "keep.txt", temp / "spillet-LINKED" / "file-link");
+    make("spillet-LOCKED", {"page.htm", "pic.gif"});
+    host.inUse.insert((temp / "spillet-LOCKED" / "page.htm").string());
+    make("spillet-YOUNG1", {"index.htm"});
+    make("spillet-ABCDEFG", {"index.htm"});
+    make("spillet_ABCDEF", {"index.htm"});
+    make("other", {"spillet-FILE01"});
+    sfxtest::WriteFile((temp / "spillet-FILE02").string(), Bytes(1, 'f'));
+    fs::create_directory_symlink(outside, temp / "spillet-LINK01");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(25);
+    for (const char* name : {"spillet-Ab12cd", "spillet-LINKED", "spillet-LOCKED",
+                             "spillet-ABCDEFG", "spillet_ABCDEF", "other", "spillet-FILE02"}) {
+        fs::last_write_time(temp / name, old);
+    }
+    fs::last_write_time(outside, old);
+    fs::last_write_time(temp / "spillet-YOUNG1",
+                        fs::file_time_type::clock::now() - std::chrono::hours(23));
+    // The temporary folder and the folder its links point to, links not followed.
+    auto list = [&] {
+        std::vector<std::string> all;
+        for (const fs::path& top : {temp, outside}) {
+            for (auto& e : fs::recursive_directory_iterator(top)) {
+                all.push_back(e.path().lexically_relative(root).generic_string());
+            }
+        }
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const std::vector<std::string> before = list();
+
+    // With an output folder the temporary folder is none of this run's business.
+    EXPECT_EQ(RunCabinet({{"index.htm", "page", 0x60}}), spillet::kExitDone);
+    EXPECT_EQ(list(), before);
+
+    sfxtest::WriteFile(sfx, sfxtest::MakeSfx(sfxtest::MakeHead(),
+                                             sfxtest::MakeCabinet({{"run.exe", "MZ", 0x60}})));
+    host.commandLine = "\"" + sfx + "\"";
+    host.programsStart = true;
+    EXPECT_EQ(spillet::RunExtractor(host), spillet::kExitDone);
+    EXPECT_EQ(
+        list(),
+        (std::vector<std::string>{
+            "outside/deep", "outside/deep/keep.txt", "temp/other", "temp/other/spillet-FILE01",
+            "temp/spillet-ABCDEFG", "temp/spillet-ABCDEFG/index.htm", "temp/spillet-FILE02",
+            "temp/spillet-LINK01", "temp/spillet-LINKED", "temp/spillet-LINKED/file-link",
+            "temp/spillet-LINKED/sub", "temp/spillet-LINKED/sub/link", "temp/spillet-LOCKED",
+            "temp/spillet-LOCKED/page.htm", "temp/spillet-YOUNG1", "temp/spillet-YOUNG1/index.htm",
+            "temp/spillet_ABCDEF", "temp/spillet_ABCDEF/index.htm"}));
+    EXPECT_EQ(sfxtest::ReadText((outside / "deep" / "keep.txt").string()), "kkk");
 }
 
 // The progress window is looked at after every block written, so a Cancel during one large

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -40,6 +41,7 @@ class FakeHost : public spillet::CExtractorHost {
     int64_t freeSpace = -1;            // unknown
     long writeLimit = -1;              // bytes that can be written in all (a full disk)
     size_t maxPath = 259;
+    std::set<std::string> inUse;  // files another program holds open: not removable
 
     // Record.
     std::vector<Shown> messages;
@@ -156,7 +158,7 @@ class FakeHost : public spillet::CExtractorHost {
     }
     bool RemoveFile(const std::string& path) override {
         std::error_code ec;
-        return fs::remove(Native(path), ec);
+        return !inUse.count(Native(path)) && fs::remove(Native(path), ec);
     }
     bool RemoveFolder(const std::string& path) override {
         std::error_code ec;
@@ -170,6 +172,18 @@ class FakeHost : public spillet::CExtractorHost {
         }
         std::error_code ec;
         return fs::is_symlink(p, ec);
+    }
+    std::vector<std::string> ListFolder(const std::string& folder, bool olderThanADay) override {
+        std::vector<std::string> names;
+        std::error_code ec;
+        const auto dayAgo = fs::file_time_type::clock::now() - std::chrono::hours(24);
+        for (const auto& e : fs::directory_iterator(Native(folder), ec)) {
+            if (e.is_symlink(ec) || (olderThanADay && e.last_write_time(ec) >= dayAgo)) {
+                continue;
+            }
+            names.push_back(e.path().filename().string() + (e.is_directory(ec) ? "\\" : ""));
+        }
+        return names;
     }
     int64_t FreeSpace(const std::string&) override {
         return freeSpace;

@@ -15,11 +15,12 @@
 #      failed picture, is in front, keeps the main window disabled, and Tab reaches
 #      its order button;
 #   7. after the Zip the box shows the zipped address, not a longer history entry;
-#   8. Cancel (Escape) while the builder compresses: no message, the old executable
-#      kept, no unfinished file left;
+#   8. Escape, and a click on Cancel, while the builder compresses: no message, the old
+#      executable kept, no unfinished file left;
 #   9. View URL opens the address as Zip normalises it; Alt+B, Alt+A and Alt+C do
 #      what their underlined letters say;
-#  10. an extractor cancelled mid-way leaves nothing in the temporary folder.
+#  10. an extractor cancelled mid-way leaves nothing in the temporary folder, and the
+#      folder an earlier run left for the browser goes once it is a day old.
 # With an OUTPUT_DIR it also leaves the screenshots of docs/ there.
 # Usage: tests/gui/gui_session.sh BUILD_BIN_DIR [OUTPUT_DIR]
 # Exit status: 0 passed, 1 failed, 77 skipped (no X server or tools).
@@ -202,9 +203,8 @@ if wait_for '[ "$(count quillbox)" -ge 1 ]' 300; then
     geometry "$(visible quillbox | head -1)"
     [ -n "$WIDTH" ] && [ "$WIDTH" -le 800 ] || fail "the message of the long address is $WIDTH pixels wide"
     shot quillbox-long-address.png
-    # The worker's box does not take the keyboard from the progress dialog under
-    # Wine: its OK button is clicked, as a user would.
-    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 24)) click 1
+    # The worker's box comes in front with the keyboard: Enter presses its OK.
+    xdotool key Return
     wait_for '[ "$(count quillbox)" = 0 ]' 50 || fail "the long-address message stayed"
 else
     fail "no message for the long address"
@@ -279,30 +279,45 @@ sleep 0.5
 xdotool key Return
 sleep 1
 
-note "8: Cancel while compressing"
-cp "$WORK/done.exe" "$WORK/heavy.exe"
-xdotool key alt+u
-retype "$SITE/heavy.htm"
-xdotool key alt+p
-retype "$(winpath "$WORK/heavy.exe")"
-xdotool key Return
-# The overwrite question: Yes.
-wait_for '[ "$(count quillbox)" -ge 1 ]' 100 && xdotool key Return
-# The builder's dialog is the second progress dialog on screen.
-if wait_for '[ "$(progress_count)" = 2 ]' 1200; then
+note "8: Escape, then a click on Cancel, while compressing"
+# Zips the heavy page over a copy of an earlier executable and waits until the builder
+# compresses (its dialog is the second progress dialog on screen).
+zip_heavy() {
+    cp "$WORK/done.exe" "$WORK/heavy.exe"
+    xdotool key alt+u
+    retype "$SITE/heavy.htm"
+    xdotool key alt+p
+    retype "$(winpath "$WORK/heavy.exe")"
+    xdotool key Return
+    # The overwrite question: Yes.
+    wait_for '[ "$(count quillbox)" -ge 1 ]' 100 && xdotool key Return
+    wait_for '[ "$(progress_count)" = 2 ]' 1200
+}
+# The packing stopped as a cancel: no message, the old executable kept, nothing unfinished.
+expect_cancelled() {
+    wait_for '[ "$(progress_count)" = 0 ]' 600 || fail "$1 did not end the compressing"
+    wait_for '[ "$(count quillbox)" -ge 1 ]' 30 && fail "a message came after $1 while compressing"
+    cmp -s "$WORK/done.exe" "$WORK/heavy.exe" || fail "$1 while compressing changed the old executable"
+    ls "$WORK" | grep -qi '^qbx' && fail "$1 while compressing left an unfinished file: $(ls "$WORK" | grep -i '^qbx')"
+    sleep 1
+}
+if zip_heavy; then
+    sleep 0.5
+    xdotool key Escape
+    expect_cancelled Escape
+else
+    fail "the builder's dialog never showed (Escape)"
+fi
+if zip_heavy; then
     sleep 0.5
     # Both dialogs lie in the middle of the screen: the Cancel clicked is the one in
     # front, the builder's or the Zip command's; either must stop the packing.
     geometry "$(progress_dialogs | tail -1)"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 22)) click 1
-    wait_for '[ "$(progress_count)" = 0 ]' 600 || fail "Cancel did not end the compressing"
-    wait_for '[ "$(count quillbox)" -ge 1 ]' 30 && fail "a message came after Cancel while compressing"
-    cmp -s "$WORK/done.exe" "$WORK/heavy.exe" || fail "Cancel while compressing changed the old executable"
-    ls "$WORK" | grep -qi '^qbx' && fail "Cancel while compressing left an unfinished file: $(ls "$WORK" | grep -i '^qbx')"
+    expect_cancelled Cancel
 else
-    fail "the builder's dialog never showed"
+    fail "the builder's dialog never showed (Cancel)"
 fi
-sleep 1
 
 note "9: View URL normalised; Alt+B, Alt+A, Alt+C"
 rm -f "$WORK/opened.txt"
@@ -317,19 +332,29 @@ expect_window alt+a 'About Quillbox!' Return "Alt+A" quillbox-about.png
 xdotool key alt+c
 wait_for '[ "$(count "Quillbox!")" = 0 ]' 100 || fail "Alt+C did not close the window"
 
-note "10: an extractor cancelled mid-way leaves nothing in the temporary folder"
+note "10: an extractor cancelled mid-way leaves nothing in the temporary folder; an earlier run's folder goes a day later"
 python3 "$SRC/tests/extractor/stored_sfx.py" "$WORK/app/ExtractQLBX_Lite.exe" "$WORK/many.exe" many
 TEMPS="$WINEPREFIX/drive_c/users"
-unpacked() { find "$TEMPS" -path '*spillet-*' -type f 2>/dev/null | wc -l; }
+# What earlier runs left for the browser: one folder two days old (goes), one an hour old
+# (stays, a browser may still read it).
+TEMPDIR=$(find "$TEMPS" -maxdepth 5 -type d -name Temp | head -1)
+[ -n "$TEMPDIR" ] || { fail "no temporary folder in the prefix"; TEMPDIR=$WORK/notemp; }
+mkdir -p "$TEMPDIR/spillet-0LD0LD/sub" "$TEMPDIR/spillet-YOUNG1"
+echo page >"$TEMPDIR/spillet-0LD0LD/sub/index.htm"
+echo page >"$TEMPDIR/spillet-YOUNG1/index.htm"
+touch -d '2 days ago' "$TEMPDIR/spillet-0LD0LD/sub" "$TEMPDIR/spillet-0LD0LD"
+touch -d '1 hour ago' "$TEMPDIR/spillet-YOUNG1"
+unpacked() { find "$TEMPS" -path '*spillet-*' ! -path '*spillet-YOUNG1*' ! -path '*spillet-0LD0LD*' -type f 2>/dev/null | wc -l; }
 (cd "$WORK" && wine explorer /desktop=qb,1024x768 "$(winpath "$WORK/many.exe")" >/dev/null 2>&1 &)
 if wait_for '[ "$(unpacked)" -ge 1 ]' 300; then
     xdotool key Escape
     SEEN=$(unpacked)
     wait_for '[ "$(count "Extracting...")" = 0 ]' 300 || fail "Escape did not close the extractor's dialog"
-    wait_for '[ -z "$(find "$TEMPS" -path "*spillet-*" 2>/dev/null)" ]' 300
-    LEFT=$(find "$TEMPS" -path '*spillet-*' 2>/dev/null)
+    wait_for '[ -z "$(find "$TEMPS" -path "*spillet-*" ! -path "*spillet-YOUNG1*" 2>/dev/null)" ]' 300
+    LEFT=$(find "$TEMPS" -path '*spillet-*' ! -path '*spillet-YOUNG1*' 2>/dev/null)
     [ -z "$LEFT" ] || fail "a cancelled extraction (after $SEEN files) left: $(echo "$LEFT" | head -3)"
     [ "$SEEN" -lt 400 ] || fail "the extraction ended before it was cancelled"
+    [ -s "$TEMPDIR/spillet-YOUNG1/index.htm" ] || fail "the extractor removed an hour-old folder of an earlier run"
 else
     fail "the extractor unpacked nothing"
 fi
