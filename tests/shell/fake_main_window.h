@@ -63,6 +63,8 @@ class FakeMainWindow : public CMainWindow {
     std::function<bool(const std::string&, const std::string&)> packageFolder;
     // Without packageFolder: the window's own packing, with this extractor template.
     std::string templatePath;
+    // Called as the window's own packing begins (it asks for the template first).
+    std::function<void()> onPackingStarts;
 
   protected:
     std::string GetAddressText() override { return address; }
@@ -128,7 +130,11 @@ class FakeMainWindow : public CMainWindow {
             return packageFolder(out, mainPage);
         return !templatePath.empty() && CMainWindow::PackageFolder(out, mainPage);
     }
-    std::string ExtractorTemplate() override { return templatePath; }
+    std::string ExtractorTemplate() override {
+        if (onPackingStarts)
+            onPackingStarts();
+        return templatePath;
+    }
     void RecordHistory(const std::string& address) override { recorded.push_back(address); }
 
   private:
