@@ -36,8 +36,7 @@ def page_test_setup(prefix):
             print("SKIP: %s is not installed (tools/setup-debian.sh installs it)" % tool)
             return None
     work = tempfile.mkdtemp(prefix=prefix)
-    env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
-               XDG_CACHE_HOME=os.path.join(work, "cache"))
+    env = program_env(work)
     site = os.path.join(work, "site")
     shutil.copytree(args.site, site)
     if os.path.exists(FONT):

@@ -44,12 +44,6 @@ def main():
     if setup is None:
         return 77
     args, work, env, site = setup
-    fakebin = os.path.join(work, "bin")
-    os.makedirs(fakebin)
-    with open(os.path.join(fakebin, "xdg-open"), "w") as f:
-        f.write("#!/bin/sh\nexit 0\n")
-    os.chmod(os.path.join(fakebin, "xdg-open"), 0o755)
-    env["PATH"] = fakebin + os.pathsep + env["PATH"]
 
     server, port = start_server(site, os.path.join(work, "requests.log"))
     address = "http://127.0.0.1:%d/index.htm" % port
