@@ -578,6 +578,11 @@ TEST_F(Extraction, TheRunsOwnFolderGoesWhenNothingNeedsIt) {
 // in use or a link (never followed), and the folders that hold them, stay. Nothing else in the
 // temporary folder, and nothing at all when the run was given an output folder.
 TEST_F(Extraction, FoldersOfEarlierRunsGoADayLater) {
+#ifdef _WIN32
+    // The case needs symbolic links, which Wine cannot make; the Windows host's listing is
+    // driven by the GUI session's sweep step instead.
+    GTEST_SKIP() << "symbolic links cannot be made here";
+#endif
     const fs::path temp = FakeHost::Native(host.tempFolder);
     const fs::path outside = root / "outside";
     fs::create_directories(outside / "deep");
