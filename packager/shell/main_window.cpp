@@ -62,9 +62,7 @@ void CMainWindow::OnZip() {
     m_strURL = GetAddressText();
     m_strOutPath = GetOutputPathText();
 
-    // The window writes executables only; the command line also takes the other outputs.
-    const OutputKind kind =
-        AcceptsEveryOutputKind() ? OutputKindOf(m_strOutPath) : OutputKind::Executable;
+    const OutputKind kind = OutputKindFor(m_strOutPath);
     std::string problem = OutputPathProblem(m_strOutPath, kind);
     if (!problem.empty()) {
         RefuseOutputPath(problem);
@@ -289,10 +287,14 @@ bool CMainWindow::PackageFolder(const std::string& outputPath, const std::string
     COutputContext context;
     context.pProgress = &progress;
     context.strExtractorTemplate = ExtractorTemplate();
-    // The window writes the executable whatever the path says.
-    OutputKind kind = AcceptsEveryOutputKind() ? OutputKindOf(outputPath) : OutputKind::Executable;
-    std::unique_ptr<COutput> output = CreateOutput(kind, context);
+    std::unique_ptr<COutput> output = CreateOutput(OutputKindFor(outputPath), context);
     return WriteCapture(*output, outputPath, mainPagePath);
+}
+
+OutputKind CMainWindow::OutputKindFor(const std::string& path) const {
+    // The window writes executables only, whatever the path says; the command line also
+    // takes the other outputs.
+    return AcceptsEveryOutputKind() ? OutputKindOf(path) : OutputKind::Executable;
 }
 
 std::string CMainWindow::ExtractorTemplate() {

@@ -16,6 +16,7 @@
 
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_options.h"
+#include "packager/output/output.h"
 #include "packager/shell/progress_dialog.h"
 #include "platform/ui.h"
 
@@ -149,6 +150,8 @@ class CMainWindow {
     // Whether the output path may name the other outputs (DIR/, NAME.html, NAME.mhtml)
     // besides the executable: the Linux command line. The window keeps the ".EXE" rule.
     virtual bool AcceptsEveryOutputKind() const { return false; }
+    // The output the Zip command writes at path, as AcceptsEveryOutputKind allows.
+    OutputKind OutputKindFor(const std::string& path) const;
     // The extractor copied into every executable (tests point it elsewhere).
     virtual std::string ExtractorTemplate();
     // Records the address in the history (tests substitute it).
