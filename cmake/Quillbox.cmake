@@ -65,9 +65,13 @@ macro(qb_setup_gtest)
   if(WIN32)
     # One Wine start for the whole run, in a private prefix under the build folder.
     set(QB_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-    add_test(NAME wine_boot COMMAND wineboot -i)
-    set_tests_properties(wine_boot PROPERTIES FIXTURES_SETUP wine
-      ENVIRONMENT "WINEPREFIX=${QB_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+    # The server is started first and kept alive between tests: a test that starts while the
+    # previous server is still exiting can fail before printing anything.
+    set(wine_env "WINEPREFIX=${QB_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+    add_test(NAME wine_boot COMMAND sh -c "wineserver -k 2>/dev/null; mkdir -p ${QB_WINEPREFIX} && wineserver -p60 && wineboot -i")
+    set_tests_properties(wine_boot PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${wine_env}")
+    add_test(NAME wine_stop COMMAND sh -c "wineserver -k; true")
+    set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${wine_env}")
   endif()
 endmacro()
 
