@@ -22,7 +22,8 @@ const char kScrollThroughScript[] = R"JS((async () => {
 // - open shadow roots as declarative shadow DOM (<template shadowrootmode>), their adopted
 //   sheets as a <style> at their end;
 // - a <style> whose rules a script changed (insertRule, deleteRule) written out from its
-//   rules; the document's adopted (constructed) sheets as a <style> at the end of the body;
+//   rules, and a linked sheet so changed as a <style> in its place; the document's adopted
+//   (constructed) sheets as a <style> at the end of the body;
 // - a <canvas> as an <img> with the picture it shows (a data: address);
 // - a same-origin frame as a document of its own, its element pointed at the address it is
 //   captured under (a frame without an address of its own gets one beside the page);
@@ -54,6 +55,42 @@ const char kSerializeScript[] = R"JS((async () => {
       if (rulesOf(fresh) === live) return null;
     } catch (e) {}
     return live;
+  };
+  // A linked sheet whose rules a script changed is written out as a <style> from its rules,
+  // with its addresses made absolute: they were relative to the sheet, not to the page.
+  // Unchanged, it stays a link and is fetched as it is. @import rules are left out of the
+  // comparison because a constructed sheet drops them.
+  const changedLinks = new Map();
+  const ownRules = sheet => {
+    try {
+      return Array.from(sheet.cssRules).filter(r => !(r instanceof CSSImportRule))
+                  .map(r => r.cssText).join('\n');
+    } catch (e) { return null; }
+  };
+  const absolute = (css, base) => css.replace(/url\("((?:[^"\\]|\\.)*)"\)/g, (all, u) => {
+    try {
+      return 'url("' + new URL(u.replace(/\\(.)/g, '$1'), base).href.replace(/["\\]/g, '\\$&') +
+             '")';
+    } catch (e) { return all; }
+  });
+  const noteChangedLinks = async doc => {
+    for (const el of doc.querySelectorAll('link[rel~="stylesheet" i]')) {
+      const sheet = el.sheet;
+      const live = sheet && sheet.href ? ownRules(sheet) : null;
+      if (live === null) continue;  // another site's sheet cannot be read: fetched as it is
+      try {
+        const answer = await fetch(sheet.href, { cache: 'force-cache' });
+        if (!answer.ok) continue;
+        const fresh = new CSSStyleSheet();
+        fresh.replaceSync(await answer.text());
+        if (ownRules(fresh) !== live) changedLinks.set(el, absolute(rulesOf(sheet), sheet.href));
+      } catch (e) {}
+    }
+    for (const el of doc.querySelectorAll('iframe, frame')) {
+      let inner = null;
+      try { inner = el.contentDocument; } catch (e) {}
+      if (inner) await noteChangedLinks(inner);
+    }
   };
   const adopted = (root, out) => {
     const sheets = root.adoptedStyleSheets || [];
@@ -114,6 +151,11 @@ const char kSerializeScript[] = R"JS((async () => {
          (el.getAttribute('http-equiv') || '').toLowerCase() === 'content-type')) {
       return;  // the text is UTF-8 whatever the page was
     }
+    if (html && name === 'link' && changedLinks.has(el)) {
+      out.push('<style' + (el.media ? ' media="' + attr(el.media) + '"' : '') + '>' +
+               styleText(changedLinks.get(el)) + '</style>');
+      return;
+    }
     if (html && name === 'input') {
       const type = (el.type || '').toLowerCase();
       if (type === 'checkbox' || type === 'radio') {
@@ -171,6 +213,7 @@ const char kSerializeScript[] = R"JS((async () => {
     if (doc.documentElement) element(doc.documentElement, out);
     return out.join('');
   };
+  await noteChangedLinks(document);
   const page = documentText(document);
   return JSON.stringify({ address: location.href, text: page, frames: frames });
 })())JS";
