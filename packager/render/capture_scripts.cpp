@@ -63,7 +63,8 @@ const char kSerializeScript[] = R"JS((async () => {
   const changedLinks = new Map();
   const ownRules = sheet => {
     try {
-      return Array.from(sheet.cssRules).filter(r => !(r instanceof CSSImportRule))
+      // By type, not by class: a frame's rules are of its own window's classes.
+      return Array.from(sheet.cssRules).filter(r => r.type !== CSSRule.IMPORT_RULE)
                   .map(r => r.cssText).join('\n');
     } catch (e) { return null; }
   };

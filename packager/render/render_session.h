@@ -3,6 +3,7 @@
 // and its profile folder goes when the session is destroyed, whatever happened.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,7 +30,10 @@ class CRenderSession {
     // that is not for a local file is refused and its address recorded in tried.
     bool Show(const std::string& address, CRenderedPage& page, bool offline = false,
               std::vector<std::string>* tried = nullptr);
-    // Evaluates script in the page and waits for its promise; its value in value.
+    // Evaluates script in the page and waits for its promise; its value in value. The
+    // script runs in a world of its own beside the page's scripts: it sees the same
+    // document, but nothing the page did to the script objects (a page that replaced
+    // JSON.stringify or Array.from).
     bool Evaluate(const char* script, nlohmann::json& value);
     // The tab's picture as PNG data in base64.
     bool Screenshot(std::string& png);
@@ -42,6 +46,10 @@ class CRenderSession {
     CBrowserProcess m_browser;
     std::unique_ptr<CDevToolsClient> m_pClient;
     std::string m_strSession;
+    // The page's main frame, and the context of the world our scripts run in (made at the
+    // first script after the page was shown; 0 until then).
+    std::string m_strMainFrame;
+    int64_t m_nWorld = 0;
     std::string m_strError;
     bool m_bProfileMade = false;
 };

@@ -203,6 +203,8 @@ bool CRenderSession::Show(const std::string& address, CRenderedPage& page, bool 
         return false;
     }
     watch.strMainFrame = StringValue(result, "frameId");
+    m_strMainFrame = watch.strMainFrame;
+    m_nWorld = 0;
     // The page gets the settle time in all, for its load and for the quiet after it; one
     // that is still busy then is taken as it is.
     auto left = [&] {
@@ -227,9 +229,24 @@ bool CRenderSession::Show(const std::string& address, CRenderedPage& page, bool 
 
 bool CRenderSession::Evaluate(const char* script, json& value) {
     json result;
+    if (!m_pClient) {
+        return false;
+    }
+    if (m_nWorld == 0 && !m_strMainFrame.empty()) {
+        if (!m_pClient->Call("Page.createIsolatedWorld",
+                             {{"frameId", m_strMainFrame}, {"worldName", "quillbox"}}, m_strSession,
+                             m_options.nCommandMs, result)) {
+            return false;
+        }
+        const json& id =
+            result.contains("executionContextId") ? result["executionContextId"] : json();
+        m_nWorld = id.is_number_integer() ? id.get<int64_t>() : 0;
+    }
     json params = {{"expression", script}, {"awaitPromise", true}, {"returnByValue", true}};
-    if (!m_pClient ||
-        !m_pClient->Call("Runtime.evaluate", params, m_strSession, m_options.nCommandMs, result)) {
+    if (m_nWorld != 0) {
+        params["contextId"] = m_nWorld;
+    }
+    if (!m_pClient->Call("Runtime.evaluate", params, m_strSession, m_options.nCommandMs, result)) {
         return false;
     }
     if (result.contains("exceptionDetails")) {
