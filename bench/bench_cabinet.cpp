@@ -34,13 +34,14 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_corpus.h"
 #include "cabinet/reader/cabinet_reader.h"
 #include "cabinet/writer/cabinet_writer.h"
-#include "packager/archive/archive_builder.h"
+#include "packager/output/output.h"
 #include "platform/trace.h"
 
 namespace {
@@ -299,8 +300,11 @@ void BenchIncompressible(const fs::path& root, double& vs7zip, double& vsGcab) {
     for (int i = 0; i < kRepeats; ++i) {
         fs::remove(ourExe);
         TimeBest(ours, RUSAGE_SELF, [&] {
-            if (!PackageFolder(nullptr, ourExe, folder + "/index.htm", head)) {
-                Die("PackageFolder failed");
+            COutputContext context;
+            context.strExtractorTemplate = head;
+            std::unique_ptr<COutput> output = CreateOutput(OutputKind::Executable, context);
+            if (!WriteCapture(*output, ourExe, folder + "/index.htm")) {
+                Die("writing the executable failed");
             }
         });
         fs::remove(zip);

@@ -94,21 +94,6 @@ ArchiveBuilder::~ArchiveBuilder() {
     TearDown();
 }
 
-void ArchiveBuilder::ListFolder(const std::string& folder, const std::string& mainPageName) {
-    m_strTempFolder = folder;
-    platform::CFileFinder finder;
-    platform::FindData fd;
-    for (bool more = finder.First(platform::JoinPath(folder, "*"), fd); more;
-         more = finder.Next(fd)) {
-        // The lock that keeps the folder from being swept is no part of the page, and
-        // the folder's "." and ".." entries never reach the cabinet (their adding would
-        // only fail).
-        if (fd.name == platform::kFolderLockName || fd.name == "." || fd.name == "..")
-            continue;
-        AddFile(platform::JoinPath(folder, fd.name), fd.name == mainPageName);
-    }
-}
-
 bool ArchiveBuilder::AddFile(const std::string& sourcePath, bool runAfterExtract) {
     ArchiveEntry entry;
     entry.sourcePath = sourcePath;
@@ -466,30 +451,4 @@ int32_t ArchiveBuilder::OpenInfoFn(const char* path, uint16_t* date, uint16_t* t
     if (h < 0)
         *error = errno;
     return h;
-}
-
-bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
-                   const std::string& mainPagePath) {
-    return PackageFolder(progress, outputPath, mainPagePath, FindExtractorTemplate());
-}
-
-bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
-                   const std::string& mainPagePath, const std::string& templatePath) {
-    ArchiveBusyCursor busy;
-    ArchiveBuilder builder(progress);
-    builder.m_strTemplatePath = templatePath;
-    builder.m_outputPath = outputPath;
-    builder.m_cancelled = 0;
-
-    std::string folder, mainPageName;
-    SplitPath(mainPagePath, folder, mainPageName);
-    builder.ListFolder(folder, mainPageName);
-
-    bool result = builder.Compress();
-    // The user asked for the stop: telling them the file could not be written would
-    // be false (the old executable is untouched, the unfinished one goes below).
-    if (!result && !builder.m_cancelled)
-        ArchiveShowMessage(kStrFailedToWrite);
-    builder.TearDown();
-    return result;
 }

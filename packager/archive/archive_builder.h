@@ -1,5 +1,6 @@
 // Packs a work folder into the self-extracting executable: a copy of the extractor
-// program with its length at byte offset 124 and one cabinet behind it.
+// program with its length at byte offset 124 and one cabinet behind it. The executable
+// output (packager/output) drives it: that is the one way an executable is written.
 #pragma once
 
 #include <cstdint>
@@ -14,18 +15,6 @@
 constexpr uint32_t kCabinetBaseOffset = 124;
 // Name of the extractor template, appended to the Windows folder.
 constexpr const char* kExtractorTemplateName = "ExtractQLBX_Lite.exe";
-
-// Packs the folder that holds mainPagePath into outputPath, marking the main page to
-// be opened after extraction. Progress goes to `progress` (null: nobody watches), whose
-// answer 0 cancels after the file being compressed. True when the executable was written
-// completely; on failure the user has been told already.
-bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
-                   const std::string& mainPagePath);
-// The same with the extractor template taken from templatePath. A cancel (the progress
-// answering 0) is no failure: nothing is shown, the old executable stays and the result
-// is false.
-bool PackageFolder(CGrabProgress* progress, const std::string& outputPath,
-                   const std::string& mainPagePath, const std::string& templatePath);
 
 // Where the extractor template is taken from: the Windows folder, else the folder of
 // the packager's own program file. Empty when neither has it.
@@ -47,8 +36,6 @@ class ArchiveBuilder {
     ArchiveBuilder(const ArchiveBuilder&) = delete;
     ArchiveBuilder& operator=(const ArchiveBuilder&) = delete;
 
-    // Lists the folder (every entry the enumeration returns, in its order).
-    void ListFolder(const std::string& folder, const std::string& mainPageName);
     // Lists one file; false (and nothing listed) when its path is too long to be stored.
     bool AddFile(const std::string& sourcePath, bool runAfterExtract);
     // Compresses the listed entries into m_outputPath; false on any failure or cancel.
@@ -59,9 +46,9 @@ class ArchiveBuilder {
 
     // Where the template comes from; tests point it elsewhere.
     std::string m_strTemplatePath;
-    // Where the writer keeps its temporary files: the folder being packed (set by
-    // ListFolder), so that whatever a killed run leaves goes with that folder.
-    // Empty: the platform's temporary folder.
+    // Where the writer keeps its temporary files: the folder being packed, so that
+    // whatever a killed run leaves goes with that folder. Empty: the platform's
+    // temporary folder.
     std::string m_strTempFolder;
     // The executable being written, under a temporary name beside outputPath; it
     // takes the output's name only once it is complete. Empty when none exists.

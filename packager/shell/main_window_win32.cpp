@@ -140,7 +140,7 @@ CMainFrame::CMainFrame(PackagerState& app) : CMainWindow(app) {}
 
 CMainFrame::~CMainFrame() {
     // The dialog goes while the window that owns it still exists.
-    m_pProgressDlg.reset();
+    m_progress.Destroy();
 }
 
 const char* CMainFrame::RegisterMainClass() {
@@ -193,7 +193,6 @@ LRESULT CMainFrame::OnCreate(LPARAM lParam) {
     m_hAccel = LoadAcceleratorsA(inst, MAKEINTRESOURCEA(IDR_MAIN_ACCEL));
     m_hArrow = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512) /* IDC_ARROW */);
     m_hHand = LoadCursorA(inst, MAKEINTRESOURCEA(IDC_HAND_CURSOR));
-    InstallProgressCallback();
     m_background.LoadFromResource(IDB_BACKGROUND);
 
     HDC screen = GetDC(nullptr);
@@ -265,7 +264,7 @@ void CMainFrame::OnDestroy() {
     if (m_hFont)
         DeleteObject(m_hFont);
     m_hFont = nullptr;
-    m_pProgressDlg.reset();
+    m_progress.Destroy();
     m_background.Free();
     m_hAddress = m_hOutPath = nullptr;
 }
@@ -522,18 +521,12 @@ void CMainFrame::StopTimer() {
 }
 
 void CMainFrame::ShowDoneDialog() {
-    CDoneDialog done(m_hWnd, m_strDoneNote);
+    CDoneDialog done(m_hWnd, DoneNote());
     done.DoModal();
 }
 
 int CMainFrame::ComboGetCount() {
     return static_cast<int>(SendMessageA(m_hAddress, CB_GETCOUNT, 0, 0));
-}
-
-int CMainFrame::ComboFindString(int after, const std::string& text) {
-    LRESULT r = SendMessageA(m_hAddress, CB_FINDSTRING, static_cast<WPARAM>(after),
-                             reinterpret_cast<LPARAM>(text.c_str()));
-    return r == CB_ERR ? -1 : static_cast<int>(r);
 }
 
 int CMainFrame::ComboAddString(const std::string& text) {

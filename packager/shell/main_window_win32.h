@@ -39,7 +39,6 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
     void StopTimer() override;
     void ShowDoneDialog() override;
     int ComboGetCount() override;
-    int ComboFindString(int after, const std::string& text) override;
     int ComboAddString(const std::string& text) override;
     void ComboSetCurSel(int index) override;
     std::string ComboGetItemText(int index) override;

@@ -1,5 +1,5 @@
-// quillbox on Linux: the Zip command without windows. The main thread plays the
-// window thread (timer ticks, the finishing step); one worker thread grabs and packs.
+// quillbox on Linux: the Zip command on the terminal. The main thread feeds the progress
+// line and ends the command; one worker thread grabs and packs.
 #include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <iostream>
 #include <thread>
 #include <vector>
@@ -20,12 +19,14 @@
 #include "packager/output/output.h"
 #include "packager/render/rendered_page_source.h"
 #include "packager/shell/history.h"
-#include "packager/shell/main_window.h"
+#include "packager/shell/progress_mailbox.h"
+#include "packager/shell/zip_command.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "platform/settings.h"
 #include "platform/terminal_text.h"
 #include "platform/trace.h"
+#include "platform/ui.h"
 #include "qb_version.h"
 
 namespace {
@@ -65,6 +66,43 @@ void PrintMessage(const std::string& text) {
     std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(out, false).c_str());
 }
 
+// A fetch failure's line is "cannot fetch ADDRESS: CAUSE", and the causes about a local file
+// name the file again ("No such file: PATH."). The line says the cause without the name it
+// has just given; the window's box keeps the whole cause under its own text.
+std::string NamedOnce(const std::string& line) {
+    static const std::string kFetch = "cannot fetch ";
+    struct Shape {
+        std::string before, after, once;  // the cause is before + PATH + after
+    };
+    static const Shape kShapes[] = {
+        {"No such file: ", ".", "No such file."},
+        {"", " is a folder, not a file.", "It is a folder, not a file."},
+        {"The file ", " cannot be read.", "The file cannot be read."},
+    };
+    if (line.compare(0, kFetch.size(), kFetch) != 0)
+        return line;
+    for (const Shape& shape : kShapes) {
+        if (line.size() < shape.after.size() ||
+            line.compare(line.size() - shape.after.size(), shape.after.size(), shape.after) != 0)
+            continue;
+        const std::string separator = ": " + shape.before;
+        for (size_t at = line.find(separator, kFetch.size()); at != std::string::npos;
+             at = line.find(separator, at + 1)) {
+            std::string address = line.substr(kFetch.size(), at - kFetch.size());
+            size_t from = at + separator.size();
+            if (from + shape.after.size() > line.size())
+                break;
+            std::string path = line.substr(from, line.size() - shape.after.size() - from);
+            // The path of the file the address names: the address itself, or its end for a
+            // file: address.
+            if (!path.empty() && address.size() >= path.size() &&
+                address.compare(address.size() - path.size(), path.size(), path) == 0)
+                return kFetch + address + ": " + shape.once;
+        }
+    }
+    return line;
+}
+
 // The terminal, watched: whether a failure or message has been told to the user, so that a
 // run that fails never ends without a word.
 class CWatchedTerminal : public platform::IUserInterface {
@@ -78,7 +116,7 @@ class CWatchedTerminal : public platform::IUserInterface {
     void ShowFailure(const std::string& text, const std::string& line, const std::string& caption,
                      unsigned flags, void* owner) override {
         m_bTold = true;
-        m_inner.ShowFailure(text, line, caption, flags, owner);
+        m_inner.ShowFailure(text, NamedOnce(line), caption, flags, owner);
     }
     bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
                           std::string& password, void* owner) override {
@@ -99,7 +137,7 @@ class CWatchedTerminal : public platform::IUserInterface {
     platform::IUserInterface& m_inner;
 };
 
-// The address box: the history in memory, as the window's combo box would hold it.
+// The address box: the history in memory, for the listing.
 class CConsoleAddressBox : public IAddressBox {
   public:
     int AddString(const std::string& text) override {
@@ -109,71 +147,51 @@ class CConsoleAddressBox : public IAddressBox {
     void SetCurSel(int index) override {
         m_nSel = index >= 0 && index < static_cast<int>(m_entries.size()) ? index : -1;
     }
-    void SetText(const std::string& text) override { m_strText = text; }
+    void SetText(const std::string&) override {}
 
     std::vector<std::string> m_entries;
     int m_nSel = -1;
-    std::string m_strText;
 };
 
-bool PrefixNoCase(const std::string& entry, const std::string& text) {
-    if (entry.size() < text.size())
-        return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(entry[i])) !=
-            std::tolower(static_cast<unsigned char>(text[i])))
-            return false;
-    }
-    return true;
-}
-
-class CConsoleMainWindow : public CMainWindow {
+// The Zip command on the terminal: its messages are lines on stderr, the overwrite question
+// is asked on stdin (or answered by -y), the progress is the terminal's progress line, fed
+// every 500 ms by the main thread while the worker grabs and packs, and Ctrl-C cancels.
+class CTerminalZip : public CZipFrontEnd {
   public:
-    CConsoleMainWindow(PackagerState& app, std::string address, std::string output, bool yes,
-                       const CGrabOptions& options)
-        : CMainWindow(app),
-          m_address(std::move(address)),
-          m_output(std::move(output)),
-          m_bYes(yes),
-          m_options(options) {
-        LoadHistory(m_box);
-    }
-    ~CConsoleMainWindow() override {
+    CTerminalZip(PackagerState& app, bool yes, const CGrabOptions& options)
+        : m_app(app), m_bYes(yes), m_options(options), m_zip(app, *this) {}
+    ~CTerminalZip() override {
         if (m_worker.joinable())
             m_worker.join();
     }
 
-    // Serves the window thread until the command is over; true on success.
-    bool Run() {
-        OnZip();
+    // Runs the command to its end; true when the output was written.
+    bool Run(const std::string& address, const std::string& output) {
+        if (!m_zip.Start(address, output))
+            return false;
         auto nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        while (IsBusy()) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(m_queueLock);
-                m_queueSignal.wait_until(lock, nextTick, [this] { return !m_queue.empty(); });
-                if (!m_queue.empty()) {
-                    job = std::move(m_queue.front());
-                    m_queue.pop_front();
-                }
-            }
-            if (job) {
-                job();
-                std::lock_guard<std::mutex> lock(m_queueLock);
-                ++m_nDone;
-                m_queueSignal.notify_all();
-            }
-            if (m_bTimer && std::chrono::steady_clock::now() >= nextTick) {
-                OnTimer(1);
+        std::unique_lock<std::mutex> lock(m_endLock);
+        while (!m_bEnded) {
+            if (!m_endSignal.wait_until(lock, nextTick, [this] { return m_bEnded; })) {
+                lock.unlock();
+                m_progress.Deliver();
+                lock.lock();
                 nextTick += std::chrono::milliseconds(500);
             }
         }
+        lock.unlock();
         if (m_worker.joinable())
             m_worker.join();
+        m_progress.Close();
+        if (m_bSuccess) {
+            std::string line = std::string(kDoneText) + " into " + m_zip.OutputPath() + ".";
+            std::printf("%s\n", isatty(STDOUT_FILENO) ? platform::EscapeControls(line).c_str()
+                                                      : line.c_str());
+            std::fflush(stdout);
+        }
         return m_bSuccess;
     }
 
-    const CConsoleAddressBox& Box() const { return m_box; }
     // Whether the command told the user anything (a refused path, the overwrite).
     bool Told() const { return m_bTold; }
 
@@ -184,99 +202,67 @@ class CConsoleMainWindow : public CMainWindow {
     std::string m_strCheckProblem;
 
   protected:
-    std::string GetAddressText() override { return m_address; }
-    std::string GetOutputPathText() override { return m_output; }
-    int ShowMessageBox(const std::string& text, unsigned style) override {
-        m_bTold = true;
-        if ((style & platform::kMbButtonMask) != platform::kMbYesNo) {
-            PrintMessage(text == kStrBadAddress ? std::string("The ADDRESS is empty.") : text);
-            return platform::kIdOk;
-        }
-        // The one question: whether to overwrite the output.
-        if (m_bYes)
-            return platform::kIdYes;
-        if (!isatty(STDIN_FILENO)) {
-            // Nobody to ask: nothing is overwritten, and the user learns how to allow it.
-            PrintMessage(m_strOutPath + " already exists; give -y to overwrite it.");
-            return platform::kIdNo;
-        }
-        std::fprintf(stderr, "quillbox: overwrite %s? [y/N] ",
-                     platform::EscapeControls(m_strOutPath, false).c_str());
-        std::fflush(stderr);
-        std::string line;
-        if (!std::getline(std::cin, line))
-            return platform::kIdNo;
-        return (!line.empty() && (line[0] == 'y' || line[0] == 'Y')) ? platform::kIdYes
-                                                                     : platform::kIdNo;
-    }
-    void ShowMessageWithCause(const std::string&, const std::string& cause, unsigned) override {
+    void RefuseOutputPath(const std::string& cause) override {
         m_bTold = true;
         PrintMessage(cause);
     }
-    bool AcceptsEveryOutputKind() const override { return true; }
-    bool PackageFolder(const std::string& outputPath, const std::string& mainPagePath) override {
-        bool written = CMainWindow::PackageFolder(outputPath, mainPagePath);
-        if (written && m_pCheckWith != nullptr) {
-            m_bChecked = m_pCheckWith->CheckCopy(m_app.m_strJobURL, mainPagePath, m_app.job,
-                                                 m_check, m_strCheckProblem);
+    void RefuseAddress() override {
+        m_bTold = true;
+        PrintMessage("The ADDRESS is empty.");
+    }
+    bool AskOverwrite(const std::string& path) override {
+        m_bTold = true;
+        if (m_bYes)
+            return true;
+        if (!isatty(STDIN_FILENO)) {
+            // Nobody to ask: nothing is overwritten, and the user learns how to allow it.
+            PrintMessage(path + " already exists; give -y to overwrite it.");
+            return false;
         }
-        return written;
+        std::fprintf(stderr, "quillbox: overwrite %s? [y/N] ",
+                     platform::EscapeControls(path, false).c_str());
+        std::fflush(stderr);
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return false;
+        return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
     }
-    void SetFocusTo(int) override {}
-    void EnableMainWindow(bool) override {}
-    WindowHandle GetHandle() override { return nullptr; }
-    bool WindowExists() override { return true; }
-    void StartTimer() override { m_bTimer = true; }
-    void StopTimer() override { m_bTimer = false; }
-    void ShowDoneDialog() override {
-        m_bSuccess = true;
-        std::string line = std::string(kDoneText) + " into " + m_strOutPath + ".";
-        std::printf("%s\n",
-                    isatty(STDOUT_FILENO) ? platform::EscapeControls(line).c_str() : line.c_str());
-        std::fflush(stdout);
+    void BeginBusy() override { m_progress.Open(nullptr); }
+    int Report(const std::string& text, int32_t position) override {
+        return IsCancelled() ? 0 : m_progress.Post(text, position, 100);
     }
-    int ComboGetCount() override { return static_cast<int>(m_box.m_entries.size()); }
-    int ComboFindString(int after, const std::string& text) override {
-        int n = static_cast<int>(m_box.m_entries.size());
-        for (int k = 1; k <= n; ++k) {
-            int i = (after + k) % n;
-            if (i < 0)
-                i += n;
-            if (PrefixNoCase(m_box.m_entries[static_cast<size_t>(i)], text))
-                return i;
-        }
-        return -1;
-    }
-    int ComboAddString(const std::string& text) override { return m_box.AddString(text); }
-    void ComboSetCurSel(int index) override { m_box.SetCurSel(index); }
-    void BringToForeground() override {}
-    // The settings store's, with what the command line said over them.
-    CGrabOptions GrabOptions() override { return m_options; }
+    bool IsCancelled() const override { return m_progress.IsCancelled(); }
     bool StartWorker(std::function<void()> fn) override {
         m_worker = std::thread(std::move(fn));
         return true;
     }
-    void RunOnWindowThread(std::function<void()> fn) override {
-        std::unique_lock<std::mutex> lock(m_queueLock);
-        unsigned long ticket = m_nQueued++;
-        m_queue.push_back(std::move(fn));
-        m_queueSignal.notify_all();
-        m_queueSignal.wait(lock, [this, ticket] { return m_nDone > ticket; });
+    void EndBusy(bool success) override {
+        std::lock_guard<std::mutex> lock(m_endLock);
+        m_bSuccess = success;
+        m_bEnded = true;
+        m_endSignal.notify_all();
+    }
+    // The settings store's, with what the command line said over them.
+    CGrabOptions GrabOptions() override { return m_options; }
+    bool AcceptsEveryOutputKind() const override { return true; }
+    void OutputWritten(const std::string& mainPagePath) override {
+        if (m_pCheckWith != nullptr)
+            m_bChecked = m_pCheckWith->CheckCopy(m_app.m_strJobURL, mainPagePath, m_app.job,
+                                                 m_check, m_strCheckProblem);
     }
 
   private:
-    std::string m_address, m_output;
+    PackagerState& m_app;
     bool m_bYes;
     CGrabOptions m_options;
+    CZipCommand m_zip;
+    CProgressMailbox m_progress;
+    std::atomic<bool> m_bTold{false};
     bool m_bSuccess = false;
-    bool m_bTold = false;
-    std::atomic<bool> m_bTimer{false};
-    CConsoleAddressBox m_box;
+    bool m_bEnded = false;
     std::thread m_worker;
-    std::mutex m_queueLock;
-    std::condition_variable m_queueSignal;
-    std::deque<std::function<void()>> m_queue;
-    unsigned long m_nQueued = 0, m_nDone = 0;
+    std::mutex m_endLock;
+    std::condition_variable m_endSignal;
 };
 
 bool MakeFolders(const std::string& folder) {
@@ -488,14 +474,13 @@ int main(int argc, char** argv) {
     COfflineCheck check;
     std::string checkProblem;
     {
-        CConsoleMainWindow window(app, argv[optind], output, yes, options);
-        window.InstallProgressCallback();
-        window.m_pCheckWith = verify ? rendered.get() : nullptr;
-        written = window.Run();
-        told = terminal.m_bTold || window.Told();
-        checked = window.m_bChecked;
-        check = window.m_check;
-        checkProblem = window.m_strCheckProblem;
+        CTerminalZip zip(app, yes, options);
+        zip.m_pCheckWith = verify ? rendered.get() : nullptr;
+        written = zip.Run(argv[optind], output);
+        told = terminal.m_bTold || zip.Told();
+        checked = zip.m_bChecked;
+        check = zip.m_check;
+        checkProblem = zip.m_strCheckProblem;
     }
     platform::SetUserInterface(nullptr);
     const CGrabPlan& report = grabber.GetReport();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "cabinet/format/cabinet_format.h"
 #include "cabinet/reader/cabinet_reader.h"
 #include "packager/archive/archive_builder.h"
+#include "packager/output/output.h"
 #include "packager/res/resource.h"
 #include "packager/shell/compress_progress.h"
 #include "platform/files.h"
@@ -119,13 +121,17 @@ class ArchiveDialogTest : public ::testing::Test {
         RemoveTree(root);
     }
 
-    // PackageFolder with a user at the screen; returns its result.
+    // The executable written with a user at the screen; returns the result.
     bool PackWithUser(bool clickCancel, Sighting& seen) {
         std::atomic<bool> stop{false};
         DWORD self = GetCurrentThreadId();
         std::thread user([&] { WatchDialog(self, clickCancel, stop, seen); });
         CCompressProgress dialog;
-        bool result = PackageFolder(&dialog, out, JoinPath(work, "index.htm"), templ);
+        COutputContext context;
+        context.pProgress = &dialog;
+        context.strExtractorTemplate = templ;
+        std::unique_ptr<COutput> output = CreateOutput(OutputKind::Executable, context);
+        bool result = WriteCapture(*output, out, JoinPath(work, "index.htm"));
         stop = true;
         user.join();
         return result;

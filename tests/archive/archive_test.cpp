@@ -21,7 +21,6 @@
 #include "cabinet/format/cabinet_format.h"
 #include "cabinet/reader/cabinet_reader.h"
 #include "packager/archive/archive_builder.h"
-#include "packager/shell/compress_progress.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 #include "platform/ui.h"
@@ -135,15 +134,18 @@ class ArchiveTest : public ::testing::Test {
         platform::SetUserInterface(nullptr);
         RemoveTree(root);
     }
-    // Runs the builder the way PackageFolder does, with our template; the hook may
-    // make the watcher answer stop (SwitchProgress).
+    // Runs the builder on every name in the work folder (subfolders too), with our
+    // template, marking the one named mainName; the hook may make the watcher answer stop
+    // (SwitchProgress).
     bool Build(const std::string& out, const std::string& mainName,
                void (*hook)(ArchiveBuilder*, uint32_t) = nullptr) {
         SwitchProgress watcher;
         ArchiveBuilder b(&watcher);
         b.m_strTemplatePath = templ;
         b.m_outputPath = out;
-        b.ListFolder(work, mainName);
+        b.m_strTempFolder = work;
+        for (const std::string& name : Names(work))
+            b.AddFile(JoinPath(work, name), name == mainName);
         if (hook)
             b.m_pfnProgressHook = hook;
         bool ok = b.Compress();
@@ -221,17 +223,6 @@ TEST_F(ArchiveTest, EveryFileIsAFolderAndOnlyTheExactNameIsMarked) {
     }
     EXPECT_EQ(folders.size(), 3u);
     EXPECT_EQ(a.files["a.gif"].size, 70000u);
-}
-
-TEST_F(ArchiveTest, MissingTemplateIsReportedTwice) {
-    WriteAll(JoinPath(work, "index.htm"), "x");
-    std::remove(templ.c_str());
-    std::string out = JoinPath(root, "out.exe");
-    ASSERT_FALSE(PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ));
-    ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_EQ(ui.messages[0].rfind("Could not create self-extracting exe header, err=", 0), 0u);
-    EXPECT_NE(ui.messages[0].find("pszFile=" + out), std::string::npos);
-    EXPECT_EQ(ui.messages[1], "Failed to write the file.");
 }
 
 // ---- Fields of the entries, read back with our reader and with cabextract ----------
@@ -407,7 +398,7 @@ TEST_F(ArchiveTest, EntriesCarryLocalDosTimesAndTheMaskedAttributes) {
 #endif
     }
     std::string out = JoinPath(root, "fields.exe");
-    ASSERT_TRUE(PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ));
+    ASSERT_TRUE(Build(out, "index.htm"));
     EXPECT_TRUE(ui.messages.empty());
 
     std::string exe = ReadAll(out);
@@ -472,31 +463,7 @@ TEST(ArchiveProgressTest, PercentOfTheListedBytesWithoutOverflow) {
     platform::SetUserInterface(nullptr);
 }
 
-TEST_F(ArchiveTest, NothingToListFailsAndLeavesTheOutputAlone) {
-    std::string out = OldExecutable();
-    std::string before = ReadAll(out);
-    ASSERT_FALSE(
-        PackageFolder(nullptr, out, JoinPath(JoinPath(root, "missing"), "index.htm"), templ));
-    EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);
-    EXPECT_EQ(before, ReadAll(out));
-    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
-}
-
 // ---- The output replaced only by a complete executable -----------------------------
-
-TEST_F(ArchiveTest, ACompleteExecutableReplacesTheOldOneAndNothingIsLeftBehind) {
-    std::string out = OldExecutable();
-    WriteAll(JoinPath(work, "index.htm"), "new page");
-    // The lock of a work folder in use is no part of the page.
-    WriteAll(JoinPath(work, platform::kFolderLockName), "");
-    ui.onMessage = [](const std::string& text) { ADD_FAILURE() << text; };
-    ASSERT_TRUE(PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ));
-    Archive a;
-    ASSERT_TRUE(ParseArchive(ReadAll(out), a));
-    EXPECT_EQ(std::vector<std::string>{"index.htm"}, a.order);
-    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
-    EXPECT_EQ((std::vector<std::string>{"index.htm", platform::kFolderLockName}), Names(work));
-}
 
 TEST_F(ArchiveTest, CancelKeepsTheOldExecutableByteForByte) {
     WriteAll(JoinPath(work, "1.htm"), std::string(40000, '1'));
@@ -516,93 +483,5 @@ TEST_F(ArchiveTest, CancelKeepsTheOldExecutableByteForByte) {
     EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
     EXPECT_EQ(0u, CountStartingWith(work, "cax"));
 }
-
-#ifndef _WIN32
-// One file more than a cabinet can count (every file is a folder of its own, and
-// folder indices stop below the continuation marks): the builder says so and
-// the old executable stays. (Some 65,000 files: too slow for Wine's file layer.)
-TEST_F(ArchiveTest, TooManyFilesAreReportedAndNothingIsWritten) {
-    const unsigned files = kCabMaxFolders + 1;
-    for (unsigned i = 0; i < files; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%05u.gif", i);
-        std::FILE* f = std::fopen(JoinPath(work, name).c_str(), "wb");
-        ASSERT_NE(nullptr, f);
-        std::fclose(f);
-    }
-    std::string out = OldExecutable();
-    std::string before = ReadAll(out);
-    EXPECT_FALSE(PackageFolder(nullptr, out, JoinPath(work, "00000.gif"), templ));
-    EXPECT_EQ(
-        (std::vector<std::string>{"Too many files for one archive.", "Failed to write the file."}),
-        ui.messages);
-    EXPECT_EQ(before, ReadAll(out));
-    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
-    EXPECT_EQ(0u, CountStartingWith(work, "cax"));
-}
-
-// Cancel through PackageFolder itself, while the writer takes the second file: a cancel
-// is no failure, so nothing is shown; the unfinished executable and the writer's
-// temporary files go, the old executable stays. The stop comes from the progress the
-// builder reports to, at a moment the test names rather than one a timer hopes to hit.
-TEST_F(ArchiveTest, CancelShowsNothingAndLeavesNothingBehind) {
-    WriteAll(JoinPath(work, "1.htm"), "first");
-    WriteAll(JoinPath(work, "2.htm"), "second");
-    WriteAll(JoinPath(work, "3.htm"), "third");
-    std::string out = OldExecutable();
-    std::string before = ReadAll(out);
-    struct StopAtTheSecondFile : CGrabProgress {
-        int Report(const std::string& text, int32_t) override {
-            texts.push_back(text);
-            return text == "Compressing \"2.htm\"" ? 0 : 1;
-        }
-        std::vector<std::string> texts;
-    } progress;
-    bool result = PackageFolder(&progress, out, JoinPath(work, "1.htm"), templ);
-    EXPECT_FALSE(result);
-    // The third file was never started.
-    for (const std::string& text : progress.texts)
-        EXPECT_EQ(std::string::npos, text.find("3.htm")) << text;
-    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
-    EXPECT_EQ(before, ReadAll(out));
-    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
-    EXPECT_EQ((std::vector<std::string>{"1.htm", "2.htm", "3.htm"}), Names(work));
-}
-
-// A disk that fills while the executable is written: the old one stays whole and
-// no partial file remains. Needs a small file system of its own (root in CI).
-TEST_F(ArchiveTest, AFullDiskKeepsTheOldExecutable) {
-    std::string disk = JoinPath(root, "disk");
-    ASSERT_TRUE(platform::FolderCreate(disk));
-    if (mount("quillbox-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
-        int err = errno;
-        platform::FolderRemove(disk);
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(err);
-    }
-    std::string out = JoinPath(disk, "out.exe");
-    WriteAll(out, "MZ an earlier zip " + std::string(20000, 'o'));
-    std::string before = ReadAll(out);
-    // Noise does not compress: the new executable needs far more than is free.
-    std::string noise(200000, '\0');
-    uint32_t x = 2463534242u;
-    for (char& ch : noise) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        ch = static_cast<char>(x);
-    }
-    WriteAll(JoinPath(work, "index.htm"), noise);
-    bool result = PackageFolder(nullptr, out, JoinPath(work, "index.htm"), templ);
-    std::vector<std::string> left = Names(disk);
-    std::string after = ReadAll(out);
-    umount(disk.c_str());
-    EXPECT_FALSE(result);
-    ASSERT_FALSE(ui.messages.empty());
-    EXPECT_EQ("Failed to write the file.", ui.messages.back());
-    EXPECT_EQ(before, after);
-    EXPECT_EQ(std::vector<std::string>{"out.exe"}, left);
-    EXPECT_EQ(0u, CountStartingWith(work, "cax"));
-}
-#endif
 
 }  // namespace

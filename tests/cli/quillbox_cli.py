@@ -252,7 +252,8 @@ def main():
         ("an address too long", long_address,
          re.escape(long_address) + r": The address is longer than 2083 characters\."),
         ("a local file that is not there", os.path.join(top, "nowhere.htm"),
-         re.escape(os.path.join(top, "nowhere.htm")) + r": No such file: .*nowhere\.htm\."),
+         re.escape(os.path.join(top, "nowhere.htm")) + r": No such file\."),
+        ("a local folder", top, re.escape(top) + r": It is a folder, not a file\."),
     ]
     for name, address, cause in fetch_failures:
         scratch = tempfile.mkdtemp(dir=top)

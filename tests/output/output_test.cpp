@@ -3,6 +3,9 @@
 // one the archive builder always wrote.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -19,6 +22,10 @@
 #include "platform/trace.h"
 #include "platform/ui.h"
 #include "tests/fixtures/support/packager_test_support.h"
+
+#ifndef _WIN32
+#include <sys/mount.h>
+#endif
 
 namespace {
 
@@ -102,12 +109,20 @@ class OutputTest : public ::testing::Test {
         WriteAll(JoinPath(work, platform::kFolderLockName), "");
     }
 
-    bool Write(OutputKind kind, const std::string& out, CGrabProgress* progress = nullptr) {
+    bool Write(OutputKind kind, const std::string& out, CGrabProgress* progress = nullptr,
+               const std::string& mainPage = "QBT1.htm") {
         COutputContext context;
         context.pProgress = progress;
         context.strExtractorTemplate = templ;
         std::unique_ptr<COutput> output = CreateOutput(kind, context);
-        return WriteCapture(*output, out, JoinPath(work, "QBT1.htm"));
+        return WriteCapture(*output, out, JoinPath(work, mainPage));
+    }
+
+    // An executable from an earlier zip at out.exe, to be kept or replaced.
+    std::string OldExecutable() {
+        std::string out = JoinPath(root, "out.exe");
+        WriteAll(out, "MZ an earlier zip " + std::string(5000, 'o'));
+        return out;
     }
 
     RecordingUi ui;
@@ -144,16 +159,65 @@ TEST(OutputKindTest, OnlyBareFileNamesAreSafe) {
     EXPECT_TRUE(IsSafeCaptureName(std::string(255, 'a')));
 }
 
-// The executable output is the builder's executable, byte for byte, for the same folder.
+// The executable output is the builder's executable, byte for byte: the capture's files in
+// listing order, without the folder's lock, the main page marked.
 TEST_F(OutputTest, TheExecutableIsTheArchiveBuildersOwn) {
     MakeCapture();
     std::string before = JoinPath(root, "before.exe"), after = JoinPath(root, "after.exe");
-    ASSERT_TRUE(PackageFolder(nullptr, before, JoinPath(work, "QBT1.htm"), templ));
+    {
+        ArchiveBuilder builder;
+        builder.m_strTemplatePath = templ;
+        builder.m_outputPath = before;
+        builder.m_strTempFolder = work;
+        for (const platform::FindData& f : platform::ListFolder(JoinPath(work, "*"))) {
+            if (f.name != "." && f.name != ".." && f.name != platform::kFolderLockName)
+                builder.AddFile(JoinPath(work, f.name), f.name == "QBT1.htm");
+        }
+        ASSERT_TRUE(builder.Compress());
+    }
     ASSERT_TRUE(Write(OutputKind::Executable, after));
     EXPECT_TRUE(ui.messages.empty());
     std::string a = ReadAll(before), b = ReadAll(after);
     EXPECT_GT(a.size(), 2048u);
     EXPECT_TRUE(a == b) << a.size() << " and " << b.size() << " bytes";
+}
+
+TEST_F(OutputTest, ACompleteExecutableReplacesTheOldOneAndNothingIsLeftBehind) {
+    std::string out = OldExecutable();
+    WriteAll(JoinPath(work, "index.htm"), "new page");
+    // The lock of a work folder in use is no part of the page.
+    WriteAll(JoinPath(work, platform::kFolderLockName), "");
+    ASSERT_TRUE(Write(OutputKind::Executable, out, nullptr, "index.htm"));
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+    std::string exe = ReadAll(out);
+    EXPECT_EQ("MSCF", exe.substr(2048, 4));
+    EXPECT_NE(std::string::npos, exe.find("index.htm"));
+    EXPECT_EQ(std::string::npos, exe.find(platform::kFolderLockName));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ((std::vector<std::string>{"index.htm", platform::kFolderLockName}), Names(work));
+}
+
+TEST_F(OutputTest, AMissingTemplateIsReportedTwice) {
+    WriteAll(JoinPath(work, "index.htm"), "x");
+    platform::FileRemove(templ);
+    std::string out = JoinPath(root, "out.exe");
+    ASSERT_FALSE(Write(OutputKind::Executable, out, nullptr, "index.htm"));
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].rfind("Could not create self-extracting exe header, err=", 0), 0u);
+    EXPECT_NE(ui.messages[0].find("pszFile=" + out), std::string::npos);
+    EXPECT_EQ(ui.messages[1], "Failed to write the file.");
+}
+
+TEST_F(OutputTest, NothingToListFailsAndLeavesTheExecutableAlone) {
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    COutputContext context;
+    context.strExtractorTemplate = templ;
+    std::unique_ptr<COutput> output = CreateOutput(OutputKind::Executable, context);
+    ASSERT_FALSE(WriteCapture(*output, out, JoinPath(JoinPath(root, "missing"), "index.htm")));
+    EXPECT_EQ(std::vector<std::string>{"Failed to write the file."}, ui.messages);
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
 }
 
 // Only the executable has a limit, the cabinet's; a grab for it plans no more files.
@@ -384,5 +448,92 @@ TEST_F(OutputTest, TheExecutableReportsAndStopsWhenTold) {
     EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
     EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
 }
+
+#ifndef _WIN32
+// One file more than a cabinet can count (every file is a folder of its own, and
+// folder indices stop below the continuation marks): the user is told so and
+// the old executable stays. (Some 65,000 files: too slow for Wine's file layer.)
+TEST_F(OutputTest, TooManyFilesAreReportedAndNothingIsWritten) {
+    const unsigned files = kCabMaxFolders + 1;
+    for (unsigned i = 0; i < files; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%05u.gif", i);
+        std::FILE* f = std::fopen(JoinPath(work, name).c_str(), "wb");
+        ASSERT_NE(nullptr, f);
+        std::fclose(f);
+    }
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    EXPECT_FALSE(Write(OutputKind::Executable, out, nullptr, "00000.gif"));
+    EXPECT_EQ(
+        (std::vector<std::string>{"Too many files for one archive.", "Failed to write the file."}),
+        ui.messages);
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ(0u, qbtest::CountStartingWith(work, "cax"));
+}
+
+// Cancel while the writer takes the second file: a cancel is no failure, so nothing is
+// shown; the unfinished executable and the writer's temporary files go, the old
+// executable stays. The stop comes from the progress the builder reports to, at a moment
+// the test names rather than one a timer hopes to hit.
+TEST_F(OutputTest, CancelShowsNothingAndLeavesNothingBehind) {
+    WriteAll(JoinPath(work, "1.htm"), "first");
+    WriteAll(JoinPath(work, "2.htm"), "second");
+    WriteAll(JoinPath(work, "3.htm"), "third");
+    std::string out = OldExecutable();
+    std::string before = ReadAll(out);
+    struct StopAtTheSecondFile : CGrabProgress {
+        int Report(const std::string& text, int32_t) override {
+            texts.push_back(text);
+            return text == "Compressing \"2.htm\"" ? 0 : 1;
+        }
+        std::vector<std::string> texts;
+    } progress;
+    EXPECT_FALSE(Write(OutputKind::Executable, out, &progress, "1.htm"));
+    // The third file was never started.
+    for (const std::string& text : progress.texts)
+        EXPECT_EQ(std::string::npos, text.find("3.htm")) << text;
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();
+    EXPECT_EQ(before, ReadAll(out));
+    EXPECT_EQ((std::vector<std::string>{"out.exe", "template.exe", "work"}), Names(root));
+    EXPECT_EQ((std::vector<std::string>{"1.htm", "2.htm", "3.htm"}), Names(work));
+}
+
+// A disk that fills while the executable is written: the old one stays whole and
+// no partial file remains. Needs a small file system of its own (root in CI).
+TEST_F(OutputTest, AFullDiskKeepsTheOldExecutable) {
+    std::string disk = JoinPath(root, "disk");
+    ASSERT_TRUE(platform::FolderCreate(disk));
+    if (mount("quillbox-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        int err = errno;
+        platform::FolderRemove(disk);
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(err);
+    }
+    std::string out = JoinPath(disk, "out.exe");
+    WriteAll(out, "MZ an earlier zip " + std::string(20000, 'o'));
+    std::string before = ReadAll(out);
+    // Noise does not compress: the new executable needs far more than is free.
+    std::string noise(200000, '\0');
+    uint32_t x = 2463534242u;
+    for (char& ch : noise) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        ch = static_cast<char>(x);
+    }
+    WriteAll(JoinPath(work, "index.htm"), noise);
+    bool result = Write(OutputKind::Executable, out, nullptr, "index.htm");
+    std::vector<std::string> left = Names(disk);
+    std::string after = ReadAll(out);
+    umount(disk.c_str());
+    EXPECT_FALSE(result);
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ("Failed to write the file.", ui.messages.back());
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(std::vector<std::string>{"out.exe"}, left);
+    EXPECT_EQ(0u, qbtest::CountStartingWith(work, "cax"));
+}
+#endif
 
 }  // namespace

@@ -60,9 +60,15 @@ class FakeMainWindow : public CMainWindow {
     std::vector<std::string> recorded;
     // The commands other than Zip that ran, in order ("open <address>", "about", ...).
     std::vector<std::string> actions;
-    std::function<bool(const std::string&, const std::string&)> packageFolder;
-    // Without packageFolder: the window's own packing, with this extractor template.
+    // The extractor template of the window's packing (empty: the installed one).
     std::string templatePath;
+    // Sees every progress report before the window does (a test's user presses Cancel).
+    std::function<void(const std::string&)> onReport;
+    int Report(const std::string& text, int32_t position) override {
+        if (onReport)
+            onReport(text);
+        return CMainWindow::Report(text, position);
+    }
     // Called as the window's own packing begins (it asks for the template first).
     std::function<void()> onPackingStarts;
 
@@ -85,16 +91,6 @@ class FakeMainWindow : public CMainWindow {
         enabledDuringDoneDialog = enabledDuringDoneDialog || enabled;
     }
     int ComboGetCount() override { return static_cast<int>(combo.size()); }
-    int ComboFindString(int after, const std::string& text) override {
-        int n = static_cast<int>(combo.size());
-        for (int k = 1; k <= n; ++k) {
-            int i = ((after + k) % n + n) % n;
-            const std::string& e = combo[static_cast<size_t>(i)];
-            if (e.size() >= text.size() && Lower(e.substr(0, text.size())) == Lower(text))
-                return i;
-        }
-        return -1;
-    }
     int ComboAddString(const std::string& text) override {
         combo.push_back(text);
         return static_cast<int>(combo.size()) - 1;
@@ -125,11 +121,6 @@ class FakeMainWindow : public CMainWindow {
         queueSignal.notify_all();
         queueSignal.wait(lock, [this, ticket] { return done > ticket; });
     }
-    bool PackageFolder(const std::string& out, const std::string& mainPage) override {
-        if (packageFolder)
-            return packageFolder(out, mainPage);
-        return !templatePath.empty() && CMainWindow::PackageFolder(out, mainPage);
-    }
     std::string ExtractorTemplate() override {
         if (onPackingStarts)
             onPackingStarts();
@@ -138,11 +129,6 @@ class FakeMainWindow : public CMainWindow {
     void RecordHistory(const std::string& address) override { recorded.push_back(address); }
 
   private:
-    static std::string Lower(std::string s) {
-        for (char& c : s)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    }
     std::thread worker;
     std::mutex queueLock;
     std::condition_variable queueSignal;

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "fake_main_window.h"
-#include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
 #include "packager/shell/history.h"
 #include "platform/files.h"
@@ -52,12 +51,9 @@ class ZipCommandTest : public ::testing::Test {
         grabber.reset(new CGrabber(platform::CreateInternetService()));
         app.pGrabber = grabber.get();
         window.reset(new FakeMainWindow(app));
-        window->InstallProgressCallback();
         templ = JoinPath(root, "template.exe");
         WriteAll(templ, std::string(1024, 'T').replace(124, 4, 4, '\0'));
-        window->packageFolder = [this](const std::string& out, const std::string& page) {
-            return ::PackageFolder(nullptr, out, page, templ);
-        };
+        window->templatePath = templ;
     }
     void TearDown() override {
         window.reset();
@@ -199,7 +195,7 @@ TEST_F(ZipCommandTest, DecliningTheOverwriteChangesNothing) {
     EXPECT_EQ(window->messages[0], "Are you sure you want to overwrite\r\n" + out + "?");
     EXPECT_TRUE(window->focus.empty());
     EXPECT_EQ(ReadAll(out), "old executable");
-    EXPECT_EQ(window->m_pProgressDlg, nullptr);
+    EXPECT_EQ(window->ProgressDialog(), nullptr);
 }
 
 TEST_F(ZipCommandTest, AcceptedOverwriteKeepsTheOldFileUntilANewOneIsWritten) {
@@ -217,7 +213,6 @@ TEST_F(ZipCommandTest, AcceptedOverwriteKeepsTheOldFileUntilANewOneIsWritten) {
 
     // Yes, then a grab that fails.
     FakeMainWindow w(app);
-    w.InstallProgressCallback();
     w.outPath = out;
     w.address = JoinPath(root, "no-such-page.htm");
     w.Zip();
@@ -226,7 +221,7 @@ TEST_F(ZipCommandTest, AcceptedOverwriteKeepsTheOldFileUntilANewOneIsWritten) {
     EXPECT_TRUE(w.recorded.empty()) << "a failed grab records no history";
     EXPECT_TRUE(w.enabled);
     EXPECT_FALSE(w.timerRunning);
-    EXPECT_FALSE(w.m_pProgressDlg->IsVisible());
+    EXPECT_FALSE(w.ProgressDialog()->IsVisible());
 }
 
 TEST_F(ZipCommandTest, SuccessfulZipWritesTheExecutableAndOffersTheAddress) {
@@ -291,27 +286,24 @@ TEST_F(ZipCommandTest, TheDoneDialogComesBeforeTheWindowIsUsableAgain) {
         << "a second Zip could start under the done dialog";
 }
 
-int CancellingProgress(CMainWindow* w, std::string text, int32_t pos, int32_t range) {
-    if (text.rfind("Loading images (2 of", 0) == 0 && w->m_pProgressDlg)
-        w->m_pProgressDlg->m_bCancelled = 1;
-    return MainWindowProgress(w, text, pos, range);
-}
-
 TEST_F(ZipCommandTest, CancelDuringImagesWritesNothingAndTheNextCommandWorks) {
     std::string site = MakeSite(5);
     CurrentFolder cd(site);
     std::string out = JoinPath(root, "cancel.exe");
     window->outPath = out;
     window->address = JoinPath(site, "page.htm");
-    app.job.pfnProgress = &CancellingProgress;
+    window->onReport = [this](const std::string& text) {
+        if (text.rfind("Loading images (2 of", 0) == 0 && window->ProgressDialog())
+            window->ProgressDialog()->m_bCancelled = 1;
+    };
     window->Zip();
     EXPECT_FALSE(platform::PathExists(out));
     EXPECT_EQ(window->doneDialogs, 0);
     EXPECT_TRUE(window->recorded.empty());
     EXPECT_TRUE(window->enabled);
-    EXPECT_EQ(window->m_pProgressDlg->m_bCancelled, 0);
+    EXPECT_EQ(window->ProgressDialog()->m_bCancelled, 0);
 
-    window->InstallProgressCallback();
+    window->onReport = nullptr;
     window->Zip();
     EXPECT_EQ(window->doneDialogs, 1);
     EXPECT_TRUE(platform::FileExists(out));
@@ -341,16 +333,14 @@ TEST_F(ZipCommandTest, CancelDuringCompressingEndsAsACancel) {
     CurrentFolder cd(site);
     std::string out = JoinPath(root, "old.exe");
     WriteAll(out, "MZ an earlier zip");
-    window->packageFolder = nullptr;
-    window->templatePath = templ;
     window->outPath = out;
     window->address = JoinPath(site, "page.htm");
     // The user presses the Zip command's Cancel once packing has begun: a moment the test
     // names, since a timer would miss a builder that stores noise at copy speed.
     bool pressed = false;
     window->onPackingStarts = [&] {
-        ASSERT_TRUE(window->m_pProgressDlg);
-        window->m_pProgressDlg->m_bCancelled = 1;
+        ASSERT_TRUE(window->ProgressDialog());
+        window->ProgressDialog()->m_bCancelled = 1;
         pressed = true;
     };
     window->Zip();
@@ -363,7 +353,7 @@ TEST_F(ZipCommandTest, CancelDuringCompressingEndsAsACancel) {
     EXPECT_EQ("MZ an earlier zip", ReadAll(out));
     EXPECT_EQ(0u, qbtest::CountStartingWith(root, "qbx"));
     EXPECT_TRUE(window->enabled);
-    EXPECT_EQ(window->m_pProgressDlg->m_bCancelled, 0);
+    EXPECT_EQ(window->ProgressDialog()->m_bCancelled, 0);
 }
 
 // The done dialog says where the executable went and names the first items that
@@ -394,7 +384,7 @@ TEST_F(ZipCommandTest, TheDoneNoteNamesTheOutputAndTheFirstFailedItems) {
         window->address = JoinPath(site, "page.htm");
         window->Zip();
         std::vector<std::string> lines;
-        std::string note = window->m_strDoneNote;
+        std::string note = window->DoneNote();
         for (size_t at = 0, end; at < note.size(); at = end + 1) {
             end = note.find('\n', at);
             if (end == std::string::npos)
@@ -443,20 +433,19 @@ TEST_F(ZipCommandTest, ProgressBarShowsPositionModuloRange) {
         void Begin() { BeginBusy(); }
     } w(app);
     w.Begin();
-    ASSERT_TRUE(w.m_pProgressDlg && w.m_pProgressDlg->IsOpen());
+    ASSERT_TRUE(w.ProgressDialog() && w.ProgressDialog()->IsOpen());
     w.UpdateProgressDialog("Reading", 250, 100);
-    EXPECT_EQ(w.m_pProgressDlg->GetPosition(), 50);
-    EXPECT_EQ(w.m_pProgressDlg->GetMessageText(), "Reading");
+    EXPECT_EQ(w.ProgressDialog()->GetPosition(), 50);
+    EXPECT_EQ(w.ProgressDialog()->GetMessageText(), "Reading");
     w.UpdateProgressDialog("x", 7, 0);
-    EXPECT_EQ(w.m_pProgressDlg->GetPosition(), 0);
+    EXPECT_EQ(w.ProgressDialog()->GetPosition(), 0);
     // The mailbox carries the latest report to the dialog on the next tick.
-    EXPECT_EQ(MainWindowProgress(&w, "Opening x", 30, 100), 1);
+    EXPECT_EQ(w.Report("Opening x", 30), 1);
     w.OnTimer(1);
-    EXPECT_EQ(w.m_pProgressDlg->GetPosition(), 30);
-    EXPECT_EQ(w.m_pProgressDlg->GetMessageText(), "Opening x");
-    w.m_pProgressDlg->m_bCancelled = 1;
-    EXPECT_EQ(MainWindowProgress(&w, "y", 1, 100), 0);
-    EXPECT_EQ(MainWindowProgress(nullptr, "y", 1, 100), 0);
+    EXPECT_EQ(w.ProgressDialog()->GetPosition(), 30);
+    EXPECT_EQ(w.ProgressDialog()->GetMessageText(), "Opening x");
+    w.ProgressDialog()->m_bCancelled = 1;
+    EXPECT_EQ(w.Report("y", 1), 0);
 }
 
 // WM_COMMAND by its source: the boxes' own notifications carry the boxes' ids, which
@@ -550,7 +539,7 @@ TEST(NormalizeAddress, SchemesBlanksAndLocalFiles) {
     };
     for (const auto& c : cases) {
         std::string a = c.first;
-        CMainWindow::NormalizeAddress(a);
+        CZipCommand::NormalizeAddress(a);
         EXPECT_EQ(a, c.second) << "[" << c.first << "]";
     }
     platform::FileRemove(local);

@@ -17,14 +17,12 @@ struct TickingWindow : FakeMainWindow {
 TEST(ProgressMailbox, ReportsAndTicksRaceFree) {
     PackagerState app;
     TickingWindow w(app);
-    w.InstallProgressCallback();
     w.Begin();
     std::atomic<bool> stop{false};
     std::atomic<int> stopped{0};
     std::thread worker([&] {
         for (int i = 0; i < 200000 && !stop; ++i) {
-            if (ReportProgress(app.job, "Loading images (" + std::to_string(i) + ")", i % 100) ==
-                0) {
+            if (w.Report("Loading images (" + std::to_string(i) + ")", i % 100) == 0) {
                 stopped = i;
                 return;
             }
@@ -33,7 +31,7 @@ TEST(ProgressMailbox, ReportsAndTicksRaceFree) {
     for (int t = 0; t < 2000; ++t) {
         w.OnTimer(1);
         if (t == 1500)
-            w.m_pProgressDlg->OnCancel();  // the Cancel button, from the window thread
+            w.ProgressDialog()->OnCancel();  // the Cancel button, from the window thread
     }
     worker.join();
     stop = true;
