@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "packager/archive/archive_builder.h"
 #include "platform/ui.h"
 #include "platform/ui_command.h"
 
@@ -145,8 +144,4 @@ int CMainWindow::Report(const std::string& text, int32_t position) {
 void CMainWindow::OnTimer(int timerId) {
     if (timerId == 1)
         m_progress.Deliver();
-}
-
-std::string CMainWindow::ExtractorTemplate() {
-    return FindExtractorTemplate();
 }

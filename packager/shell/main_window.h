@@ -111,9 +111,6 @@ class CMainWindow : public CZipFrontEnd {
     virtual void FocusPreviousControl() {}
     // Runs fn on the window thread and returns when it has run.
     virtual void RunOnWindowThread(std::function<void()> fn) = 0;
-    // The extractor copied into every executable: the installed one (tests point it
-    // elsewhere).
-    std::string ExtractorTemplate() override;
 
     CProgressMailbox m_progress;
 
