@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"

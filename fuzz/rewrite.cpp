@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "fuzz/fuzz_check.h"

@@ -15,9 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "packager/address/web_address.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "platform/ui.h"
@@ -35,23 +36,11 @@ bool IsSuccess(uint32_t status) {
     return status >= 200 && status <= 299;
 }
 
-// What the per-server bound counts: scheme, host (lower-cased) and port of an address.
+// What the per-server bound counts: the server key of an address (the address itself when it
+// names no server, so that it is bounded on its own).
 std::string ServerOf(const std::string& address) {
-    size_t from = address.find("://");
-    from = from == std::string::npos ? 0 : from + 3;
-    size_t end = address.find_first_of("/?#\\", from);
-    std::string root = address.substr(0, end) + "/";
-    platform::UrlParts parts;
-    if (!platform::CrackUrl(root, 0, parts)) {
-        return root;
-    }
-    std::string host = parts.strHost;
-    for (char& c : host) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return std::to_string(parts.nScheme) + "/" + host + ":" + std::to_string(parts.nPort);
+    CWebAddress parts;
+    return ParseWebAddress(address, parts) ? parts.ServerKey() : address;
 }
 
 // The grab's service, lent to the contexts of the transfers (each opens its own session).
@@ -124,6 +113,7 @@ struct Outcome {
     size_t nIndex = 0;
     bool bStylesheet = false;
     bool bRefused = false;  // the server wants a password: fetched again on the grab's thread
+    std::string strServer;
     std::string strFailure;
     std::string strBody;  // a stylesheet's text, read before its turn in the plan
     std::string strBase;  // the address it came from after redirects
@@ -138,7 +128,8 @@ struct Shared {
     std::vector<Outcome> outcomes;
     bool bEnding = false;
     // The grab's credentials and scheme, handed to each transfer as it starts.
-    std::string strUser, strPassword, strCredentialsServer, strScheme;
+    std::string strUser, strPassword, strCredentialsServer;
+    CWebAddress page;
 
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> grabBytes{0};
@@ -149,6 +140,7 @@ struct Shared {
 Outcome Transfer(Shared& shared, CGrabber& context, const Task& task) {
     Outcome outcome;
     outcome.nIndex = task.nIndex;
+    outcome.strServer = task.strServer;
     outcome.bStylesheet = task.bStylesheet;
     if (shared.stop) {
         outcome.strFailure = kCancelled;
@@ -235,7 +227,7 @@ void TransferLoop(Shared& shared, CGrabber& context) {
             context.m_strUser = shared.strUser;
             context.m_strPassword = shared.strPassword;
             context.m_strCredentialsServer = shared.strCredentialsServer;
-            context.m_strScheme = shared.strScheme;
+            context.m_page = shared.page;
         }
         Outcome outcome = Transfer(shared, context, task);
         {
@@ -328,9 +320,7 @@ void CPoolRun::Collect() {
     }
     CGrabPlan& plan = m_grabber.m_plan;
     for (Outcome& outcome : arrived) {
-        const CGrabEntry& entry = plan.At(outcome.nIndex);
-        std::string server = ServerOf(entry.strAddress);
-        --m_perServer[server];
+        --m_perServer[outcome.strServer];
         --m_nActive;
         if (outcome.bStylesheet) {
             m_sheets[outcome.nIndex] = std::move(outcome);
@@ -409,7 +399,7 @@ void CPoolRun::ShareCredentials() {
     m_shared.strUser = m_grabber.m_strUser;
     m_shared.strPassword = m_grabber.m_strPassword;
     m_shared.strCredentialsServer = m_grabber.m_strCredentialsServer;
-    m_shared.strScheme = m_grabber.m_strScheme;
+    m_shared.page = m_grabber.m_page;
 }
 
 // Hands queued files to free transfers, within both bounds; stylesheets first, since what

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "packager/address/web_address.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
@@ -47,37 +48,6 @@ const size_t kMaxAddress = 2083;
 // Server texts quoted in a message are cut here.
 const size_t kMaxQuoted = 120;
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string ServerKey(const std::string& server, uint16_t port) {
-    std::string key = server;
-    for (char& c : key) {
-        c = LowerAscii(c);
-    }
-    return key + ":" + std::to_string(port);
-}
-
-uint16_t DefaultPort(bool secure) {
-    return secure ? 443 : 80;
-}
-
-std::string HostPort(const std::string& host, uint16_t port) {
-    return host + ":" + std::to_string(port);
-}
-
-// The address a request goes to, as a user would write it: scheme, host, the port when it
-// is not the scheme's own, and the object path.
-std::string WebAddress(bool secure, const std::string& host, uint16_t port,
-                       const std::string& object) {
-    std::string address = (secure ? "https://" : "http://") + host;
-    if (port != DefaultPort(secure)) {
-        address += ":" + std::to_string(port);
-    }
-    return address + object;
-}
-
 // A text from a server, fit to quote: control characters become blanks, and it is cut short.
 std::string Quoted(const std::string& text) {
     std::string out;
@@ -110,16 +80,16 @@ std::string StatusCause(platform::InternetRequest& request, uint32_t status) {
 }
 
 // A failure of the service, in words that name the server.
-std::string TransportCause(const platform::InternetError& error, const std::string& host,
-                           uint16_t port) {
+std::string TransportCause(const platform::InternetError& error, const CWebAddress& server) {
     std::string detail = Quoted(error.detail);
+    const std::string where = server.HostPort();
     switch (error.kind) {
         case platform::InternetFailure::kRefused:
-            return "Connection refused by " + HostPort(host, port) + ".";
+            return "Connection refused by " + where + ".";
         case platform::InternetFailure::kUnresolved:
-            return "No server named " + Quoted(host) + " could be found.";
+            return "No server named " + Quoted(server.strHost) + " could be found.";
         case platform::InternetFailure::kTimedOut:
-            return "The server " + HostPort(host, port) + " did not answer in time.";
+            return "The server " + where + " did not answer in time.";
         case platform::InternetFailure::kCertificate:
             return "The server's certificate is not trusted: " +
                    (detail.empty() ? std::string("no reason given") : detail) + ".";
@@ -127,7 +97,7 @@ std::string TransportCause(const platform::InternetError& error, const std::stri
         case platform::InternetFailure::kNone:
             break;
     }
-    return "The connection to " + HostPort(host, port) + " failed" +
+    return "The connection to " + where + " failed" +
            (detail.empty() ? std::string() : ": " + detail) + ".";
 }
 
@@ -242,19 +212,18 @@ bool IsRedirect(uint32_t status) {
 // a scheme, on the same scheme when it begins with "//"; otherwise a path on the same server,
 // from the root when it begins with "/", else beside the current path. Dot segments and
 // unsafe characters are left to the canonical form.
-std::string ResolveLocation(const std::string& location, bool secure, const std::string& host,
-                            uint16_t port, const std::string& object) {
+std::string ResolveLocation(const std::string& location, const CWebAddress& from) {
     if (!SchemeOf(location).empty()) {
         return location;
     }
     if (location.compare(0, 2, "//") == 0) {
-        return (secure ? "https:" : "http:") + location;
+        return (from.bSecure ? "https:" : "http:") + location;
     }
-    std::string origin = WebAddress(secure, host, port, "");
+    std::string origin = from.Origin();
     if (location[0] == '/') {
         return origin + location;
     }
-    std::string path = object.substr(0, object.find('?'));
+    const std::string& path = from.strPath;
     if (location[0] == '?') {
         return origin + path + location;
     }
@@ -263,36 +232,13 @@ std::string ResolveLocation(const std::string& location, bool secure, const std:
            location;
 }
 
-// Splits a web address the way every request needs it: canonical form, http or https, a
-// host, the path with its query and without a fragment. False for anything else.
-bool SplitWebAddress(const std::string& address, platform::UrlParts& parts) {
-    std::string canonical;
-    if (!platform::CanonicalizeUrl(address, canonical) ||
-        !platform::CrackUrl(canonical, 0, parts, platform::kCanonicalBufferSize,
-                            platform::kCanonicalBufferSize) ||
-        (parts.nScheme != platform::kSchemeHttp && parts.nScheme != platform::kSchemeHttps) ||
-        parts.strHost.empty()) {
-        return false;
-    }
-    // The fragment names a place in the page; it is not sent.
-    size_t hash = parts.strPath.find('#');
-    if (hash != std::string::npos) {
-        parts.strPath.erase(hash);
-    }
-    // "http://h?q" asks for "/?q", as a browser does.
-    if (parts.strPath.empty() || parts.strPath[0] != '/') {
-        parts.strPath.insert(0, "/");
-    }
-    return true;
-}
-
 }  // namespace
 
-std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::string& server,
-                                                                  uint16_t port, std::string object,
-                                                                  bool secure, bool reportErrors) {
+std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const CWebAddress& target,
+                                                                  bool reportErrors) {
     std::unique_ptr<platform::InternetRequest> request;
-    std::string host = server;
+    // Where the request goes: the address given, then each redirect's.
+    m_current = target;
     m_strFailure.clear();
     m_nLastStatus = 0;
     auto fail = [&](const std::string& cause) -> std::unique_ptr<platform::InternetRequest> {
@@ -302,8 +248,7 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
         m_pConnection.reset();
         m_strFailure = cancelled ? std::string() : cause;
         if (reportErrors && !cancelled) {
-            // The address the failed request went to: the one given, or the last redirect's.
-            std::string where = WebAddress(secure, host, port, object);
+            std::string where = m_current.Text();
             ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
         }
         return nullptr;
@@ -316,40 +261,43 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
     }
     // Credentials go only to the server they were entered for.
     auto connect = [&]() {
-        bool own = ServerKey(host, port) == m_strCredentialsServer;
-        m_pConnection = session->Connect(host, port, own ? m_strUser : std::string(),
-                                         own ? m_strPassword : std::string(), secure);
+        bool own = m_current.ServerKey() == m_strCredentialsServer;
+        m_pConnection =
+            session->Connect(m_current.strHost, m_current.nPort, own ? m_strUser : std::string(),
+                             own ? m_strPassword : std::string(), m_current.bSecure);
     };
     connect();
     int redirects = 0;
     for (;;) {
+        const std::string server = m_current.HostPort();
         if (!m_pConnection) {
-            return fail("No connection to " + HostPort(host, port) + " could be made.");
+            return fail("No connection to " + server + " could be made.");
         }
-        request = m_pConnection->OpenRequest("GET", object, "HTTP/1.0",
-                                             kRequestFlags | (secure ? platform::kFlagSecure : 0));
+        request = m_pConnection->OpenRequest(
+            "GET", m_current.Object(), "HTTP/1.0",
+            kRequestFlags | (m_current.bSecure ? platform::kFlagSecure : 0));
         if (!request) {
-            return fail("No request to " + HostPort(host, port) + " could be made.");
+            return fail("No request to " + server + " could be made.");
         }
         if (!request->AddRequestHeaders(kRequestHeaders, platform::kHeaderAddIfNew) ||
             !request->SendRequest()) {
-            return fail(TransportCause(request->QueryError(), host, port));
+            return fail(TransportCause(request->QueryError(), m_current));
         }
         uint32_t status = 0;
         if (!request->QueryStatusCode(status)) {
-            return fail("The server " + HostPort(host, port) + " sent no valid answer.");
+            return fail("The server " + server + " sent no valid answer.");
         }
         m_nLastStatus = status;
         if (status == 401 || status == 407) {
             std::string user, password;
-            if (!AskForCredentials(HostPort(host, port), user, password)) {
+            if (!AskForCredentials(server, user, password)) {
                 return fail(StatusCause(*request, status));
             }
             request.reset();
             m_pConnection.reset();
             m_strUser = user;
             m_strPassword = password;
-            m_strCredentialsServer = ServerKey(host, port);
+            m_strCredentialsServer = m_current.ServerKey();
             connect();
             continue;
         }
@@ -364,8 +312,8 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
                 std::string cause = StatusCause(*request, status);
                 return fail(cause.substr(0, cause.size() - 1) + " without a usable Location.");
             }
-            platform::UrlParts parts;
-            if (!SplitWebAddress(ResolveLocation(location, secure, host, port, object), parts)) {
+            CWebAddress next;
+            if (!ParseWebAddress(ResolveLocation(location, m_current), next)) {
                 return fail("The server redirected to " + Quoted(location) +
                             ", which cannot be fetched.");
             }
@@ -373,21 +321,13 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
             // path with its query.
             request.reset();
             m_pConnection.reset();
-            host = parts.strHost;
-            port = parts.nPort;
-            secure = parts.nScheme == platform::kSchemeHttps;
-            object = parts.strPath;
-            m_strServer = host;
-            m_strObject = object;
-            m_nPort = port;
-            m_bSecure = secure;
+            m_current = next;
             connect();
             continue;
         }
         if (status == 404) {
             return fail(StatusCause(*request, status));
         }
-        m_nLastStatus = status;
         return request;
     }
 }
@@ -396,14 +336,13 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string add
                                                                  bool reportErrors) {
     // Only an address without a scheme of its own takes the page's: "https://" in front of
     // "http://cdn/x.gif", or of "HTTP://host/x", would name a server "http".
-    if (SchemeOf(address).empty() && !m_strScheme.empty()) {
-        address = address.compare(0, 2, "//") == 0
-                      ? m_strScheme.substr(0, m_strScheme.find("//")) + address
-                      : m_strScheme + address;
+    if (SchemeOf(address).empty() && m_page.IsSet()) {
+        const std::string scheme = m_page.bSecure ? "https:" : "http:";
+        address = address.compare(0, 2, "//") == 0 ? scheme + address : scheme + "//" + address;
     }
-    platform::UrlParts parts;
+    CWebAddress target;
     std::string problem = AddressProblem(address);
-    if (!problem.empty() || !SplitWebAddress(address, parts)) {
+    if (!problem.empty() || !ParseWebAddress(address, target)) {
         m_pConnection.reset();
         m_strFailure = problem.empty() ? "The address is not a web address." : problem;
         m_nLastStatus = 0;
@@ -413,11 +352,7 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string add
         }
         return nullptr;
     }
-    m_strServer = parts.strHost;
-    m_strObject = parts.strPath;
-    m_nPort = parts.nPort;
-    m_bSecure = parts.nScheme == platform::kSchemeHttps;
-    return OpenHttpFile(m_strServer, m_nPort, m_strObject, m_bSecure, reportErrors);
+    return OpenHttpFile(target, reportErrors);
 }
 
 void CGrabber::ReportUnusableAddress(const std::string& address) {
@@ -471,9 +406,8 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
                 platform::InternetError error = response->QueryError();
                 std::string detail = Quoted(error.detail);
                 cause = error.kind == platform::InternetFailure::kTimedOut
-                            ? "The server " + HostPort(m_strServer, m_nPort) +
-                                  " stopped sending the page."
-                            : "The connection to " + HostPort(m_strServer, m_nPort) +
+                            ? "The server " + m_current.HostPort() + " stopped sending the page."
+                            : "The connection to " + m_current.HostPort() +
                                   " broke while the page was read" +
                                   (detail.empty() ? std::string() : ": " + detail) + ".";
                 break;
@@ -501,10 +435,9 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
         }
     }
     // Where the page was read from: after redirects the final scheme, server, port and path.
-    std::string pageAddress = WebAddress(m_bSecure, m_strServer, m_nPort, m_strObject);
+    std::string pageAddress = m_current.Text();
     if (ok) {
         // The page's references resolve against that address.
-        m_strServer = WebAddress(m_bSecure, m_strServer, m_nPort, "");
         (void)rewriter;
         (void)folder;
         RewritePage(pageAddress, pageText, job);
@@ -573,7 +506,7 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
             if (n < 0) {
                 ok = false;
                 std::string detail = Quoted(response->QueryError().detail);
-                cause = "The connection to " + HostPort(m_strServer, m_nPort) +
+                cause = "The connection to " + m_current.HostPort() +
                         " broke while the file was read" +
                         (detail.empty() ? std::string() : ": " + detail) + ".";
                 break;
@@ -605,7 +538,7 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
             platform::FileRemove(destination);
         }
     }
-    std::string where = WebAddress(m_bSecure, m_strServer, m_nPort, m_strObject);
+    std::string where = m_current.Text();
     response.reset();
     m_pConnection.reset();
     m_strFailure = cause;

@@ -8,7 +8,7 @@
 #include "packager/fetch/fetch_pool.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
@@ -180,10 +180,14 @@ int CGrabber::MakeLocalPath(const std::string& address, const std::string& folde
                                       platform::kCanonicalBufferSize);
     std::string name;
     if (cracked && IsWebScheme(parts.nScheme)) {
-        m_strScheme = parts.nScheme == platform::kSchemeHttps ? "https://" : "http://";
-        if (!MakePageNames(address, m_strServer, m_strObject, name)) {
+        std::string lower = address;
+        for (char& c : lower) {
+            c = LowerAscii(c);
+        }
+        if (!SplitWebAddressAsWritten(lower, m_page)) {
             return -1;
         }
+        name = "home.htm";
     } else {
         std::string path = address;
         // A file: address is a local page whichever form it takes (file:///, file://localhost/).
@@ -244,7 +248,7 @@ bool CGrabber::LoadFromCache(CPageRewriter& /*rewriter*/, const std::string& add
     if (!copier.CopyFromCache(address, localPath)) {
         return false;
     }
-    return ProcessSavedPage(m_strServer + m_strObject, localPath, content, folder, job);
+    return ProcessSavedPage(m_page.Text(), localPath, content, folder, job);
 }
 
 bool CGrabber::ProcessSavedPage(const std::string& pageAddress, const std::string& localPath,
@@ -392,12 +396,7 @@ bool CGrabber::LoadResources(const std::string& folder, GrabJob& job) {
 }
 
 std::string CGrabber::CurrentAddress() const {
-    std::string address = m_bSecure ? "https://" : "http://";
-    address += m_strServer;
-    if (m_nPort != (m_bSecure ? 443 : 80)) {
-        address += ":" + std::to_string(m_nPort);
-    }
-    return address + m_strObject;
+    return m_current.Text();
 }
 
 std::string CGrabber::CssPass(size_t i, const std::string& css, const std::string& base,

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "packager/address/progress.h"
 #include "packager/fetch/grab_options.h"
 
 class CMainWindow;
@@ -32,14 +33,6 @@ struct GrabJob {
 // Calls the job's callback with its context, text, position and the range 100, and returns
 // the answer (0 stop, otherwise go on). A job without a callback always goes on.
 int ReportProgress(const GrabJob& job, const std::string& text, int32_t position);
-
-// How the parts of a grab report progress: the same (text, position of 100) → 0 stop,
-// otherwise go on, whoever listens (the window, the terminal, a test).
-class CGrabProgress {
-  public:
-    virtual ~CGrabProgress() = default;
-    virtual int Report(const std::string& text, int32_t position) = 0;
-};
 
 // The job record's callback as a progress interface.
 class CJobProgress : public CGrabProgress {

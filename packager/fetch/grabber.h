@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "packager/address/web_address.h"
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_options.h"
 #include "packager/fetch/grab_plan.h"
@@ -54,7 +55,7 @@ class CGrabber : public CInternetSession {
     bool MakeWorkFolder(std::string& folder);
     // Local path of a page in folder; returns the scheme number (3 http, 4 https, other for
     // addresses that are not web addresses), -1 when no local name can be made. For web
-    // addresses it sets m_strScheme, m_strServer and m_strObject; for others extra receives
+    // addresses it sets m_page; for others extra receives
     // the folder of the local file.
     int MakeLocalPath(const std::string& address, const std::string& folder, std::string& localPath,
                       std::string& extra);
@@ -110,9 +111,8 @@ class CGrabber : public CInternetSession {
     void SweepWorkFolders();
 
     // Fetcher. The caller owns the returned response (and must then reset m_pConnection).
-    std::unique_ptr<platform::InternetRequest> OpenHttpFile(const std::string& server,
-                                                            uint16_t port, std::string object,
-                                                            bool secure, bool reportErrors);
+    std::unique_ptr<platform::InternetRequest> OpenHttpFile(const CWebAddress& target,
+                                                            bool reportErrors);
     std::unique_ptr<platform::InternetRequest> OpenAddress(std::string address, bool reportErrors);
     // Downloads a page, rewrites it and saves it to localPath; true when read to its end.
     bool FetchPage(CPageRewriter& rewriter, const std::string& address,
@@ -139,15 +139,14 @@ class CGrabber : public CInternetSession {
     // and the resource lists in one).
     CGrabPlan m_plan;
     std::unique_ptr<platform::InternetConnection> m_pConnection;
-    std::string m_strServer;
-    std::string m_strObject;
-    uint16_t m_nPort = 0;
-    std::string m_strScheme;
+    // The page being loaded (host and path lower-cased): its scheme completes addresses
+    // without one, and a cached copy resolves against it.
+    CWebAddress m_page;
+    // Where the last request went, after redirects.
+    CWebAddress m_current;
     // The server ("host:port", host lower-cased) that m_strUser and m_strPassword were entered
     // for: they are sent to no other.
     std::string m_strCredentialsServer;
-    // Whether the last address opened (after redirects) was read over https.
-    bool m_bSecure = false;
     // The status of the last answer (0 when none came), and why the last page could not be
     // saved when it was not the answer's fault.
     uint32_t m_nLastStatus = 0;

@@ -5,7 +5,7 @@
 
 #include "packager/archive/archive_builder.h"
 #include "packager/fetch/grabber.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/output/output.h"
 #include "packager/shell/compress_progress.h"
 #include "packager/shell/history.h"

@@ -70,7 +70,7 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         EXPECT_EQ(nullptr, grabber.m_pConnection);
         EXPECT_TRUE(grabber.m_strUser.empty() && grabber.m_strPassword.empty());
         EXPECT_EQ(0u, grabber.m_plan.Size());
-        EXPECT_TRUE(grabber.m_strScheme.empty() && grabber.m_strServer.empty());
+        EXPECT_TRUE(!grabber.m_page.IsSet() && !grabber.m_current.IsSet());
         grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);
     }
     EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "connect h:81", "connection closed",

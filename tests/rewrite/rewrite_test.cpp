@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
