@@ -1,6 +1,6 @@
-// The HTTP fetcher: one request routine with manual redirects and an
-// authorization prompt, and on top of it page fetches, file downloads and
-// copies from the URL cache.
+// The HTTP fetcher: one request routine with manual redirects and an authorization prompt,
+// one body-read loop into a sink, and on top of them page fetches, file downloads and copies
+// from the URL cache.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "packager/address/url_utils.h"
 #include "packager/address/web_address.h"
+#include "packager/fetch/fetcher.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/address/url_utils.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "packager/fetch/fetch_prompts.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ const uint32_t kRequestFlags =
     platform::kFlagExistingConnect | kFlagMakePersistent | platform::kFlagNoAutoRedirect;
 
 const size_t kPageChunk = 102400;
-const size_t kDownloadChunk = 10024;
+const size_t kFileChunk = 65536;
+const char kAgent[] = "Quillbox!";
 
 // String 5017.
 const char kConnectProblem[] =
@@ -169,12 +170,6 @@ std::string AddressProblem(const std::string& address) {
            ": is not supported; only http://, https:// and file: addresses can be fetched.";
 }
 
-std::string ConnectProblemText(const std::string& where, const std::string& cause) {
-    std::vector<char> text(sizeof kConnectProblem + where.size());
-    std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
-    return std::string(text.data()) + "\r\n\r\n" + cause;
-}
-
 // The value of the first header line named Location, in any case, without the
 // line break; false when there is none.
 bool FindLocation(const std::string& headers, std::string& location) {
@@ -234,7 +229,46 @@ std::string ResolveLocation(const std::string& location, const CWebAddress& from
 
 }  // namespace
 
-std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const CWebAddress& target,
+std::string ConnectProblemText(const std::string& where, const std::string& cause) {
+    std::vector<char> text(sizeof kConnectProblem + where.size());
+    std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
+    return std::string(text.data()) + "\r\n\r\n" + cause;
+}
+
+std::string HttpStatusText(uint32_t status) {
+    return "HTTP " + std::to_string(status);
+}
+
+CInternetSession::CInternetSession(std::unique_ptr<platform::InternetService> pService,
+                                   const std::string& agent, uint32_t accessType, uint32_t flags)
+    : m_pService(std::move(pService)) {
+    if (m_pService) {
+        m_pSession = m_pService->OpenSession(agent, accessType, flags);
+    }
+}
+
+CInternetSession::~CInternetSession() {
+    Close();
+}
+
+void CInternetSession::Close() {
+    m_pSession.reset();
+}
+
+CFetcher::CFetcher(std::unique_ptr<platform::InternetService> pService, const CGrabOptions& options,
+                   CFetchPrompts* prompts)
+    : CInternetSession(std::move(pService), kAgent, platform::kInternetOpenTypePreconfig,
+                       platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect),
+      m_options(options),
+      m_pPrompts(prompts) {}
+
+CFetcher::~CFetcher() {
+    // The connection belongs to the session: it goes first.
+    m_pConnection.reset();
+    Close();
+}
+
+std::unique_ptr<platform::InternetRequest> CFetcher::OpenHttpFile(const CWebAddress& target,
                                                                   bool reportErrors) {
     std::unique_ptr<platform::InternetRequest> request;
     // Where the request goes: the address given, then each redirect's.
@@ -249,7 +283,7 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const CWebAddr
         m_strFailure = cancelled ? std::string() : cause;
         if (reportErrors && !cancelled) {
             std::string where = m_current.Text();
-            ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
+            Prompts().ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
         }
         return nullptr;
     };
@@ -261,10 +295,10 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const CWebAddr
     }
     // Credentials go only to the server they were entered for.
     auto connect = [&]() {
-        bool own = m_current.ServerKey() == m_strCredentialsServer;
-        m_pConnection =
-            session->Connect(m_current.strHost, m_current.nPort, own ? m_strUser : std::string(),
-                             own ? m_strPassword : std::string(), m_current.bSecure);
+        bool own = m_current.ServerKey() == m_credentials.strServer;
+        m_pConnection = session->Connect(
+            m_current.strHost, m_current.nPort, own ? m_credentials.strUser : std::string(),
+            own ? m_credentials.strPassword : std::string(), m_current.bSecure);
     };
     connect();
     int redirects = 0;
@@ -290,14 +324,12 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const CWebAddr
         m_nLastStatus = status;
         if (status == 401 || status == 407) {
             std::string user, password;
-            if (!AskForCredentials(server, user, password)) {
+            if (!Prompts().AskForCredentials(server, user, password)) {
                 return fail(StatusCause(*request, status));
             }
             request.reset();
             m_pConnection.reset();
-            m_strUser = user;
-            m_strPassword = password;
-            m_strCredentialsServer = m_current.ServerKey();
+            m_credentials = CCredentials{user, password, m_current.ServerKey()};
             connect();
             continue;
         }
@@ -332,7 +364,7 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const CWebAddr
     }
 }
 
-std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string address,
+std::unique_ptr<platform::InternetRequest> CFetcher::OpenAddress(std::string address,
                                                                  bool reportErrors) {
     // Only an address without a scheme of its own takes the page's: "https://" in front of
     // "http://cdn/x.gif", or of "HTTP://host/x", would name a server "http".
@@ -347,22 +379,187 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string add
         m_strFailure = problem.empty() ? "The address is not a web address." : problem;
         m_nLastStatus = 0;
         if (reportErrors) {
-            ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
-                             AsGiven(address), m_strFailure);
+            Prompts().ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
+                                       AsGiven(address), m_strFailure);
         }
         return nullptr;
     }
     return OpenHttpFile(target, reportErrors);
 }
 
-void CGrabber::ReportUnusableAddress(const std::string& address) {
+void CFetcher::ReportUnusableAddress(const std::string& address) {
     m_strFailure = AddressProblem(address);
     if (m_strFailure.empty()) {
         m_strFailure = "The address cannot be understood.";
     }
-    ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure, AsGiven(address),
-                     m_strFailure);
+    Prompts().ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
+                               AsGiven(address), m_strFailure);
 }
+
+std::string CFetcher::RequestFailure() const {
+    // A redirect's status is never the cause: the fetcher's words say what was wrong with it.
+    bool redirect = m_nLastStatus >= 300 && m_nLastStatus <= 399;
+    if (!m_strFailure.empty() && (m_nLastStatus == 0 || redirect)) {
+        return m_strFailure;
+    }
+    return m_nLastStatus != 0 ? HttpStatusText(m_nLastStatus) : "no answer from the server";
+}
+
+CFetchResult CFetcher::Fetch(const std::string& address, CFetchSink& sink, size_t chunk,
+                             bool reportErrors) {
+    CFetchResult result;
+    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, reportErrors);
+    result.nStatus = m_nLastStatus;
+    result.strAddress = m_current.Text();
+    if (!response) {
+        result.strFailure = m_strFailure;
+        result.bCancelled = m_strFailure.empty();
+        return result;
+    }
+    result.bOpened = true;
+    result.bAnswered = sink.Begin(result.nStatus, result.strFailure);
+    std::vector<char> buffer(result.bAnswered ? chunk : 0);
+    while (result.bAnswered) {
+        if (!sink.GoOn()) {
+            result.bCancelled = true;
+            break;
+        }
+        long n = response->ReadFile(buffer.data(), buffer.size());
+        if (n < 0) {
+            result.bReadBroke = true;
+            result.bCancelled = response->FailureReason() == platform::kReasonCancelled;
+            result.readError = response->QueryError();
+            break;
+        }
+        if (n == 0) {
+            result.bComplete = true;
+            break;
+        }
+        result.nBytes += static_cast<uint64_t>(n);
+        if (!sink.Take(buffer.data(), static_cast<size_t>(n), result.strFailure)) {
+            result.bCancelled = result.strFailure.empty();
+            break;
+        }
+    }
+    response.reset();
+    m_pConnection.reset();
+    return result;
+}
+
+namespace {
+
+// A page as it arrives: held in memory (to its first NUL byte in each read) within the page
+// bound, with "Reading <address>  <n> bytes read" reported before each part; the file it is
+// saved to is made once the answer is there.
+class CPageSink : public CFetchSink {
+  public:
+    CPageSink(const std::string& address, const std::string& localPath, uint64_t limit,
+              GrabJob& job, std::string& text)
+        : m_address(address), m_localPath(localPath), m_limit(limit), m_job(job), m_text(text) {}
+    ~CPageSink() override {
+        if (m_nFile >= 0) {
+            platform::FileClose(m_nFile);
+        }
+    }
+    bool Begin(uint32_t, std::string& failure) override {
+        m_nFile = platform::FileOpen(m_localPath,
+                                     platform::kOpenCreate | platform::kOpenTruncate |
+                                         platform::kOpenWriteOnly | platform::kOpenBinary,
+                                     platform::kModeReadWrite);
+        if (m_nFile < 0) {
+            failure = "The page cannot be saved as " + m_localPath + ".";
+            return false;
+        }
+        return true;
+    }
+    bool Take(const char* data, size_t size, std::string& failure) override {
+        if (ReportProgress(m_job, "Reading " + m_address + m_bytesMessage, m_nCounter) == 0) {
+            return false;
+        }
+        ++m_nCounter;
+        m_nTotal += static_cast<long long>(size);
+        m_bytesMessage = "  " + std::to_string(m_nTotal) + " bytes read";
+        // A part ends at its first NUL byte.
+        const char* end = static_cast<const char*>(std::memchr(data, '\0', size));
+        size_t length = end ? static_cast<size_t>(end - data) : size;
+        if (m_text.size() + length > m_limit) {
+            failure = "The page is larger than " + SizeText(m_limit) + ".";
+            return false;
+        }
+        m_text.append(data, length);
+        return true;
+    }
+    // Closes the file; false when that failed.
+    bool Close() {
+        int file = m_nFile;
+        m_nFile = -1;
+        return file < 0 || platform::FileClose(file) == 0;
+    }
+    int File() const { return m_nFile; }
+
+  private:
+    const std::string& m_address;
+    const std::string& m_localPath;
+    uint64_t m_limit;
+    GrabJob& m_job;
+    std::string& m_text;
+    int m_nFile = -1;
+    int32_t m_nCounter = 1;
+    long long m_nTotal = 0;
+    std::string m_bytesMessage;
+};
+
+// A file as it arrives, written as it comes (in text mode when asked) within a bound; a
+// file that was there is made writable first.
+class CFileSink : public CFetchSink {
+  public:
+    CFileSink(const std::string& destination, uint64_t limit, bool textMode)
+        : m_destination(destination), m_limit(limit), m_bTextMode(textMode) {}
+    ~CFileSink() override { Close(); }
+    bool Begin(uint32_t, std::string& failure) override {
+        if (platform::PathExists(m_destination)) {
+            platform::SetAttributes(m_destination, platform::kAttrNormal);
+        }
+        m_nFile = platform::FileOpen(m_destination,
+                                     platform::kOpenCreate | platform::kOpenTruncate |
+                                         platform::kOpenWriteOnly | platform::kOpenBinary,
+                                     platform::kModeReadWrite);
+        if (m_nFile < 0) {
+            failure = "The file cannot be saved as " + m_destination + ".";
+            return false;
+        }
+        m_text = std::make_unique<CTextModeWriter>(m_nFile);
+        return true;
+    }
+    bool Take(const char* data, size_t size, std::string& failure) override {
+        m_nTotal += size;
+        if (m_nTotal > m_limit) {
+            failure = "The file is larger than " + SizeText(m_limit) + ".";
+            return false;
+        }
+        if (!(m_bTextMode ? m_text->Write(data, size) : WriteAll(m_nFile, data, size))) {
+            failure = "The file cannot be written to " + m_destination + ".";
+            return false;
+        }
+        return true;
+    }
+    // Closes the file; false when that failed.
+    bool Close() {
+        int file = m_nFile;
+        m_nFile = -1;
+        return file < 0 || platform::FileClose(file) == 0;
+    }
+
+  private:
+    std::string m_destination;
+    uint64_t m_limit;
+    bool m_bTextMode;
+    int m_nFile = -1;
+    std::unique_ptr<CTextModeWriter> m_text;
+    uint64_t m_nTotal = 0;
+};
+
+}  // namespace
 
 bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
                          const std::string& localPath, std::string& pageText,
@@ -374,74 +571,33 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
         // Waits for the network (this page's and the later downloads') learn of a cancel.
         session->SetAbortCheck([&job] { return PollProgress(job) == 0; });
     }
-    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, true);
-    if (!response) {
-        return false;
+    pageText.clear();
+    CPageSink sink(address, localPath, m_options.nMaxPageBytes, job, pageText);
+    CFetchResult fetched = Fetch(address, sink, kPageChunk, true);
+    if (!fetched.bOpened) {
+        return false;  // the request failed, and said so
     }
     // Failures past this point are about the page as it arrives: they name where it came from.
-    std::string cause;
-    int file = platform::FileOpen(localPath,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    bool ok = file >= 0;
-    bool cancelled = false;
-    if (!ok) {
-        cause = "The page cannot be saved as " + localPath + ".";
-    }
-    pageText.clear();
-    if (ok) {
-        int32_t counter = 1;
-        long long total = 0;
-        std::string bytesMessage;
-        std::vector<char> chunk(kPageChunk);
-        for (;;) {
-            long n = response->ReadFile(chunk.data(), chunk.size());
-            if (n < 0) {
-                ok = false;
-                if (response->FailureReason() == platform::kReasonCancelled) {
-                    cancelled = true;  // the user's doing: nothing to tell
-                    break;
-                }
-                platform::InternetError error = response->QueryError();
-                std::string detail = Quoted(error.detail);
-                cause = error.kind == platform::InternetFailure::kTimedOut
-                            ? "The server " + m_current.HostPort() + " stopped sending the page."
-                            : "The connection to " + m_current.HostPort() +
-                                  " broke while the page was read" +
-                                  (detail.empty() ? std::string() : ": " + detail) + ".";
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            if (ReportProgress(job, "Reading " + address + bytesMessage, counter) == 0) {
-                ok = false;
-                cancelled = true;
-                break;
-            }
-            ++counter;
-            total += n;
-            bytesMessage = "  " + std::to_string(total) + " bytes read";
-            // A chunk ends at its first NUL byte.
-            const char* end = static_cast<const char*>(std::memchr(chunk.data(), '\0', n));
-            size_t length = end ? static_cast<size_t>(end - chunk.data()) : static_cast<size_t>(n);
-            if (pageText.size() + length > m_options.nMaxPageBytes) {
-                ok = false;
-                cause = "The page is larger than " + SizeText(m_options.nMaxPageBytes) + ".";
-                break;
-            }
-            pageText.append(chunk.data(), length);
-        }
+    std::string cause = fetched.strFailure;
+    bool ok = fetched.bComplete;
+    bool cancelled = fetched.bCancelled;
+    if (fetched.bReadBroke && !cancelled) {
+        std::string detail = Quoted(fetched.readError.detail);
+        cause = fetched.readError.kind == platform::InternetFailure::kTimedOut
+                    ? "The server " + m_current.HostPort() + " stopped sending the page."
+                    : "The connection to " + m_current.HostPort() +
+                          " broke while the page was read" +
+                          (detail.empty() ? std::string() : ": " + detail) + ".";
     }
     // Where the page was read from: after redirects the final scheme, server, port and path.
-    std::string pageAddress = m_current.Text();
+    const std::string& pageAddress = fetched.strAddress;
     if (ok) {
         // The page's references resolve against that address.
         (void)rewriter;
         (void)folder;
-        RewritePage(pageAddress, pageText, job);
-        CTextModeWriter writer(file);
+        std::string base = pageAddress;
+        RewritePage(base, pageText, job);
+        CTextModeWriter writer(sink.File());
         ok = writer.Write(pageText);
         if (!ok) {
             cause =
@@ -449,21 +605,20 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             m_strLastFailure = "could not be written to the work folder (is the disk full?)";
         }
     }
-    if (file >= 0 && platform::FileClose(file) != 0 && ok) {
+    if (!sink.Close() && ok) {
         ok = false;
         cause = "The page cannot be written to " + localPath + ": " + std::strerror(errno) + ".";
         m_strLastFailure = "could not be written to the work folder (is the disk full?)";
     }
-    response.reset();
-    m_pConnection.reset();
     m_strFailure = ok || cancelled ? std::string() : cause;
     if (!m_strFailure.empty()) {
-        ShowFetchFailure(ConnectProblemText(pageAddress, m_strFailure), pageAddress, m_strFailure);
+        Prompts().ShowFetchFailure(ConnectProblemText(pageAddress, m_strFailure), pageAddress,
+                                   m_strFailure);
     }
     return ok;
 }
 
-bool CGrabber::DownloadFile(const std::string& source, const std::string& destination,
+bool CFetcher::DownloadFile(const std::string& source, const std::string& destination,
                             bool reportErrors, bool textMode) {
     m_strFailure.clear();
     // Web addresses are never looked for on the local disk.
@@ -483,67 +638,32 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
         }
         return true;
     }
-    std::unique_ptr<platform::InternetRequest> response = OpenAddress(source, reportErrors);
-    if (!response) {
-        return false;
+    CFileSink sink(destination, m_options.nMaxDownloadBytes, textMode);
+    CFetchResult fetched = Fetch(source, sink, kFileChunk, reportErrors);
+    if (!fetched.bOpened) {
+        return false;  // the request failed
     }
-    if (platform::PathExists(destination)) {
-        platform::SetAttributes(destination, platform::kAttrNormal);
+    std::string cause = fetched.strFailure;
+    if (fetched.bReadBroke) {
+        std::string detail = Quoted(fetched.readError.detail);
+        cause = "The connection to " + m_current.HostPort() + " broke while the file was read" +
+                (detail.empty() ? std::string() : ": " + detail) + ".";
     }
-    int file = platform::FileOpen(destination,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    bool ok = file >= 0;
-    std::string cause = ok ? std::string() : "The file cannot be saved as " + destination + ".";
-    uint64_t total = 0;
-    if (ok) {
-        CTextModeWriter text(file);
-        std::vector<char> chunk(kDownloadChunk);
-        for (;;) {
-            std::fill(chunk.begin(), chunk.end(), '\0');
-            long n = response->ReadFile(chunk.data(), chunk.size());
-            if (n < 0) {
-                ok = false;
-                std::string detail = Quoted(response->QueryError().detail);
-                cause = "The connection to " + m_current.HostPort() +
-                        " broke while the file was read" +
-                        (detail.empty() ? std::string() : ": " + detail) + ".";
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            total += static_cast<uint64_t>(n);
-            if (total > m_options.nMaxDownloadBytes) {
-                ok = false;
-                cause = "The file is larger than " + SizeText(m_options.nMaxDownloadBytes) + ".";
-                break;
-            }
-            bool written =
-                textMode ? text.Write(chunk.data(), static_cast<size_t>(n))
-                         : platform::FileWrite(file, chunk.data(), static_cast<unsigned>(n)) == n;
-            if (!written) {
-                ok = false;
-                cause = "The file cannot be written to " + destination + ".";
-                break;
-            }
-        }
-        if (platform::FileClose(file) != 0 && ok) {
+    bool ok = fetched.bComplete;
+    if (fetched.bAnswered) {
+        if (!sink.Close() && ok) {
             ok = false;
             cause = "The file cannot be written to " + destination + ".";
         }
         // A failed or empty download leaves no file; an empty one still succeeds.
-        if (!ok || total == 0) {
+        if (!ok || fetched.nBytes == 0) {
             platform::FileRemove(destination);
         }
     }
-    std::string where = m_current.Text();
-    response.reset();
-    m_pConnection.reset();
     m_strFailure = cause;
     if (!ok && reportErrors) {
-        ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
+        Prompts().ShowFetchFailure(ConnectProblemText(fetched.strAddress, cause),
+                                   fetched.strAddress, cause);
     }
     return ok;
 }

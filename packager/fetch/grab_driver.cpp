@@ -13,7 +13,6 @@
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "packager/fetch/fetch_prompts.h"
 
 namespace {
 
@@ -33,41 +32,15 @@ const int kMaxImportDepth = 8;
 const char kRefusedLocal[] = "refused: a page from the web may not take a file of this machine";
 const char kNotWritten[] = "could not be written to the work folder (is the disk full?)";
 
-std::string StatusText(uint32_t status) {
-    return "HTTP " + std::to_string(status);
-}
-
 bool IsSuccess(uint32_t status) {
     return status >= 200 && status <= 299;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit) {
-    int file = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
-    if (file < 0) {
-        return false;
-    }
-    content.clear();
-    std::vector<char> chunk(65536);
-    bool ok = true;
-    for (;;) {
-        int n = platform::FileRead(file, chunk.data(), static_cast<unsigned>(chunk.size()));
-        if (n < 0) {
-            ok = false;
-        }
-        if (n <= 0) {
-            break;
-        }
-        if (content.size() + static_cast<size_t>(n) > limit) {
-            ok = false;
-            break;
-        }
-        content.append(chunk.data(), static_cast<size_t>(n));
-    }
-    platform::FileClose(file);
-    return ok;
-}
-
 }  // namespace
+
+CGrabber::CGrabber(std::unique_ptr<platform::InternetService> pService, const CGrabOptions& options,
+                   CFetchPrompts* prompts)
+    : CFetcher(std::move(pService), options, prompts) {}
 
 std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     std::string target = address;
@@ -155,19 +128,10 @@ std::string CGrabber::PageFailure() const {
     return "not saved: the transfer broke off, was cancelled or could not be written";
 }
 
-std::string CGrabber::RequestFailure() const {
-    // A redirect's status is never the cause: the fetcher's words say what was wrong with it.
-    bool redirect = m_nLastStatus >= 300 && m_nLastStatus <= 399;
-    if (!m_strFailure.empty() && (m_nLastStatus == 0 || redirect)) {
-        return m_strFailure;
-    }
-    return m_nLastStatus != 0 ? StatusText(m_nLastStatus) : "no answer from the server";
-}
-
 void CGrabber::NotePageStatus(size_t i) {
     // An error page is still packed as the page, as it always was; the report says so.
     if (m_nLastStatus != 0 && !IsSuccess(m_nLastStatus)) {
-        m_plan.SetDone(i, StatusText(m_nLastStatus) + " (the server's error page was packed)");
+        m_plan.SetDone(i, HttpStatusText(m_nLastStatus) + " (the server's error page was packed)");
     } else {
         m_plan.SetDone(i);
     }
@@ -257,15 +221,8 @@ bool CGrabber::ProcessSavedPage(const std::string& pageAddress, const std::strin
     if (file < 0) {
         return false;
     }
-    content.clear();
-    std::vector<char> chunk(65536);
-    for (;;) {
-        int n = platform::FileRead(file, chunk.data(), static_cast<unsigned>(chunk.size()));
-        if (n <= 0) {
-            break;
-        }
-        content.append(chunk.data(), static_cast<size_t>(n));
-    }
+    // What could be read is the page, as a browser shows what arrived.
+    ReadAll(file, content, UINT64_MAX);
     platform::FileClose(file);
     platform::FileRemove(localPath);
     // The text ends at the first zero byte.
@@ -458,55 +415,13 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
         return;
     }
 
-    m_nLastStatus = 0;
-    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, false);
-    if (!response || !IsSuccess(m_nLastStatus)) {
-        m_plan.SetFailed(i, RequestFailure());
-        response.reset();
-        m_pConnection.reset();
-        return;
-    }
-    const uint64_t limit = stylesheet ? limits.nMaxPageBytes : limits.nMaxDownloadBytes;
-    const std::string base = CurrentAddress();
-    int file = -1;
-    if (!stylesheet) {
-        file = platform::FileOpen(destination,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    }
-    std::string failure = !stylesheet && file < 0 ? kNotWritten : "";
-    std::string body;
-    uint64_t total = 0;
-    std::vector<char> chunk(65536);
-    while (failure.empty()) {
-        long n = response->ReadFile(chunk.data(), chunk.size());
-        if (n < 0) {
-            failure = "the transfer broke off";
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<uint64_t>(n);
-        if (total > limit) {
-            failure = "too large";
-            break;
-        }
-        if (stylesheet) {
-            body.append(chunk.data(), static_cast<size_t>(n));
-        } else if (!WriteAll(file, chunk.data(), static_cast<size_t>(n))) {
-            failure = kNotWritten;
-        }
-    }
-    response.reset();
-    m_pConnection.reset();
-    if (file >= 0 && platform::FileClose(file) != 0 && failure.empty()) {
-        failure = kNotWritten;
-    }
+    CFileOutcome fetched =
+        FetchFile(*this, address, destination, stylesheet,
+                  stylesheet ? limits.nMaxPageBytes : limits.nMaxDownloadBytes, nullptr);
+    std::string failure = fetched.strFailure;
     if (failure.empty() && stylesheet) {
-        RewriteStylesheet(i, body, base);
-        if (!WriteWholeFile(destination, body)) {
+        RewriteStylesheet(i, fetched.strBody, fetched.strBase);
+        if (!WriteWholeFile(destination, fetched.strBody)) {
             failure = kNotWritten;
         }
     }
@@ -514,9 +429,6 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
         platform::FileRemove(destination);
         m_plan.SetFailed(i, failure);
         return;
-    }
-    if (total == 0 && !stylesheet) {
-        platform::FileRemove(destination);  // an empty answer leaves no file, as it always did
     }
     m_plan.SetDone(i);
 }

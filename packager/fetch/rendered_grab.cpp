@@ -1,7 +1,6 @@
 // The grab's side of the rendered capture: the page source shows the main page and hands
 // over its document and those of its same-origin frames; each is then saved and rewritten
 // like a fetched page, against the address it was shown from.
-#include "packager/fetch/fetch_prompts.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 
@@ -37,7 +36,7 @@ bool CGrabber::LoadRenderedPage(const std::string& address, const std::string& f
         if (!m_pPageSource->Capture(address, folder, job, m_rendered, failure)) {
             m_strLastFailure = failure;
             if (!failure.empty()) {
-                ShowFetchFailure(
+                Prompts().ShowFetchFailure(
                     "Unable to load " + address +
                         "\r\n\r\nThe browser could not render the page: " + failure + ".",
                     address, "The browser could not render the page: " + failure + ".");

@@ -68,7 +68,8 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         ASSERT_EQ((Log{"open Quillbox! 0 0x20200000"}), log);
         ASSERT_NE(nullptr, grabber.GetSession());
         EXPECT_EQ(nullptr, grabber.m_pConnection);
-        EXPECT_TRUE(grabber.m_strUser.empty() && grabber.m_strPassword.empty());
+        EXPECT_TRUE(grabber.Credentials().strUser.empty() &&
+                    grabber.Credentials().strPassword.empty());
         EXPECT_EQ(0u, grabber.m_plan.Size());
         EXPECT_TRUE(!grabber.m_page.IsSet() && !grabber.m_current.IsSet());
         grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);

@@ -44,13 +44,12 @@ class PoolTest : public ::testing::Test {
     void SetUp() override {
         m_strSite = MakeHostScratch("poolsite");
         ASSERT_TRUE(platform::FolderCreate(Local("site")));
-        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService());
+        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService(), CGrabOptions(),
+                                               &m_prompts);
         m_job.pfnProgress = &PoolTest::Progress;
         m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
-        m_prompts.Install();
     }
     void TearDown() override {
-        m_prompts.Uninstall();
         for (const std::string& folder : m_folders) {
             m_grabber->RemoveFolder(folder);
         }
@@ -308,15 +307,14 @@ TEST_F(PoolTest, TooLargeIsReportedAndTheRestGoesOn) {
 // once, on the grab's thread, and every picture is saved with what was entered.
 TEST_F(PoolTest, PasswordIsAskedOnceOnTheGrabsThread) {
     struct Recording : TestPrompts {
-        bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
-                              std::string& password, void* owner) override {
+        bool AskForCredentials(const std::string& server, std::string& user,
+                               std::string& password) override {
             threads.push_back(std::this_thread::get_id());
-            return TestPrompts::AskAuthorization(prompt, user, password, owner);
+            return TestPrompts::AskForCredentials(server, user, password);
         }
         std::vector<std::thread::id> threads;
     } prompts;
-    m_prompts.Uninstall();
-    prompts.Install();
+    m_grabber->SetPrompts(&prompts);
     prompts.AnswerCredentials(true, "u", "p");
 
     FixtureServer server;
@@ -330,8 +328,7 @@ TEST_F(PoolTest, PasswordIsAskedOnceOnTheGrabsThread) {
     }
     Put("site/open.htm", page + "</body></html>\n");
     std::string error = Grab(server.Base() + "/site/open.htm");
-    prompts.Uninstall();
-    m_prompts.Install();
+    m_grabber->SetPrompts(&m_prompts);
     ASSERT_EQ("", error);
     ASSERT_EQ(1u, prompts.threads.size());
     EXPECT_EQ(std::this_thread::get_id(), prompts.threads[0]);

@@ -36,14 +36,13 @@ class ServedGrabTest : public ::testing::Test {
         ASSERT_TRUE(s_bStarted);
         s_pServer->ClearRequests();
         s_pAuth->ClearRequests();
-        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService());
+        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService(), CGrabOptions(),
+                                               &m_prompts);
         m_job.pfnProgress = &ServedGrabTest::Progress;
         m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
-        m_prompts.Install();
     }
 
     void TearDown() override {
-        m_prompts.Uninstall();
         for (const std::string& folder : m_folders) {
             m_grabber->RemoveFolder(folder);
         }

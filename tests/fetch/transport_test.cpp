@@ -467,8 +467,7 @@ struct CancelFlag {
 
 TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
     TestPrompts prompts;
-    prompts.Install();
-    CGrabber grabber(platform::CreateInternetService());
+    CGrabber grabber(platform::CreateInternetService(), CGrabOptions(), &prompts);
     CancelFlag flag;
     GrabJob job;
     job.pfnProgress = &CancelFlag::Progress;
@@ -507,7 +506,6 @@ TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
     }
     EXPECT_FALSE(platform::PathExists(picture));
     EXPECT_TRUE(prompts.Messages().empty());  // a cancel is no connection problem
-    prompts.Uninstall();
     RunHost("rm -rf " + scratch);
 }
 
