@@ -194,10 +194,6 @@ class FuzzUi : public platform::IUserInterface {
     bool RunAndWait(const std::string&) override { return false; }
 };
 
-int Progress(CMainWindow*, std::string, int32_t, int32_t) {
-    return 1;
-}
-
 // A private folder for the run's files; it goes when the fuzzer ends.
 char g_folder[] = "/tmp/qbfuzzfetchXXXXXX";
 
@@ -248,7 +244,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string page = platform::JoinPath(folder, "page.htm");
     CGrabber grabber(std::make_unique<FuzzService>(), bounds);
     GrabJob job;
-    job.pfnProgress = &Progress;
     CPageRewriter rewriter;
     std::string text;
     bool ok = grabber.FetchPage(rewriter, address, page, text, folder, job);

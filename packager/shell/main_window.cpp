@@ -45,8 +45,7 @@ CMainWindow::CMainWindow(PackagerState& app) : m_app(app) {}
 CMainWindow::~CMainWindow() = default;
 
 void CMainWindow::InstallProgressCallback() {
-    m_app.job.pfnProgress = &MainWindowProgress;
-    m_app.job.pProgressContext = this;
+    m_app.job.pProgress = &m_progress;
 }
 
 // Every way the output path can fail is told, with its cause, before anything is fetched.
@@ -251,7 +250,7 @@ void CMainWindow::OnTimer(int timerId) {
 void CMainWindow::RunWorker() {
     m_app.job.options = GrabOptions();
     std::string error = m_app.pGrabber->Grab(std::string(m_app.m_strJobURL), m_app.job);
-    CMainWindow* w = m_app.job.pProgressContext ? m_app.job.pProgressContext : this;
+    CMainWindow* w = this;
     // The capture report goes to the trace; the done message mentions what is missing.
     const CGrabPlan& report = m_app.pGrabber->GetReport();
     platform::Trace("%s", report.Summary().c_str());

@@ -47,6 +47,22 @@ struct PackagerState {
     CGrabber* pGrabber = nullptr;
 };
 
+class CMainWindow;
+int MainWindowProgress(CMainWindow* pContext, std::string strText, int32_t nPosition,
+                       int32_t nRange);
+
+// The window as the grab's progress: MainWindowProgress with the range 100.
+class CWindowProgress : public CGrabProgress {
+  public:
+    explicit CWindowProgress(CMainWindow& window) : m_window(window) {}
+    int Report(const std::string& text, int32_t position) override {
+        return MainWindowProgress(&m_window, text, position, 100);
+    }
+
+  private:
+    CMainWindow& m_window;
+};
+
 class CMainWindow {
   public:
     explicit CMainWindow(PackagerState& app);
@@ -54,7 +70,7 @@ class CMainWindow {
     CMainWindow(const CMainWindow&) = delete;
     CMainWindow& operator=(const CMainWindow&) = delete;
 
-    // Installs this window's progress callback in the job record.
+    // Makes this window the job record's progress.
     void InstallProgressCallback();
 
     // WM_COMMAND: accelerators, menus and button clicks run their command; any other
@@ -95,6 +111,7 @@ class CMainWindow {
     // The done dialog's note: where the executable went and what could not be fetched.
     std::string m_strDoneNote;
     std::unique_ptr<CProgressDialog> m_pProgressDlg;
+    CWindowProgress m_progress{*this};
     std::string m_strProgressText;
     std::atomic<int32_t> m_nProgressPos{0};
     std::atomic<int32_t> m_nProgressRange{100};

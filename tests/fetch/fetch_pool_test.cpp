@@ -39,15 +39,14 @@ struct Stats {
     int max = -1, requests = -1, connections = -1;
 };
 
-class PoolTest : public ::testing::Test {
+class PoolTest : public ::testing::Test, public CGrabProgress {
   protected:
     void SetUp() override {
         m_strSite = MakeHostScratch("poolsite");
         ASSERT_TRUE(platform::FolderCreate(Local("site")));
         m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService(), CGrabOptions(),
                                                &m_prompts);
-        m_job.pfnProgress = &PoolTest::Progress;
-        m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
+        m_job.pProgress = this;
     }
     void TearDown() override {
         for (const std::string& folder : m_folders) {
@@ -67,14 +66,13 @@ class PoolTest : public ::testing::Test {
         return server.Start(m_strSite, extra);
     }
 
-    static int Progress(CMainWindow* context, std::string text, int32_t, int32_t) {
-        auto* self = reinterpret_cast<PoolTest*>(context);
-        self->m_progress.push_back(text);
-        if (self->m_bCancelAfterFirst && text.rfind("Loading images (", 0) == 0 &&
+    int Report(const std::string& text, int32_t) override {
+        m_progress.push_back(text);
+        if (m_bCancelAfterFirst && text.rfind("Loading images (", 0) == 0 &&
             text.rfind("Loading images (0 of", 0) != 0) {
-            if (self->m_cancelled == Clock::time_point()) {
-                self->m_cancelled = Clock::now();
-                self->m_strCancelFolder = platform::FolderOf(self->m_job.strMainPage);
+            if (m_cancelled == Clock::time_point()) {
+                m_cancelled = Clock::now();
+                m_strCancelFolder = platform::FolderOf(m_job.strMainPage);
             }
             return 0;
         }

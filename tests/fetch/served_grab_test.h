@@ -16,7 +16,7 @@
 #include "platform/internet.h"
 #include "test_prompts.h"
 
-class ServedGrabTest : public ::testing::Test {
+class ServedGrabTest : public ::testing::Test, public CGrabProgress {
   protected:
     static void SetUpTestSuite() {
         s_pServer = new FixtureServer;
@@ -38,8 +38,7 @@ class ServedGrabTest : public ::testing::Test {
         s_pAuth->ClearRequests();
         m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService(), CGrabOptions(),
                                                &m_prompts);
-        m_job.pfnProgress = &ServedGrabTest::Progress;
-        m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
+        m_job.pProgress = this;
     }
 
     void TearDown() override {
@@ -49,12 +48,10 @@ class ServedGrabTest : public ::testing::Test {
     }
 
     // Records every text; stops the grab at m_strStopAt.
-    static int Progress(CMainWindow* context, std::string text, int32_t position, int32_t range) {
-        auto* self = reinterpret_cast<ServedGrabTest*>(context);
-        self->m_progress.push_back(text);
-        self->m_positions.push_back(position);
-        EXPECT_EQ(100, range);
-        return text == self->m_strStopAt ? 0 : 1;
+    int Report(const std::string& text, int32_t position) override {
+        m_progress.push_back(text);
+        m_positions.push_back(position);
+        return text == m_strStopAt ? 0 : 1;
     }
 
     // Grabs address; the work folder is removed after the test.

@@ -458,11 +458,9 @@ TEST_F(TransportTest, BytesInFlightGrowWhileAReadWaitsAndGoWhenTheRequestEnds) {
 #endif
 
 // A job whose callback says stop once the flag is up, as the window's does after Cancel.
-struct CancelFlag {
+struct CancelFlag : CGrabProgress {
     std::atomic<bool> up{false};
-    static int Progress(CMainWindow* context, std::string, int32_t, int32_t) {
-        return reinterpret_cast<CancelFlag*>(context)->up ? 0 : 1;
-    }
+    int Report(const std::string&, int32_t) override { return up ? 0 : 1; }
 };
 
 TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
@@ -470,8 +468,7 @@ TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
     CGrabber grabber(platform::CreateInternetService(), CGrabOptions(), &prompts);
     CancelFlag flag;
     GrabJob job;
-    job.pfnProgress = &CancelFlag::Progress;
-    job.pProgressContext = reinterpret_cast<CMainWindow*>(&flag);
+    job.pProgress = &flag;
     std::string scratch = MakeHostScratch("cancel");
     std::string folder = HostToLocal(scratch);
     std::string local = platform::JoinPath(folder, "page.htm");

@@ -293,11 +293,16 @@ TEST_F(ZipCommandTest, TheDoneDialogComesBeforeTheWindowIsUsableAgain) {
         << "a second Zip could start under the done dialog";
 }
 
-int CancellingProgress(CMainWindow* w, std::string text, int32_t pos, int32_t range) {
-    if (text.rfind("Loading images (2 of", 0) == 0 && w->m_pProgressDlg)
-        w->m_pProgressDlg->m_bCancelled = 1;
-    return MainWindowProgress(w, text, pos, range);
-}
+// The window's progress, with Cancel pressed once the second picture is in.
+struct CancellingProgress : CGrabProgress {
+    explicit CancellingProgress(CMainWindow* window) : w(window) {}
+    int Report(const std::string& text, int32_t pos) override {
+        if (text.rfind("Loading images (2 of", 0) == 0 && w->m_pProgressDlg)
+            w->m_pProgressDlg->m_bCancelled = 1;
+        return MainWindowProgress(w, text, pos, 100);
+    }
+    CMainWindow* w;
+};
 
 TEST_F(ZipCommandTest, CancelDuringImagesWritesNothingAndTheNextCommandWorks) {
     std::string site = MakeSite(5);
@@ -305,7 +310,8 @@ TEST_F(ZipCommandTest, CancelDuringImagesWritesNothingAndTheNextCommandWorks) {
     std::string out = JoinPath(root, "cancel.exe");
     window->outPath = out;
     window->address = JoinPath(site, "page.htm");
-    app.job.pfnProgress = &CancellingProgress;
+    CancellingProgress cancelling(window.get());
+    app.job.pProgress = &cancelling;
     window->Zip();
     EXPECT_FALSE(platform::PathExists(out));
     EXPECT_EQ(window->doneDialogs, 0);
