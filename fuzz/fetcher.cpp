@@ -25,7 +25,6 @@
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "platform/ui.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
@@ -170,28 +169,22 @@ class FuzzService : public platform::InternetService {
     bool GetUrlCacheEntry(const std::string&, std::string&) override { return false; }
 };
 
-class FuzzUi : public platform::IUserInterface {
+class FuzzPrompts : public CFetchPrompts {
   public:
-    int ShowMessage(const std::string&, const std::string&, unsigned, void*) override {
+    void ShowFetchFailure(const std::string&, const std::string&, const std::string&) override {
         ++g_script->messages;
-        return platform::kIdOk;
     }
-    bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
-                          std::string& password, void*) override {
-        Check(!prompt.server.empty());
+    bool AskForCredentials(const std::string& server, std::string& user,
+                           std::string& password) override {
+        Check(!server.empty());
         if (!g_script->answerOk) {
             return false;
         }
-        g_script->lastPrompted = Lower(prompt.server);
+        g_script->lastPrompted = Lower(server);
         user = "u";
         password = "p";
         return true;
     }
-    bool AskPassword(const platform::PasswordPrompt&, std::string&, void*) override {
-        return false;
-    }
-    intptr_t ShellOpen(const std::string&, void*) override { return platform::kShellNoAssociation; }
-    bool RunAndWait(const std::string&) override { return false; }
 };
 
 // A private folder for the run's files; it goes when the fuzzer ends.
@@ -234,15 +227,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         start = end + 1;
     }
     g_script = &script;
-    FuzzUi ui;
-    platform::SetUserInterface(&ui);
+    FuzzPrompts prompts;
     CGrabOptions bounds;
     bounds.nMaxPageBytes = bounds.nMaxDownloadBytes = 1 << 20;
     bounds.nMaxRedirects = 8;
 
     std::string folder = WorkFolder();
     std::string page = platform::JoinPath(folder, "page.htm");
-    CGrabber grabber(std::make_unique<FuzzService>(), bounds);
+    CGrabber grabber(std::make_unique<FuzzService>(), bounds, &prompts);
     GrabJob job;
     CPageRewriter rewriter;
     std::string text;
@@ -274,7 +266,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         platform::FileRemove(target);
     }
     platform::FileRemove(page);
-    platform::SetUserInterface(nullptr);
     g_script = nullptr;
     return 0;
 }
