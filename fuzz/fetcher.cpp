@@ -238,7 +238,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GrabJob job;
     CPageRewriter rewriter;
     std::string text;
-    bool ok = grabber.FetchPage(rewriter, address, page, text, folder, job);
+    CGrab grab(grabber, job);
+    bool ok = grab.FetchPage(rewriter, address, page, text, folder, job);
     Check(!grabber.m_pConnection);
     Check(ok == grabber.m_strFailure.empty());
     Check(!ok || platform::FileExists(page));

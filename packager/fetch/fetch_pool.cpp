@@ -245,8 +245,12 @@ void TransferLoop(Shared& shared, CFetcher& fetcher) {
 // One run of the pool over a grab's plan, driven from the grab's thread.
 class CPoolRun {
   public:
-    CPoolRun(CGrabber& grabber, const std::string& folder, GrabJob& job, const CGrabOptions& limits)
-        : m_grabber(grabber), m_strFolder(folder), m_job(job), m_limits(limits) {
+    CPoolRun(CGrab& grab, const std::string& folder, GrabJob& job, const CGrabOptions& limits)
+        : m_grab(grab),
+          m_fetcher(grab.Fetcher()),
+          m_strFolder(folder),
+          m_job(job),
+          m_limits(limits) {
         m_limits.nMaxConnections = std::max(1, m_limits.nMaxConnections);
         m_limits.nMaxPerServer = std::max(1, m_limits.nMaxPerServer);
         m_shared.tally.nMax = m_limits.nMaxGrabBytes;
@@ -269,7 +273,8 @@ class CPoolRun {
     void ShareCredentials();
     void End();
 
-    CGrabber& m_grabber;
+    CGrab& m_grab;
+    CFetcher& m_fetcher;  // the grab's own, which may ask for a password
     std::string m_strFolder;
     GrabJob& m_job;
     CGrabOptions m_limits;
@@ -291,7 +296,7 @@ class CPoolRun {
 };
 
 void CPoolRun::QueueNew() {
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     for (; m_nCounted < plan.Size(); ++m_nCounted) {
         EntryKind kind = plan.At(m_nCounted).kind;
         m_nTotal += kind != EntryKind::Page && kind != EntryKind::Frame;
@@ -323,7 +328,7 @@ void CPoolRun::Collect() {
         std::lock_guard<std::mutex> lock(m_shared.lock);
         arrived.swap(m_shared.outcomes);
     }
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     for (Outcome& outcome : arrived) {
         --m_perServer[outcome.strServer];
         --m_nActive;
@@ -346,7 +351,7 @@ void CPoolRun::Collect() {
 // (and add what they name to the plan) and local files copied in the order a one-at-a-time
 // grab would. True when it moved.
 bool CPoolRun::Advance() {
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     bool moved = false;
     while (m_nCursor < plan.Size()) {
         const CGrabEntry& entry = plan.At(m_nCursor);
@@ -356,7 +361,7 @@ bool CPoolRun::Advance() {
                 return moved;
             }
             ++m_nDone;
-            m_grabber.FetchResource(m_nCursor, m_strFolder);
+            m_grab.FetchResource(m_nCursor, m_strFolder);
         } else if (file && entry.kind == EntryKind::Stylesheet &&
                    entry.state == EntryState::Pending) {
             auto it = m_sheets.find(m_nCursor);
@@ -374,7 +379,7 @@ bool CPoolRun::Advance() {
 }
 
 void CPoolRun::FinishStylesheet(Outcome& outcome) {
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     size_t i = outcome.nIndex;
     if (outcome.bRefused) {
         Refetch(i);
@@ -384,7 +389,7 @@ void CPoolRun::FinishStylesheet(Outcome& outcome) {
         plan.SetFailed(i, outcome.strFailure);
         return;
     }
-    m_grabber.RewriteStylesheet(i, outcome.strBody, outcome.strBase);
+    m_grab.RewriteStylesheet(i, outcome.strBody, outcome.strBase);
     if (WriteWholeFile(platform::JoinPath(m_strFolder, plan.At(i).strLocalName), outcome.strBody)) {
         plan.SetDone(i);
     } else {
@@ -395,13 +400,13 @@ void CPoolRun::FinishStylesheet(Outcome& outcome) {
 // A file behind a password: fetched here, where the prompt may be shown, as a
 // one-at-a-time grab would; whatever was entered goes to the later transfers.
 void CPoolRun::Refetch(size_t index) {
-    m_grabber.FetchResource(index, m_strFolder);
+    m_grab.FetchResource(index, m_strFolder);
     ShareCredentials();
 }
 
 void CPoolRun::ShareCredentials() {
     std::lock_guard<std::mutex> lock(m_shared.lock);
-    m_shared.credentials = m_grabber.Credentials();
+    m_shared.credentials = m_fetcher.Credentials();
 }
 
 // Hands queued files to free transfers, within both bounds; stylesheets first, since what
@@ -433,7 +438,7 @@ void CPoolRun::Dispatch() {
             // Not even one: this thread fetches, one file at a time.
             Task task = std::move(*pick);
             m_queue.erase(pick);
-            Outcome outcome = Transfer(m_shared, m_grabber, task);
+            Outcome outcome = Transfer(m_shared, m_fetcher, task);
             ++m_perServer[task.strServer];
             ++m_nActive;
             std::lock_guard<std::mutex> lock(m_shared.lock);
@@ -455,8 +460,8 @@ void CPoolRun::Dispatch() {
 // system gives no thread.
 bool CPoolRun::StartTransfer() {
     std::unique_ptr<platform::InternetService> lent;
-    if (m_grabber.GetSession() != nullptr) {
-        lent = std::make_unique<CLentService>(m_grabber.GetService());
+    if (m_fetcher.GetSession() != nullptr) {
+        lent = std::make_unique<CLentService>(m_fetcher.GetService());
     }
     // It asks nothing: a file behind a password is fetched again on the grab's thread.
     auto fetcher = std::make_unique<CFetcher>(std::move(lent), m_limits);
@@ -517,7 +522,7 @@ bool CPoolRun::Run() {
         if (Advance()) {
             QueueNew();
         }
-        if (m_nCursor == m_grabber.m_plan.Size() && m_queue.empty() && m_nActive == 0) {
+        if (m_nCursor == m_grab.Plan().Size() && m_queue.empty() && m_nActive == 0) {
             // The last file is counted once it is done.
             cancelled = m_nTotal > 0 && !Report(true);
             break;
@@ -554,7 +559,7 @@ void CPoolRun::End() {
 
 }  // namespace
 
-bool FetchPlanFiles(CGrabber& grabber, const std::string& folder, GrabJob& job,
+bool FetchPlanFiles(CGrab& grab, const std::string& folder, GrabJob& job,
                     const CGrabOptions& options) {
-    return CPoolRun(grabber, folder, job, options).Run();
+    return CPoolRun(grab, folder, job, options).Run();
 }

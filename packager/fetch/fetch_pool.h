@@ -12,7 +12,7 @@
 #include "packager/fetch/grab_options.h"
 
 class CFetcher;
-class CGrabber;
+class CGrab;
 
 // What bounds the transfers of one grab together: a stop, and the bytes of the grab as a
 // whole (each grab counts its own).
@@ -37,10 +37,10 @@ CFileOutcome FetchFile(CFetcher& fetcher, const std::string& address,
                        const std::string& destination, bool stylesheet, uint64_t limit,
                        CGrabTally* tally);
 
-// Fetches every pending file of the grabber's plan into folder and records each outcome in
+// Fetches every pending file of the grab's plan into folder and records each outcome in
 // the plan, within the connection and size bounds of options. Runs on the grab's thread, which
 // alone touches the plan, reports progress
 // ("Loading images (<finished> of <known>)") and shows any password prompt. False when the
 // progress callback asked to stop: every transfer is stopped and its partial file removed.
-bool FetchPlanFiles(CGrabber& grabber, const std::string& folder, GrabJob& job,
+bool FetchPlanFiles(CGrab& grab, const std::string& folder, GrabJob& job,
                     const CGrabOptions& options);

@@ -561,19 +561,19 @@ class CFileSink : public CFetchSink {
 
 }  // namespace
 
-bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
-                         const std::string& localPath, std::string& pageText,
-                         const std::string& folder, GrabJob& job) {
+bool CGrab::FetchPage(CPageRewriter& rewriter, const std::string& address,
+                      const std::string& localPath, std::string& pageText,
+                      const std::string& folder, GrabJob& job) {
     if (ReportProgress(job, "Opening " + address, 0) == 0) {
         return false;
     }
-    if (platform::InternetSession* session = GetSession()) {
+    if (platform::InternetSession* session = m_g.GetSession()) {
         // Waits for the network (this page's and the later downloads') learn of a cancel.
         session->SetAbortCheck([&job] { return PollProgress(job) == 0; });
     }
     pageText.clear();
-    CPageSink sink(address, localPath, m_options.nMaxPageBytes, job, pageText);
-    CFetchResult fetched = Fetch(address, sink, kPageChunk, true);
+    CPageSink sink(address, localPath, m_g.Options().nMaxPageBytes, job, pageText);
+    CFetchResult fetched = m_g.Fetch(address, sink, kPageChunk, true);
     if (!fetched.bOpened) {
         return false;  // the request failed, and said so
     }
@@ -584,8 +584,8 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
     if (fetched.bReadBroke && !cancelled) {
         std::string detail = Quoted(fetched.readError.detail);
         cause = fetched.readError.kind == platform::InternetFailure::kTimedOut
-                    ? "The server " + m_current.HostPort() + " stopped sending the page."
-                    : "The connection to " + m_current.HostPort() +
+                    ? "The server " + m_g.m_current.HostPort() + " stopped sending the page."
+                    : "The connection to " + m_g.m_current.HostPort() +
                           " broke while the page was read" +
                           (detail.empty() ? std::string() : ": " + detail) + ".";
     }
@@ -610,10 +610,10 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
         cause = "The page cannot be written to " + localPath + ": " + std::strerror(errno) + ".";
         m_strLastFailure = "could not be written to the work folder (is the disk full?)";
     }
-    m_strFailure = ok || cancelled ? std::string() : cause;
-    if (!m_strFailure.empty()) {
-        Prompts().ShowFetchFailure(ConnectProblemText(pageAddress, m_strFailure), pageAddress,
-                                   m_strFailure);
+    m_g.m_strFailure = ok || cancelled ? std::string() : cause;
+    if (!m_g.m_strFailure.empty()) {
+        m_g.Prompts().ShowFetchFailure(ConnectProblemText(pageAddress, m_g.m_strFailure),
+                                       pageAddress, m_g.m_strFailure);
     }
     return ok;
 }

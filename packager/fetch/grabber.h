@@ -24,10 +24,41 @@ class CGrabber : public CFetcher {
                       const CGrabOptions& options = CGrabOptions(),
                       CFetchPrompts* prompts = nullptr);
 
-    // Grab driver, with the job's options. Empty on success, else "Unable to load " + address.
+    // Runs one grab of address for job (a CGrab of its own), with the job's options.
+    // Empty on success, else "Unable to load " + address.
     std::string Grab(const std::string& address, GrabJob& job);
+    // The plan of the last grab: what it captured and what failed, and why.
+    const CGrabPlan& GetReport() const { return m_report; }
     // Creates a fresh work folder; false when it cannot be made.
     bool MakeWorkFolder(std::string& folder);
+    // Deletes the files of a work folder and the folder (not recursive; silent).
+    void RemoveFolder(const std::string& path);
+    // Removes work folders left over from earlier runs (start-up).
+    void SweepWorkFolders();
+
+    // Set by --render (setting Render): the main page as the browser shows it. Not owned.
+    CPageSource* m_pPageSource = nullptr;
+
+  private:
+    CGrabPlan m_report;
+    // The work folders this grabber made and still holds.
+    CWorkFolderLocks m_workLocks;
+};
+
+// One grab, made for one job: it owns the plan (every page, frame and file it captures, in
+// the order found, which is also its report) and fills a fresh work folder through the
+// grabber's fetcher.
+class CGrab {
+  public:
+    CGrab(CGrabber& grabber, GrabJob& job) : m_g(grabber), m_job(job) {}
+    CGrab(const CGrab&) = delete;
+    CGrab& operator=(const CGrab&) = delete;
+
+    // The grab driver. Empty on success, else "Unable to load " + address.
+    std::string Run(const std::string& address);
+    CGrabPlan& Plan() { return m_plan; }
+    CFetcher& Fetcher() { return m_g; }
+
     // Local path of a page in folder; returns the scheme number (3 http, 4 https, other for
     // addresses that are not web addresses), -1 when no local name can be made. For web
     // addresses it sets m_page; for others extra receives
@@ -75,12 +106,6 @@ class CGrabber : public CFetcher {
     // back at the web instead of at a local name that was never written. False when the
     // progress callback stopped it.
     bool PointFailuresAtTheWeb(const std::string& folder, GrabJob& job);
-    // The plan of the last grab: what it captured and what failed, and why.
-    const CGrabPlan& GetReport() const { return m_plan; }
-    // Deletes the files of a work folder and the folder (not recursive; silent).
-    void RemoveFolder(const std::string& path);
-    // Removes work folders left over from earlier runs (start-up).
-    void SweepWorkFolders();
 
     // Downloads a page, rewrites it and saves it to localPath; true when read to its end.
     bool FetchPage(CPageRewriter& rewriter, const std::string& address,
@@ -119,12 +144,12 @@ class CGrabber : public CFetcher {
     uint64_t m_nKeptBytes = 0;
     // The plan entry of the page being loaded (npos outside the grab's page steps).
     size_t m_nPageEntry = static_cast<size_t>(-1);
-    // Set by --render (setting Render): the main page as the browser shows it. Not owned.
-    CPageSource* m_pPageSource = nullptr;
     // What the rendered capture of the current grab took.
     CRenderedPage m_rendered;
-    // The work folders this grabber made and still holds.
-    CWorkFolderLocks m_workLocks;
+
+  private:
+    CGrabber& m_g;
+    GrabJob& m_job;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).

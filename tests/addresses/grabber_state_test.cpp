@@ -70,7 +70,7 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         EXPECT_EQ(nullptr, grabber.m_pConnection);
         EXPECT_TRUE(grabber.Credentials().strUser.empty() &&
                     grabber.Credentials().strPassword.empty());
-        EXPECT_EQ(0u, grabber.m_plan.Size());
+        EXPECT_EQ(0u, grabber.GetReport().Size());
         EXPECT_TRUE(!grabber.m_page.IsSet() && !grabber.m_current.IsSet());
         grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);
     }

@@ -488,7 +488,8 @@ TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
         if (round == 0) {
             CPageRewriter rewriter;
             std::string text;
-            ok = grabber.FetchPage(rewriter, drip, local, text, folder, job);
+            CGrab grab(grabber, job);
+            ok = grab.FetchPage(rewriter, drip, local, text, folder, job);
         } else {
             // After the page, the grab's downloads heed the same job.
             ok = grabber.DownloadFile(drip, picture, false, false);
