@@ -240,8 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text;
     CGrab grab(grabber, job);
     bool ok = grab.FetchPage(rewriter, address, page, text, folder, job);
-    Check(!grabber.m_pConnection);
-    Check(ok == grabber.m_strFailure.empty());
+    Check(!grabber.Connected());
+    Check(ok == grabber.Failure().empty());
     Check(!ok || platform::FileExists(page));
     Check(script.messages <= 1);
 
@@ -261,8 +261,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         std::string target = platform::JoinPath(folder, "item.bin");
         bool got = grabber.DownloadFile(source, target, false, (options & 2) != 0);
-        Check(!grabber.m_pConnection);
-        Check(got == grabber.m_strFailure.empty());
+        Check(!grabber.Connected());
+        Check(got == grabber.Failure().empty());
         Check(got || !platform::PathExists(target));
         platform::FileRemove(target);
     }

@@ -106,19 +106,19 @@ class CFetcher : public CInternetSession {
     const CCredentials& Credentials() const { return m_credentials; }
     void SetCredentials(const CCredentials& credentials) { m_credentials = credentials; }
 
-    std::unique_ptr<platform::InternetConnection> m_pConnection;
-    // A page whose scheme completes addresses written without one (host and path
-    // lower-cased); a cached copy of it resolves against it.
-    CWebAddress m_page;
-    // Where the last request went, after redirects.
-    CWebAddress m_current;
-    // The status of the last answer (0 when none came).
-    uint32_t m_nLastStatus = 0;
     // Why the last fetch, download or copy failed, as one sentence for the user ("The server
     // answered 404 Not Found."); empty after a success.
-    std::string m_strFailure;
+    const std::string& Failure() const { return m_strFailure; }
+    // The status of the last answer (0 when none came).
+    uint32_t LastStatus() const { return m_nLastStatus; }
+    // Whether a connection is held (none between fetches).
+    bool Connected() const { return m_pConnection != nullptr; }
 
   protected:
+    // The grab records its page's outcome here, and names the page whose scheme completes
+    // addresses written without one.
+    friend class CGrab;
+
     // Opens the request, following redirects; null when it failed.
     std::unique_ptr<platform::InternetRequest> OpenHttpFile(const CWebAddress& target,
                                                             bool reportErrors);
@@ -126,6 +126,14 @@ class CFetcher : public CInternetSession {
 
     CGrabOptions m_options;
     CCredentials m_credentials;
+    std::unique_ptr<platform::InternetConnection> m_pConnection;
+    // A page whose scheme completes addresses written without one (host and path
+    // lower-cased); a cached copy of it resolves against it.
+    CWebAddress m_page;
+    // Where the last request went, after redirects.
+    CWebAddress m_current;
+    uint32_t m_nLastStatus = 0;
+    std::string m_strFailure;
 
   private:
     CFetchPrompts* m_pPrompts = nullptr;

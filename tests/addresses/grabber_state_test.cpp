@@ -67,12 +67,18 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         CGrabber grabber(std::make_unique<FakeService>(log));
         ASSERT_EQ((Log{"open Quillbox! 0 0x20200000"}), log);
         ASSERT_NE(nullptr, grabber.GetSession());
-        EXPECT_EQ(nullptr, grabber.m_pConnection);
+        EXPECT_FALSE(grabber.Connected());
         EXPECT_TRUE(grabber.Credentials().strUser.empty() &&
                     grabber.Credentials().strPassword.empty());
         EXPECT_EQ(0u, grabber.GetReport().Size());
-        EXPECT_TRUE(!grabber.m_page.IsSet() && !grabber.m_current.IsSet());
-        grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);
+        EXPECT_EQ(0u, grabber.LastStatus());
+        EXPECT_EQ("", grabber.Failure());
+        // A fetch the fake connection cannot serve lets go of its connection at once.
+        struct Discard : CFetchSink {
+            bool Take(const char*, size_t, std::string&) override { return true; }
+        } sink;
+        EXPECT_FALSE(grabber.Fetch("http://h:81/x", sink, 16, false).bOpened);
+        EXPECT_FALSE(grabber.Connected());
     }
     EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "connect h:81", "connection closed",
                    "session closed", "service gone"}),
