@@ -105,17 +105,12 @@ class CFileSink : public CFetchSink {
           m_nLimit(limit),
           m_pTally(tally),
           m_body(body) {}
-    ~CFileSink() override { Close(); }
     bool Begin(uint32_t status, std::string& failure) override {
         if (!IsSuccess(status)) {
             return false;  // only a 2xx answer is saved; the status says why
         }
         if (!m_bStylesheet) {
-            m_nFile = platform::FileOpen(m_destination,
-                                         platform::kOpenCreate | platform::kOpenTruncate |
-                                             platform::kOpenWriteOnly | platform::kOpenBinary,
-                                         platform::kModeReadWrite);
-            if (m_nFile < 0) {
+            if (!m_file.Open(m_destination)) {
                 failure = kNotWritten;
                 return false;
             }
@@ -132,19 +127,14 @@ class CFileSink : public CFetchSink {
         }
         if (m_bStylesheet) {
             m_body.append(data, size);
-        } else if (!WriteAll(m_nFile, data, size)) {
+        } else if (!WriteAll(m_file.Handle(), data, size)) {
             failure = kNotWritten;
             return false;
         }
         return true;
     }
-    // Closes the file; false when that failed.
-    bool Close() {
-        int file = m_nFile;
-        m_nFile = -1;
-        return file < 0 || platform::FileClose(file) == 0;
-    }
-    bool Opened() const { return m_nFile >= 0; }
+    bool Close() { return m_file.Close(); }
+    bool Opened() const { return m_file.IsOpen(); }
     uint64_t Total() const { return m_nTotal; }
 
   private:
@@ -153,7 +143,7 @@ class CFileSink : public CFetchSink {
     uint64_t m_nLimit;
     CGrabTally* m_pTally;
     std::string& m_body;
-    int m_nFile = -1;
+    CNewFile m_file;
     uint64_t m_nTotal = 0;
 };
 

@@ -456,17 +456,8 @@ class CPageSink : public CFetchSink {
     CPageSink(const std::string& address, const std::string& localPath, uint64_t limit,
               GrabJob& job, std::string& text)
         : m_address(address), m_localPath(localPath), m_limit(limit), m_job(job), m_text(text) {}
-    ~CPageSink() override {
-        if (m_nFile >= 0) {
-            platform::FileClose(m_nFile);
-        }
-    }
     bool Begin(uint32_t, std::string& failure) override {
-        m_nFile = platform::FileOpen(m_localPath,
-                                     platform::kOpenCreate | platform::kOpenTruncate |
-                                         platform::kOpenWriteOnly | platform::kOpenBinary,
-                                     platform::kModeReadWrite);
-        if (m_nFile < 0) {
+        if (!m_file.Open(m_localPath)) {
             failure = "The page cannot be saved as " + m_localPath + ".";
             return false;
         }
@@ -489,13 +480,8 @@ class CPageSink : public CFetchSink {
         m_text.append(data, length);
         return true;
     }
-    // Closes the file; false when that failed.
-    bool Close() {
-        int file = m_nFile;
-        m_nFile = -1;
-        return file < 0 || platform::FileClose(file) == 0;
-    }
-    int File() const { return m_nFile; }
+    bool Close() { return m_file.Close(); }
+    int File() const { return m_file.Handle(); }
 
   private:
     const std::string& m_address;
@@ -503,7 +489,7 @@ class CPageSink : public CFetchSink {
     uint64_t m_limit;
     GrabJob& m_job;
     std::string& m_text;
-    int m_nFile = -1;
+    CNewFile m_file;
     int32_t m_nCounter = 1;
     long long m_nTotal = 0;
     std::string m_bytesMessage;
@@ -515,20 +501,15 @@ class CFileSink : public CFetchSink {
   public:
     CFileSink(const std::string& destination, uint64_t limit, bool textMode)
         : m_destination(destination), m_limit(limit), m_bTextMode(textMode) {}
-    ~CFileSink() override { Close(); }
     bool Begin(uint32_t, std::string& failure) override {
         if (platform::PathExists(m_destination)) {
             platform::SetAttributes(m_destination, platform::kAttrNormal);
         }
-        m_nFile = platform::FileOpen(m_destination,
-                                     platform::kOpenCreate | platform::kOpenTruncate |
-                                         platform::kOpenWriteOnly | platform::kOpenBinary,
-                                     platform::kModeReadWrite);
-        if (m_nFile < 0) {
+        if (!m_file.Open(m_destination)) {
             failure = "The file cannot be saved as " + m_destination + ".";
             return false;
         }
-        m_text = std::make_unique<CTextModeWriter>(m_nFile);
+        m_text = std::make_unique<CTextModeWriter>(m_file.Handle());
         return true;
     }
     bool Take(const char* data, size_t size, std::string& failure) override {
@@ -537,24 +518,19 @@ class CFileSink : public CFetchSink {
             failure = "The file is larger than " + SizeText(m_limit) + ".";
             return false;
         }
-        if (!(m_bTextMode ? m_text->Write(data, size) : WriteAll(m_nFile, data, size))) {
+        if (!(m_bTextMode ? m_text->Write(data, size) : WriteAll(m_file.Handle(), data, size))) {
             failure = "The file cannot be written to " + m_destination + ".";
             return false;
         }
         return true;
     }
-    // Closes the file; false when that failed.
-    bool Close() {
-        int file = m_nFile;
-        m_nFile = -1;
-        return file < 0 || platform::FileClose(file) == 0;
-    }
+    bool Close() { return m_file.Close(); }
 
   private:
     std::string m_destination;
     uint64_t m_limit;
     bool m_bTextMode;
-    int m_nFile = -1;
+    CNewFile m_file;
     std::unique_ptr<CTextModeWriter> m_text;
     uint64_t m_nTotal = 0;
 };

@@ -96,3 +96,18 @@ bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit
     platform::FileClose(file);
     return ok;
 }
+
+bool CNewFile::Open(const std::string& path) {
+    Close();
+    m_nHandle = platform::FileOpen(path,
+                                   platform::kOpenCreate | platform::kOpenTruncate |
+                                       platform::kOpenWriteOnly | platform::kOpenBinary,
+                                   platform::kModeReadWrite);
+    return m_nHandle >= 0;
+}
+
+bool CNewFile::Close() {
+    int handle = m_nHandle;
+    m_nHandle = -1;
+    return handle < 0 || platform::FileClose(handle) == 0;
+}
