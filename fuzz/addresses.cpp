@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/internet.h"
 #include "fuzz/fuzz_check.h"
 

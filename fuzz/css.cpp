@@ -7,7 +7,7 @@
 #include <string>
 
 #include "packager/fetch/grab_plan.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/rewrite/css_rewriter.h"
 #include "fuzz/fuzz_check.h"
 

@@ -25,7 +25,6 @@
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "platform/ui.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
@@ -170,33 +169,23 @@ class FuzzService : public platform::InternetService {
     bool GetUrlCacheEntry(const std::string&, std::string&) override { return false; }
 };
 
-class FuzzUi : public platform::IUserInterface {
+class FuzzPrompts : public CFetchPrompts {
   public:
-    int ShowMessage(const std::string&, const std::string&, unsigned, void*) override {
+    void ShowFetchFailure(const std::string&, const std::string&, const std::string&) override {
         ++g_script->messages;
-        return platform::kIdOk;
     }
-    bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
-                          std::string& password, void*) override {
-        Check(!prompt.server.empty());
+    bool AskForCredentials(const std::string& server, std::string& user,
+                           std::string& password) override {
+        Check(!server.empty());
         if (!g_script->answerOk) {
             return false;
         }
-        g_script->lastPrompted = Lower(prompt.server);
+        g_script->lastPrompted = Lower(server);
         user = "u";
         password = "p";
         return true;
     }
-    bool AskPassword(const platform::PasswordPrompt&, std::string&, void*) override {
-        return false;
-    }
-    intptr_t ShellOpen(const std::string&, void*) override { return platform::kShellNoAssociation; }
-    bool RunAndWait(const std::string&) override { return false; }
 };
-
-int Progress(CMainWindow*, std::string, int32_t, int32_t) {
-    return 1;
-}
 
 // A private folder for the run's files; it goes when the fuzzer ends.
 char g_folder[] = "/tmp/qbfuzzfetchXXXXXX";
@@ -238,22 +227,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         start = end + 1;
     }
     g_script = &script;
-    FuzzUi ui;
-    platform::SetUserInterface(&ui);
+    FuzzPrompts prompts;
     CGrabOptions bounds;
     bounds.nMaxPageBytes = bounds.nMaxDownloadBytes = 1 << 20;
     bounds.nMaxRedirects = 8;
 
     std::string folder = WorkFolder();
     std::string page = platform::JoinPath(folder, "page.htm");
-    CGrabber grabber(std::make_unique<FuzzService>(), bounds);
+    CGrabber grabber(std::make_unique<FuzzService>(), bounds, &prompts);
     GrabJob job;
-    job.pfnProgress = &Progress;
     CPageRewriter rewriter;
     std::string text;
-    bool ok = grabber.FetchPage(rewriter, address, page, text, folder, job);
-    Check(!grabber.m_pConnection);
-    Check(ok == grabber.m_strFailure.empty());
+    CGrab grab(grabber, job);
+    bool ok = grab.FetchPage(rewriter, address, page, text, folder, job);
+    Check(!grabber.Connected());
+    Check(ok == grabber.Failure().empty());
     Check(!ok || platform::FileExists(page));
     Check(script.messages <= 1);
 
@@ -273,13 +261,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         std::string target = platform::JoinPath(folder, "item.bin");
         bool got = grabber.DownloadFile(source, target, false, (options & 2) != 0);
-        Check(!grabber.m_pConnection);
-        Check(got == grabber.m_strFailure.empty());
+        Check(!grabber.Connected());
+        Check(got == grabber.Failure().empty());
         Check(got || !platform::PathExists(target));
         platform::FileRemove(target);
     }
     platform::FileRemove(page);
-    platform::SetUserInterface(nullptr);
     g_script = nullptr;
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "fuzz/fuzz_check.h"
@@ -14,12 +15,14 @@ namespace {
 
 int g_nReportsLeft = 0;
 
-int Progress(CMainWindow*, std::string, int32_t position, int32_t range) {
-    if (position < 0 || position > 100 || range != 100) {
-        std::abort();
+struct CountedProgress : CGrabProgress {
+    int Report(const std::string&, int32_t position) override {
+        if (position < 0 || position > 100) {
+            std::abort();
+        }
+        return --g_nReportsLeft == 0 ? 0 : 1;
     }
-    return --g_nReportsLeft == 0 ? 0 : 1;
-}
+};
 
 bool IsPlainName(const std::string& name) {
     return name.find_first_of("/\\:*?\"<>|") == std::string::npos;
@@ -36,8 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Some runs are stopped after a few reports; most run to the end.
     g_nReportsLeft = size > 0 && data[0] % 4 == 0 ? 1 + data[size - 1] % 8 : -1;
+    CountedProgress counted;
     GrabJob job;
-    job.pfnProgress = &Progress;
+    job.pProgress = &counted;
 
     CGrabPlan plan;
     CReferenceList found;

@@ -76,6 +76,8 @@ InternetTimeouts GetInternetTimeouts();
 // Body bytes received so far by the requests that are open, over the whole process: what a
 // progress line can show while a read still waits for its buffer to fill. A transport adds
 // what arrives and takes a request's share back when the request ends or is sent again.
+// Process-wide on purpose: a grab reads through several sessions at once (its own and the
+// pool's fetchers), the one progress line shows their sum, and nothing is bounded by it.
 void CountBytesInFlight(int64_t delta);
 uint64_t BytesInFlight();
 

@@ -15,12 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "packager/address/web_address.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "platform/ui.h"
 
 namespace {
 
@@ -35,23 +35,11 @@ bool IsSuccess(uint32_t status) {
     return status >= 200 && status <= 299;
 }
 
-// What the per-server bound counts: scheme, host (lower-cased) and port of an address.
+// What the per-server bound counts: the server key of an address (the address itself when it
+// names no server, so that it is bounded on its own).
 std::string ServerOf(const std::string& address) {
-    size_t from = address.find("://");
-    from = from == std::string::npos ? 0 : from + 3;
-    size_t end = address.find_first_of("/?#\\", from);
-    std::string root = address.substr(0, end) + "/";
-    platform::UrlParts parts;
-    if (!platform::CrackUrl(root, 0, parts)) {
-        return root;
-    }
-    std::string host = parts.strHost;
-    for (char& c : host) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return std::to_string(parts.nScheme) + "/" + host + ":" + std::to_string(parts.nPort);
+    CWebAddress parts;
+    return ParseWebAddress(address, parts) ? parts.ServerKey() : address;
 }
 
 // The grab's service, lent to the contexts of the transfers (each opens its own session).
@@ -72,43 +60,6 @@ class CLentService : public platform::InternetService {
     platform::InternetService& m_service;
 };
 
-// While the pool runs only the grab's thread may ask for a password: a transfer on another
-// thread that the server refuses is turned down at once, and the grab's thread fetches that
-// file again itself, asking once for its server. Everything else passes through.
-class CPromptGate : public platform::IUserInterface {
-  public:
-    void Open(platform::IUserInterface* inner) {
-        m_pInner = inner;
-        m_owner = std::this_thread::get_id();
-    }
-    int ShowMessage(const std::string& text, const std::string& caption, unsigned flags,
-                    void* owner) override {
-        return m_pInner.load()->ShowMessage(text, caption, flags, owner);
-    }
-    void ShowFailure(const std::string& text, const std::string& line, const std::string& caption,
-                     unsigned flags, void* owner) override {
-        m_pInner.load()->ShowFailure(text, line, caption, flags, owner);
-    }
-    bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
-                          std::string& password, void* owner) override {
-        return OnOwner() && m_pInner.load()->AskAuthorization(prompt, user, password, owner);
-    }
-    bool AskPassword(const platform::PasswordPrompt& prompt, std::string& password,
-                     void* owner) override {
-        return OnOwner() && m_pInner.load()->AskPassword(prompt, password, owner);
-    }
-    intptr_t ShellOpen(const std::string& target, void* owner) override {
-        return m_pInner.load()->ShellOpen(target, owner);
-    }
-    bool RunAndWait(const std::string& path) override { return m_pInner.load()->RunAndWait(path); }
-
-  private:
-    bool OnOwner() const { return std::this_thread::get_id() == m_owner; }
-
-    std::atomic<platform::IUserInterface*> m_pInner{nullptr};
-    std::thread::id m_owner;
-};
-
 // One file to fetch: which plan entry, from where, to where.
 struct Task {
     size_t nIndex = 0;
@@ -124,6 +75,7 @@ struct Outcome {
     size_t nIndex = 0;
     bool bStylesheet = false;
     bool bRefused = false;  // the server wants a password: fetched again on the grab's thread
+    std::string strServer;
     std::string strFailure;
     std::string strBody;  // a stylesheet's text, read before its turn in the plan
     std::string strBase;  // the address it came from after redirects
@@ -137,91 +89,128 @@ struct Shared {
     std::deque<Task> ready;
     std::vector<Outcome> outcomes;
     bool bEnding = false;
-    // The grab's credentials and scheme, handed to each transfer as it starts.
-    std::string strUser, strPassword, strCredentialsServer, strScheme;
-
-    std::atomic<bool> stop{false};
-    std::atomic<uint64_t> grabBytes{0};
-    uint64_t nMaxGrabBytes = 0;
+    // The grab's credentials, handed to each transfer as it starts.
+    CFetcher::CCredentials credentials;
+    CGrabTally tally;
 };
 
-// Fetches one file with a context of its own; runs on a transfer's thread and touches no plan.
-Outcome Transfer(Shared& shared, CGrabber& context, const Task& task) {
-    Outcome outcome;
-    outcome.nIndex = task.nIndex;
-    outcome.bStylesheet = task.bStylesheet;
-    if (shared.stop) {
+// A file as it arrives: a stylesheet into memory, anything else into its file, within its
+// own bound and the grab's.
+class CFileSink : public CFetchSink {
+  public:
+    CFileSink(const std::string& destination, bool stylesheet, uint64_t limit, CGrabTally* tally,
+              std::string& body)
+        : m_destination(destination),
+          m_bStylesheet(stylesheet),
+          m_nLimit(limit),
+          m_pTally(tally),
+          m_body(body) {}
+    bool Begin(uint32_t status, std::string& failure) override {
+        if (!IsSuccess(status)) {
+            return false;  // only a 2xx answer is saved; the status says why
+        }
+        if (!m_bStylesheet) {
+            if (!m_file.Open(m_destination)) {
+                failure = kNotWritten;
+                return false;
+            }
+        }
+        return true;
+    }
+    bool GoOn() override { return m_pTally == nullptr || !m_pTally->stop; }
+    bool Take(const char* data, size_t size, std::string& failure) override {
+        m_nTotal += size;
+        uint64_t grab = m_pTally == nullptr ? 0 : m_pTally->bytes.fetch_add(size) + size;
+        if (m_nTotal > m_nLimit || (m_pTally != nullptr && grab > m_pTally->nMax)) {
+            failure = kTooLarge;
+            return false;
+        }
+        if (m_bStylesheet) {
+            m_body.append(data, size);
+        } else if (!WriteAll(m_file.Handle(), data, size)) {
+            failure = kNotWritten;
+            return false;
+        }
+        return true;
+    }
+    bool Close() { return m_file.Close(); }
+    bool Opened() const { return m_file.IsOpen(); }
+    uint64_t Total() const { return m_nTotal; }
+
+  private:
+    const std::string& m_destination;
+    bool m_bStylesheet;
+    uint64_t m_nLimit;
+    CGrabTally* m_pTally;
+    std::string& m_body;
+    CNewFile m_file;
+    uint64_t m_nTotal = 0;
+};
+
+}  // namespace
+
+CFileOutcome FetchFile(CFetcher& fetcher, const std::string& address,
+                       const std::string& destination, bool stylesheet, uint64_t limit,
+                       CGrabTally* tally) {
+    CFileOutcome outcome;
+    const bool stopped = tally != nullptr && tally->stop;
+    if (stopped) {
         outcome.strFailure = kCancelled;
         return outcome;
     }
-    context.m_nLastStatus = 0;
-    std::unique_ptr<platform::InternetRequest> response =
-        context.OpenAddress(task.strAddress, false);
-    uint32_t status = context.m_nLastStatus;
-    if (!response || !IsSuccess(status)) {
-        response.reset();
-        context.m_pConnection.reset();
-        outcome.bRefused = status == 401 || status == 407;
-        outcome.strFailure = status == 0 && shared.stop ? kCancelled : context.RequestFailure();
+    CFileSink sink(destination, stylesheet, limit, tally, outcome.strBody);
+    CFetchResult fetched = fetcher.Fetch(address, sink, kChunk, false);
+    const bool stop = tally != nullptr && tally->stop;
+    if (!fetched.bOpened || (!fetched.bAnswered && fetched.strFailure.empty())) {
+        outcome.bRefused = fetched.nStatus == 401 || fetched.nStatus == 407;
+        outcome.strFailure = fetched.nStatus == 0 && stop ? kCancelled : fetcher.RequestFailure();
         return outcome;
     }
-    outcome.strBase = context.CurrentAddress();
-    int file = -1;
-    if (!task.bStylesheet) {
-        file = platform::FileOpen(task.strDestination,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
+    outcome.strBase = fetched.strAddress;
+    std::string failure = fetched.strFailure;
+    if (fetched.bReadBroke) {
+        failure = stop ? kCancelled : "the transfer broke off";
+    } else if (!fetched.bComplete && failure.empty()) {
+        failure = kCancelled;
     }
-    std::string failure = !task.bStylesheet && file < 0 ? kNotWritten : "";
-    uint64_t total = 0;
-    std::vector<char> chunk(kChunk);
-    while (failure.empty()) {
-        if (shared.stop) {
-            failure = kCancelled;
-            break;
-        }
-        long n = response->ReadFile(chunk.data(), chunk.size());
-        if (n < 0) {
-            failure = shared.stop ? kCancelled : "the transfer broke off";
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<uint64_t>(n);
-        uint64_t grab =
-            shared.grabBytes.fetch_add(static_cast<uint64_t>(n)) + static_cast<uint64_t>(n);
-        if (total > task.nLimit || grab > shared.nMaxGrabBytes) {
-            failure = kTooLarge;
-            break;
-        }
-        if (task.bStylesheet) {
-            outcome.strBody.append(chunk.data(), static_cast<size_t>(n));
-        } else if (!WriteAll(file, chunk.data(), static_cast<size_t>(n))) {
-            failure = kNotWritten;
-        }
-    }
-    response.reset();
-    context.m_pConnection.reset();
-    if (file >= 0 && platform::FileClose(file) != 0 && failure.empty()) {
+    const bool opened = sink.Opened();
+    if (!sink.Close() && failure.empty()) {
         failure = kNotWritten;
     }
     if (!failure.empty()) {
         // What was abandoned does not count against the grab.
-        shared.grabBytes.fetch_sub(total);
-        outcome.strBody.clear();
-        if (file >= 0) {
-            platform::FileRemove(task.strDestination);
+        if (tally != nullptr) {
+            tally->bytes.fetch_sub(sink.Total());
         }
-    } else if (total == 0 && file >= 0) {
-        platform::FileRemove(task.strDestination);  // an empty answer leaves no file
+        outcome.strBody.clear();
+        if (opened) {
+            platform::FileRemove(destination);
+        }
+    } else if (sink.Total() == 0 && opened) {
+        platform::FileRemove(destination);  // an empty answer leaves no file
     }
     outcome.strFailure = failure;
     return outcome;
 }
 
-void TransferLoop(Shared& shared, CGrabber& context) {
+namespace {
+
+// Fetches one file with a fetcher of its own; runs on a transfer's thread and touches no plan.
+Outcome Transfer(Shared& shared, CFetcher& fetcher, const Task& task) {
+    CFileOutcome file = FetchFile(fetcher, task.strAddress, task.strDestination, task.bStylesheet,
+                                  task.nLimit, &shared.tally);
+    Outcome outcome;
+    outcome.nIndex = task.nIndex;
+    outcome.strServer = task.strServer;
+    outcome.bStylesheet = task.bStylesheet;
+    outcome.bRefused = file.bRefused;
+    outcome.strFailure = std::move(file.strFailure);
+    outcome.strBody = std::move(file.strBody);
+    outcome.strBase = std::move(file.strBase);
+    return outcome;
+}
+
+void TransferLoop(Shared& shared, CFetcher& fetcher) {
     for (;;) {
         Task task;
         {
@@ -232,12 +221,9 @@ void TransferLoop(Shared& shared, CGrabber& context) {
             }
             task = std::move(shared.ready.front());
             shared.ready.pop_front();
-            context.m_strUser = shared.strUser;
-            context.m_strPassword = shared.strPassword;
-            context.m_strCredentialsServer = shared.strCredentialsServer;
-            context.m_strScheme = shared.strScheme;
+            fetcher.SetCredentials(shared.credentials);
         }
-        Outcome outcome = Transfer(shared, context, task);
+        Outcome outcome = Transfer(shared, fetcher, task);
         {
             std::lock_guard<std::mutex> lock(shared.lock);
             shared.outcomes.push_back(std::move(outcome));
@@ -249,11 +235,15 @@ void TransferLoop(Shared& shared, CGrabber& context) {
 // One run of the pool over a grab's plan, driven from the grab's thread.
 class CPoolRun {
   public:
-    CPoolRun(CGrabber& grabber, const std::string& folder, GrabJob& job, const CGrabOptions& limits)
-        : m_grabber(grabber), m_strFolder(folder), m_job(job), m_limits(limits) {
+    CPoolRun(CGrab& grab, const std::string& folder, GrabJob& job, const CGrabOptions& limits)
+        : m_grab(grab),
+          m_fetcher(grab.Fetcher()),
+          m_strFolder(folder),
+          m_job(job),
+          m_limits(limits) {
         m_limits.nMaxConnections = std::max(1, m_limits.nMaxConnections);
         m_limits.nMaxPerServer = std::max(1, m_limits.nMaxPerServer);
-        m_shared.nMaxGrabBytes = m_limits.nMaxGrabBytes;
+        m_shared.tally.nMax = m_limits.nMaxGrabBytes;
     }
     ~CPoolRun() { End(); }
     CPoolRun(const CPoolRun&) = delete;
@@ -273,12 +263,14 @@ class CPoolRun {
     void ShareCredentials();
     void End();
 
-    CGrabber& m_grabber;
+    CGrab& m_grab;
+    CFetcher& m_fetcher;  // the grab's own, which may ask for a password
     std::string m_strFolder;
     GrabJob& m_job;
     CGrabOptions m_limits;
     Shared m_shared;
-    std::vector<std::unique_ptr<CGrabber>> m_contexts;
+    // The pool's own fetchers, one per transfer thread.
+    std::vector<std::unique_ptr<CFetcher>> m_fetchers;
     std::vector<std::thread> m_threads;
 
     std::deque<Task> m_queue;                // known and not handed out yet, in plan order
@@ -294,7 +286,7 @@ class CPoolRun {
 };
 
 void CPoolRun::QueueNew() {
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     for (; m_nCounted < plan.Size(); ++m_nCounted) {
         EntryKind kind = plan.At(m_nCounted).kind;
         m_nTotal += kind != EntryKind::Page && kind != EntryKind::Frame;
@@ -326,11 +318,9 @@ void CPoolRun::Collect() {
         std::lock_guard<std::mutex> lock(m_shared.lock);
         arrived.swap(m_shared.outcomes);
     }
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     for (Outcome& outcome : arrived) {
-        const CGrabEntry& entry = plan.At(outcome.nIndex);
-        std::string server = ServerOf(entry.strAddress);
-        --m_perServer[server];
+        --m_perServer[outcome.strServer];
         --m_nActive;
         if (outcome.bStylesheet) {
             m_sheets[outcome.nIndex] = std::move(outcome);
@@ -351,7 +341,7 @@ void CPoolRun::Collect() {
 // (and add what they name to the plan) and local files copied in the order a one-at-a-time
 // grab would. True when it moved.
 bool CPoolRun::Advance() {
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     bool moved = false;
     while (m_nCursor < plan.Size()) {
         const CGrabEntry& entry = plan.At(m_nCursor);
@@ -361,7 +351,7 @@ bool CPoolRun::Advance() {
                 return moved;
             }
             ++m_nDone;
-            m_grabber.FetchResource(m_nCursor, m_strFolder);
+            m_grab.FetchResource(m_nCursor, m_strFolder);
         } else if (file && entry.kind == EntryKind::Stylesheet &&
                    entry.state == EntryState::Pending) {
             auto it = m_sheets.find(m_nCursor);
@@ -379,7 +369,7 @@ bool CPoolRun::Advance() {
 }
 
 void CPoolRun::FinishStylesheet(Outcome& outcome) {
-    CGrabPlan& plan = m_grabber.m_plan;
+    CGrabPlan& plan = m_grab.Plan();
     size_t i = outcome.nIndex;
     if (outcome.bRefused) {
         Refetch(i);
@@ -389,7 +379,7 @@ void CPoolRun::FinishStylesheet(Outcome& outcome) {
         plan.SetFailed(i, outcome.strFailure);
         return;
     }
-    m_grabber.RewriteStylesheet(i, outcome.strBody, outcome.strBase);
+    m_grab.RewriteStylesheet(i, outcome.strBody, outcome.strBase);
     if (WriteWholeFile(platform::JoinPath(m_strFolder, plan.At(i).strLocalName), outcome.strBody)) {
         plan.SetDone(i);
     } else {
@@ -400,16 +390,13 @@ void CPoolRun::FinishStylesheet(Outcome& outcome) {
 // A file behind a password: fetched here, where the prompt may be shown, as a
 // one-at-a-time grab would; whatever was entered goes to the later transfers.
 void CPoolRun::Refetch(size_t index) {
-    m_grabber.FetchResource(index, m_strFolder);
+    m_grab.FetchResource(index, m_strFolder);
     ShareCredentials();
 }
 
 void CPoolRun::ShareCredentials() {
     std::lock_guard<std::mutex> lock(m_shared.lock);
-    m_shared.strUser = m_grabber.m_strUser;
-    m_shared.strPassword = m_grabber.m_strPassword;
-    m_shared.strCredentialsServer = m_grabber.m_strCredentialsServer;
-    m_shared.strScheme = m_grabber.m_strScheme;
+    m_shared.credentials = m_fetcher.Credentials();
 }
 
 // Hands queued files to free transfers, within both bounds; stylesheets first, since what
@@ -441,7 +428,7 @@ void CPoolRun::Dispatch() {
             // Not even one: this thread fetches, one file at a time.
             Task task = std::move(*pick);
             m_queue.erase(pick);
-            Outcome outcome = Transfer(m_shared, m_grabber, task);
+            Outcome outcome = Transfer(m_shared, m_fetcher, task);
             ++m_perServer[task.strServer];
             ++m_nActive;
             std::lock_guard<std::mutex> lock(m_shared.lock);
@@ -463,22 +450,23 @@ void CPoolRun::Dispatch() {
 // system gives no thread.
 bool CPoolRun::StartTransfer() {
     std::unique_ptr<platform::InternetService> lent;
-    if (m_grabber.GetSession() != nullptr) {
-        lent = std::make_unique<CLentService>(m_grabber.GetService());
+    if (m_fetcher.GetSession() != nullptr) {
+        lent = std::make_unique<CLentService>(m_fetcher.GetService());
     }
-    auto context = std::make_unique<CGrabber>(std::move(lent), m_limits);
-    if (platform::InternetSession* session = context->GetSession()) {
+    // It asks nothing: a file behind a password is fetched again on the grab's thread.
+    auto fetcher = std::make_unique<CFetcher>(std::move(lent), m_limits);
+    if (platform::InternetSession* session = fetcher->GetSession()) {
         // A stop gives up a wait for the network too, not only the next read.
-        const std::atomic<bool>* stop = &m_shared.stop;
+        const std::atomic<bool>* stop = &m_shared.tally.stop;
         session->SetAbortCheck([stop] { return stop->load(); });
     }
-    CGrabber* raw = context.get();
+    CFetcher* raw = fetcher.get();
     try {
         m_threads.emplace_back([this, raw] { TransferLoop(m_shared, *raw); });
     } catch (const std::system_error&) {
         return false;
     }
-    m_contexts.push_back(std::move(context));
+    m_fetchers.push_back(std::move(fetcher));
     return true;
 }
 
@@ -514,17 +502,8 @@ bool CPoolRun::Run() {
             pages += static_cast<uint64_t>(std::max<int64_t>(0, e.size));
         }
     }
-    m_shared.grabBytes = pages;
+    m_shared.tally.bytes = pages;
     ShareCredentials();
-
-    static CPromptGate s_gate;
-    platform::IUserInterface* previous = &platform::Ui();
-    s_gate.Open(previous);
-    platform::SetUserInterface(&s_gate);
-    struct Restore {
-        platform::IUserInterface* ui;
-        ~Restore() { platform::SetUserInterface(ui); }
-    } restore{previous};
 
     bool cancelled = false;
     for (;;) {
@@ -533,7 +512,7 @@ bool CPoolRun::Run() {
         if (Advance()) {
             QueueNew();
         }
-        if (m_nCursor == m_grabber.m_plan.Size() && m_queue.empty() && m_nActive == 0) {
+        if (m_nCursor == m_grab.Plan().Size() && m_queue.empty() && m_nActive == 0) {
             // The last file is counted once it is done.
             cancelled = m_nTotal > 0 && !Report(true);
             break;
@@ -552,7 +531,7 @@ bool CPoolRun::Run() {
 
 // Stops the transfers (a cancel reaches those under way) and waits for their threads.
 void CPoolRun::End() {
-    m_shared.stop = true;
+    m_shared.tally.stop = true;
     {
         std::lock_guard<std::mutex> lock(m_shared.lock);
         m_shared.ready.clear();
@@ -565,12 +544,12 @@ void CPoolRun::End() {
         }
     }
     m_threads.clear();
-    m_contexts.clear();
+    m_fetchers.clear();
 }
 
 }  // namespace
 
-bool FetchPlanFiles(CGrabber& grabber, const std::string& folder, GrabJob& job,
+bool FetchPlanFiles(CGrab& grab, const std::string& folder, GrabJob& job,
                     const CGrabOptions& options) {
-    return CPoolRun(grabber, folder, job, options).Run();
+    return CPoolRun(grab, folder, job, options).Run();
 }

@@ -4,18 +4,43 @@
 // order the transfers finish in and however many run at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_options.h"
 
-class CGrabber;
+class CFetcher;
+class CGrab;
 
-// Fetches every pending file of the grabber's plan into folder and records each outcome in
+// What bounds the transfers of one grab together: a stop, and the bytes of the grab as a
+// whole (each grab counts its own).
+struct CGrabTally {
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> bytes{0};
+    uint64_t nMax = UINT64_MAX;
+};
+
+// What fetching one file of the plan came to.
+struct CFileOutcome {
+    bool bRefused = false;   // the server wants a password the fetcher did not give
+    std::string strFailure;  // empty when the file was saved
+    std::string strBody;     // a stylesheet's text (it is written once the CSS pass read it)
+    std::string strBase;     // the address it came from after redirects
+};
+
+// Fetches address with fetcher: a stylesheet into memory, any other file to destination
+// (an empty answer leaves no file), within limit bytes and the tally's bounds (none when
+// null). Only a 2xx answer is saved; touches no plan, so it runs on any thread.
+CFileOutcome FetchFile(CFetcher& fetcher, const std::string& address,
+                       const std::string& destination, bool stylesheet, uint64_t limit,
+                       CGrabTally* tally);
+
+// Fetches every pending file of the grab's plan into folder and records each outcome in
 // the plan, within the connection and size bounds of options. Runs on the grab's thread, which
 // alone touches the plan, reports progress
 // ("Loading images (<finished> of <known>)") and shows any password prompt. False when the
 // progress callback asked to stop: every transfer is stopped and its partial file removed.
-bool FetchPlanFiles(CGrabber& grabber, const std::string& folder, GrabJob& job,
+bool FetchPlanFiles(CGrab& grab, const std::string& folder, GrabJob& job,
                     const CGrabOptions& options);

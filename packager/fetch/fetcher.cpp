@@ -1,6 +1,6 @@
-// The HTTP fetcher: one request routine with manual redirects and an
-// authorization prompt, and on top of it page fetches, file downloads and
-// copies from the URL cache.
+// The HTTP fetcher: one request routine with manual redirects and an authorization prompt,
+// one body-read loop into a sink, and on top of them page fetches, file downloads and copies
+// from the URL cache.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "packager/address/url_utils.h"
+#include "packager/address/web_address.h"
+#include "packager/fetch/fetcher.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/fetch/url_utils.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "packager/fetch/fetch_prompts.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ const uint32_t kRequestFlags =
     platform::kFlagExistingConnect | kFlagMakePersistent | platform::kFlagNoAutoRedirect;
 
 const size_t kPageChunk = 102400;
-const size_t kDownloadChunk = 10024;
+const size_t kFileChunk = 65536;
+const char kAgent[] = "Quillbox!";
 
 // String 5017.
 const char kConnectProblem[] =
@@ -46,37 +48,6 @@ const char kUnableToLoad[] = "Unable to load ";
 const size_t kMaxAddress = 2083;
 // Server texts quoted in a message are cut here.
 const size_t kMaxQuoted = 120;
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string ServerKey(const std::string& server, uint16_t port) {
-    std::string key = server;
-    for (char& c : key) {
-        c = LowerAscii(c);
-    }
-    return key + ":" + std::to_string(port);
-}
-
-uint16_t DefaultPort(bool secure) {
-    return secure ? 443 : 80;
-}
-
-std::string HostPort(const std::string& host, uint16_t port) {
-    return host + ":" + std::to_string(port);
-}
-
-// The address a request goes to, as a user would write it: scheme, host, the port when it
-// is not the scheme's own, and the object path.
-std::string WebAddress(bool secure, const std::string& host, uint16_t port,
-                       const std::string& object) {
-    std::string address = (secure ? "https://" : "http://") + host;
-    if (port != DefaultPort(secure)) {
-        address += ":" + std::to_string(port);
-    }
-    return address + object;
-}
 
 // A text from a server, fit to quote: control characters become blanks, and it is cut short.
 std::string Quoted(const std::string& text) {
@@ -110,16 +81,16 @@ std::string StatusCause(platform::InternetRequest& request, uint32_t status) {
 }
 
 // A failure of the service, in words that name the server.
-std::string TransportCause(const platform::InternetError& error, const std::string& host,
-                           uint16_t port) {
+std::string TransportCause(const platform::InternetError& error, const CWebAddress& server) {
     std::string detail = Quoted(error.detail);
+    const std::string where = server.HostPort();
     switch (error.kind) {
         case platform::InternetFailure::kRefused:
-            return "Connection refused by " + HostPort(host, port) + ".";
+            return "Connection refused by " + where + ".";
         case platform::InternetFailure::kUnresolved:
-            return "No server named " + Quoted(host) + " could be found.";
+            return "No server named " + Quoted(server.strHost) + " could be found.";
         case platform::InternetFailure::kTimedOut:
-            return "The server " + HostPort(host, port) + " did not answer in time.";
+            return "The server " + where + " did not answer in time.";
         case platform::InternetFailure::kCertificate:
             return "The server's certificate is not trusted: " +
                    (detail.empty() ? std::string("no reason given") : detail) + ".";
@@ -127,7 +98,7 @@ std::string TransportCause(const platform::InternetError& error, const std::stri
         case platform::InternetFailure::kNone:
             break;
     }
-    return "The connection to " + HostPort(host, port) + " failed" +
+    return "The connection to " + where + " failed" +
            (detail.empty() ? std::string() : ": " + detail) + ".";
 }
 
@@ -199,12 +170,6 @@ std::string AddressProblem(const std::string& address) {
            ": is not supported; only http://, https:// and file: addresses can be fetched.";
 }
 
-std::string ConnectProblemText(const std::string& where, const std::string& cause) {
-    std::vector<char> text(sizeof kConnectProblem + where.size());
-    std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
-    return std::string(text.data()) + "\r\n\r\n" + cause;
-}
-
 // The value of the first header line named Location, in any case, without the
 // line break; false when there is none.
 bool FindLocation(const std::string& headers, std::string& location) {
@@ -242,19 +207,18 @@ bool IsRedirect(uint32_t status) {
 // a scheme, on the same scheme when it begins with "//"; otherwise a path on the same server,
 // from the root when it begins with "/", else beside the current path. Dot segments and
 // unsafe characters are left to the canonical form.
-std::string ResolveLocation(const std::string& location, bool secure, const std::string& host,
-                            uint16_t port, const std::string& object) {
+std::string ResolveLocation(const std::string& location, const CWebAddress& from) {
     if (!SchemeOf(location).empty()) {
         return location;
     }
     if (location.compare(0, 2, "//") == 0) {
-        return (secure ? "https:" : "http:") + location;
+        return (from.bSecure ? "https:" : "http:") + location;
     }
-    std::string origin = WebAddress(secure, host, port, "");
+    std::string origin = from.Origin();
     if (location[0] == '/') {
         return origin + location;
     }
-    std::string path = object.substr(0, object.find('?'));
+    const std::string& path = from.strPath;
     if (location[0] == '?') {
         return origin + path + location;
     }
@@ -263,36 +227,52 @@ std::string ResolveLocation(const std::string& location, bool secure, const std:
            location;
 }
 
-// Splits a web address the way every request needs it: canonical form, http or https, a
-// host, the path with its query and without a fragment. False for anything else.
-bool SplitWebAddress(const std::string& address, platform::UrlParts& parts) {
-    std::string canonical;
-    if (!platform::CanonicalizeUrl(address, canonical) ||
-        !platform::CrackUrl(canonical, 0, parts, platform::kCanonicalBufferSize,
-                            platform::kCanonicalBufferSize) ||
-        (parts.nScheme != platform::kSchemeHttp && parts.nScheme != platform::kSchemeHttps) ||
-        parts.strHost.empty()) {
-        return false;
-    }
-    // The fragment names a place in the page; it is not sent.
-    size_t hash = parts.strPath.find('#');
-    if (hash != std::string::npos) {
-        parts.strPath.erase(hash);
-    }
-    // "http://h?q" asks for "/?q", as a browser does.
-    if (parts.strPath.empty() || parts.strPath[0] != '/') {
-        parts.strPath.insert(0, "/");
-    }
-    return true;
-}
-
 }  // namespace
 
-std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::string& server,
-                                                                  uint16_t port, std::string object,
-                                                                  bool secure, bool reportErrors) {
+std::string ConnectProblemText(const std::string& where, const std::string& cause) {
+    std::vector<char> text(sizeof kConnectProblem + where.size());
+    std::snprintf(text.data(), text.size(), kConnectProblem, where.c_str());
+    return std::string(text.data()) + "\r\n\r\n" + cause;
+}
+
+std::string HttpStatusText(uint32_t status) {
+    return "HTTP " + std::to_string(status);
+}
+
+CInternetSession::CInternetSession(std::unique_ptr<platform::InternetService> pService,
+                                   const std::string& agent, uint32_t accessType, uint32_t flags)
+    : m_pService(std::move(pService)) {
+    if (m_pService) {
+        m_pSession = m_pService->OpenSession(agent, accessType, flags);
+    }
+}
+
+CInternetSession::~CInternetSession() {
+    Close();
+}
+
+void CInternetSession::Close() {
+    m_pSession.reset();
+}
+
+CFetcher::CFetcher(std::unique_ptr<platform::InternetService> pService, const CGrabOptions& options,
+                   CFetchPrompts* prompts)
+    : CInternetSession(std::move(pService), kAgent, platform::kInternetOpenTypePreconfig,
+                       platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect),
+      m_options(options),
+      m_pPrompts(prompts) {}
+
+CFetcher::~CFetcher() {
+    // The connection belongs to the session: it goes first.
+    m_pConnection.reset();
+    Close();
+}
+
+std::unique_ptr<platform::InternetRequest> CFetcher::OpenHttpFile(const CWebAddress& target,
+                                                                  bool reportErrors) {
     std::unique_ptr<platform::InternetRequest> request;
-    std::string host = server;
+    // Where the request goes: the address given, then each redirect's.
+    m_current = target;
     m_strFailure.clear();
     m_nLastStatus = 0;
     auto fail = [&](const std::string& cause) -> std::unique_ptr<platform::InternetRequest> {
@@ -302,9 +282,8 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
         m_pConnection.reset();
         m_strFailure = cancelled ? std::string() : cause;
         if (reportErrors && !cancelled) {
-            // The address the failed request went to: the one given, or the last redirect's.
-            std::string where = WebAddress(secure, host, port, object);
-            ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
+            std::string where = m_current.Text();
+            Prompts().ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
         }
         return nullptr;
     };
@@ -316,40 +295,41 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
     }
     // Credentials go only to the server they were entered for.
     auto connect = [&]() {
-        bool own = ServerKey(host, port) == m_strCredentialsServer;
-        m_pConnection = session->Connect(host, port, own ? m_strUser : std::string(),
-                                         own ? m_strPassword : std::string(), secure);
+        bool own = m_current.ServerKey() == m_credentials.strServer;
+        m_pConnection = session->Connect(
+            m_current.strHost, m_current.nPort, own ? m_credentials.strUser : std::string(),
+            own ? m_credentials.strPassword : std::string(), m_current.bSecure);
     };
     connect();
     int redirects = 0;
     for (;;) {
+        const std::string server = m_current.HostPort();
         if (!m_pConnection) {
-            return fail("No connection to " + HostPort(host, port) + " could be made.");
+            return fail("No connection to " + server + " could be made.");
         }
-        request = m_pConnection->OpenRequest("GET", object, "HTTP/1.0",
-                                             kRequestFlags | (secure ? platform::kFlagSecure : 0));
+        request = m_pConnection->OpenRequest(
+            "GET", m_current.Object(), "HTTP/1.0",
+            kRequestFlags | (m_current.bSecure ? platform::kFlagSecure : 0));
         if (!request) {
-            return fail("No request to " + HostPort(host, port) + " could be made.");
+            return fail("No request to " + server + " could be made.");
         }
         if (!request->AddRequestHeaders(kRequestHeaders, platform::kHeaderAddIfNew) ||
             !request->SendRequest()) {
-            return fail(TransportCause(request->QueryError(), host, port));
+            return fail(TransportCause(request->QueryError(), m_current));
         }
         uint32_t status = 0;
         if (!request->QueryStatusCode(status)) {
-            return fail("The server " + HostPort(host, port) + " sent no valid answer.");
+            return fail("The server " + server + " sent no valid answer.");
         }
         m_nLastStatus = status;
         if (status == 401 || status == 407) {
             std::string user, password;
-            if (!AskForCredentials(HostPort(host, port), user, password)) {
+            if (!Prompts().AskForCredentials(server, user, password)) {
                 return fail(StatusCause(*request, status));
             }
             request.reset();
             m_pConnection.reset();
-            m_strUser = user;
-            m_strPassword = password;
-            m_strCredentialsServer = ServerKey(host, port);
+            m_credentials = CCredentials{user, password, m_current.ServerKey()};
             connect();
             continue;
         }
@@ -364,8 +344,8 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
                 std::string cause = StatusCause(*request, status);
                 return fail(cause.substr(0, cause.size() - 1) + " without a usable Location.");
             }
-            platform::UrlParts parts;
-            if (!SplitWebAddress(ResolveLocation(location, secure, host, port, object), parts)) {
+            CWebAddress next;
+            if (!ParseWebAddress(ResolveLocation(location, m_current), next)) {
                 return fail("The server redirected to " + Quoted(location) +
                             ", which cannot be fetched.");
             }
@@ -373,142 +353,227 @@ std::unique_ptr<platform::InternetRequest> CGrabber::OpenHttpFile(const std::str
             // path with its query.
             request.reset();
             m_pConnection.reset();
-            host = parts.strHost;
-            port = parts.nPort;
-            secure = parts.nScheme == platform::kSchemeHttps;
-            object = parts.strPath;
-            m_strServer = host;
-            m_strObject = object;
-            m_nPort = port;
-            m_bSecure = secure;
+            m_current = next;
             connect();
             continue;
         }
         if (status == 404) {
             return fail(StatusCause(*request, status));
         }
-        m_nLastStatus = status;
         return request;
     }
 }
 
-std::unique_ptr<platform::InternetRequest> CGrabber::OpenAddress(std::string address,
+std::unique_ptr<platform::InternetRequest> CFetcher::OpenAddress(std::string address,
                                                                  bool reportErrors) {
     // Only an address without a scheme of its own takes the page's: "https://" in front of
     // "http://cdn/x.gif", or of "HTTP://host/x", would name a server "http".
-    if (SchemeOf(address).empty() && !m_strScheme.empty()) {
-        address = address.compare(0, 2, "//") == 0
-                      ? m_strScheme.substr(0, m_strScheme.find("//")) + address
-                      : m_strScheme + address;
+    if (SchemeOf(address).empty() && m_page.IsSet()) {
+        const std::string scheme = m_page.bSecure ? "https:" : "http:";
+        address = address.compare(0, 2, "//") == 0 ? scheme + address : scheme + "//" + address;
     }
-    platform::UrlParts parts;
+    CWebAddress target;
     std::string problem = AddressProblem(address);
-    if (!problem.empty() || !SplitWebAddress(address, parts)) {
+    if (!problem.empty() || !ParseWebAddress(address, target)) {
         m_pConnection.reset();
         m_strFailure = problem.empty() ? "The address is not a web address." : problem;
         m_nLastStatus = 0;
         if (reportErrors) {
-            ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
-                             AsGiven(address), m_strFailure);
+            Prompts().ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
+                                       AsGiven(address), m_strFailure);
         }
         return nullptr;
     }
-    m_strServer = parts.strHost;
-    m_strObject = parts.strPath;
-    m_nPort = parts.nPort;
-    m_bSecure = parts.nScheme == platform::kSchemeHttps;
-    return OpenHttpFile(m_strServer, m_nPort, m_strObject, m_bSecure, reportErrors);
+    return OpenHttpFile(target, reportErrors);
 }
 
-void CGrabber::ReportUnusableAddress(const std::string& address) {
+void CFetcher::ReportUnusableAddress(const std::string& address) {
     m_strFailure = AddressProblem(address);
     if (m_strFailure.empty()) {
         m_strFailure = "The address cannot be understood.";
     }
-    ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure, AsGiven(address),
-                     m_strFailure);
+    Prompts().ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
+                               AsGiven(address), m_strFailure);
 }
 
-bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
-                         const std::string& localPath, std::string& pageText,
-                         const std::string& folder, GrabJob& job) {
+std::string CFetcher::RequestFailure() const {
+    // A redirect's status is never the cause: the fetcher's words say what was wrong with it.
+    bool redirect = m_nLastStatus >= 300 && m_nLastStatus <= 399;
+    if (!m_strFailure.empty() && (m_nLastStatus == 0 || redirect)) {
+        return m_strFailure;
+    }
+    return m_nLastStatus != 0 ? HttpStatusText(m_nLastStatus) : "no answer from the server";
+}
+
+CFetchResult CFetcher::Fetch(const std::string& address, CFetchSink& sink, size_t chunk,
+                             bool reportErrors) {
+    CFetchResult result;
+    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, reportErrors);
+    result.nStatus = m_nLastStatus;
+    result.strAddress = m_current.Text();
+    if (!response) {
+        result.strFailure = m_strFailure;
+        result.bCancelled = m_strFailure.empty();
+        return result;
+    }
+    result.bOpened = true;
+    result.bAnswered = sink.Begin(result.nStatus, result.strFailure);
+    std::vector<char> buffer(result.bAnswered ? chunk : 0);
+    while (result.bAnswered) {
+        if (!sink.GoOn()) {
+            result.bCancelled = true;
+            break;
+        }
+        long n = response->ReadFile(buffer.data(), buffer.size());
+        if (n < 0) {
+            result.bReadBroke = true;
+            result.bCancelled = response->FailureReason() == platform::kReasonCancelled;
+            result.readError = response->QueryError();
+            break;
+        }
+        if (n == 0) {
+            result.bComplete = true;
+            break;
+        }
+        result.nBytes += static_cast<uint64_t>(n);
+        if (!sink.Take(buffer.data(), static_cast<size_t>(n), result.strFailure)) {
+            result.bCancelled = result.strFailure.empty();
+            break;
+        }
+    }
+    response.reset();
+    m_pConnection.reset();
+    return result;
+}
+
+namespace {
+
+// A page as it arrives: held in memory (to its first NUL byte in each read) within the page
+// bound, with "Reading <address>  <n> bytes read" reported before each part; the file it is
+// saved to is made once the answer is there.
+class CPageSink : public CFetchSink {
+  public:
+    CPageSink(const std::string& address, const std::string& localPath, uint64_t limit,
+              GrabJob& job, std::string& text)
+        : m_address(address), m_localPath(localPath), m_limit(limit), m_job(job), m_text(text) {}
+    bool Begin(uint32_t, std::string& failure) override {
+        if (!m_file.Open(m_localPath)) {
+            failure = "The page cannot be saved as " + m_localPath + ".";
+            return false;
+        }
+        return true;
+    }
+    bool Take(const char* data, size_t size, std::string& failure) override {
+        if (ReportProgress(m_job, "Reading " + m_address + m_bytesMessage, m_nCounter) == 0) {
+            return false;
+        }
+        ++m_nCounter;
+        m_nTotal += static_cast<long long>(size);
+        m_bytesMessage = "  " + std::to_string(m_nTotal) + " bytes read";
+        // A part ends at its first NUL byte.
+        const char* end = static_cast<const char*>(std::memchr(data, '\0', size));
+        size_t length = end ? static_cast<size_t>(end - data) : size;
+        if (m_text.size() + length > m_limit) {
+            failure = "The page is larger than " + SizeText(m_limit) + ".";
+            return false;
+        }
+        m_text.append(data, length);
+        return true;
+    }
+    bool Close() { return m_file.Close(); }
+    int File() const { return m_file.Handle(); }
+
+  private:
+    const std::string& m_address;
+    const std::string& m_localPath;
+    uint64_t m_limit;
+    GrabJob& m_job;
+    std::string& m_text;
+    CNewFile m_file;
+    int32_t m_nCounter = 1;
+    long long m_nTotal = 0;
+    std::string m_bytesMessage;
+};
+
+// A file as it arrives, written as it comes (in text mode when asked) within a bound; a
+// file that was there is made writable first.
+class CFileSink : public CFetchSink {
+  public:
+    CFileSink(const std::string& destination, uint64_t limit, bool textMode)
+        : m_destination(destination), m_limit(limit), m_bTextMode(textMode) {}
+    bool Begin(uint32_t, std::string& failure) override {
+        if (platform::PathExists(m_destination)) {
+            platform::SetAttributes(m_destination, platform::kAttrNormal);
+        }
+        if (!m_file.Open(m_destination)) {
+            failure = "The file cannot be saved as " + m_destination + ".";
+            return false;
+        }
+        m_text = std::make_unique<CTextModeWriter>(m_file.Handle());
+        return true;
+    }
+    bool Take(const char* data, size_t size, std::string& failure) override {
+        m_nTotal += size;
+        if (m_nTotal > m_limit) {
+            failure = "The file is larger than " + SizeText(m_limit) + ".";
+            return false;
+        }
+        if (!(m_bTextMode ? m_text->Write(data, size) : WriteAll(m_file.Handle(), data, size))) {
+            failure = "The file cannot be written to " + m_destination + ".";
+            return false;
+        }
+        return true;
+    }
+    bool Close() { return m_file.Close(); }
+
+  private:
+    std::string m_destination;
+    uint64_t m_limit;
+    bool m_bTextMode;
+    CNewFile m_file;
+    std::unique_ptr<CTextModeWriter> m_text;
+    uint64_t m_nTotal = 0;
+};
+
+}  // namespace
+
+bool CGrab::FetchPage(CPageRewriter& rewriter, const std::string& address,
+                      const std::string& localPath, std::string& pageText,
+                      const std::string& folder, GrabJob& job) {
     if (ReportProgress(job, "Opening " + address, 0) == 0) {
         return false;
     }
-    if (platform::InternetSession* session = GetSession()) {
+    if (platform::InternetSession* session = m_g.GetSession()) {
         // Waits for the network (this page's and the later downloads') learn of a cancel.
         session->SetAbortCheck([&job] { return PollProgress(job) == 0; });
     }
-    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, true);
-    if (!response) {
-        return false;
+    pageText.clear();
+    CPageSink sink(address, localPath, m_g.Options().nMaxPageBytes, job, pageText);
+    CFetchResult fetched = m_g.Fetch(address, sink, kPageChunk, true);
+    if (!fetched.bOpened) {
+        return false;  // the request failed, and said so
     }
     // Failures past this point are about the page as it arrives: they name where it came from.
-    std::string cause;
-    int file = platform::FileOpen(localPath,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    bool ok = file >= 0;
-    bool cancelled = false;
-    if (!ok) {
-        cause = "The page cannot be saved as " + localPath + ".";
-    }
-    pageText.clear();
-    if (ok) {
-        int32_t counter = 1;
-        long long total = 0;
-        std::string bytesMessage;
-        std::vector<char> chunk(kPageChunk);
-        for (;;) {
-            long n = response->ReadFile(chunk.data(), chunk.size());
-            if (n < 0) {
-                ok = false;
-                if (response->FailureReason() == platform::kReasonCancelled) {
-                    cancelled = true;  // the user's doing: nothing to tell
-                    break;
-                }
-                platform::InternetError error = response->QueryError();
-                std::string detail = Quoted(error.detail);
-                cause = error.kind == platform::InternetFailure::kTimedOut
-                            ? "The server " + HostPort(m_strServer, m_nPort) +
-                                  " stopped sending the page."
-                            : "The connection to " + HostPort(m_strServer, m_nPort) +
-                                  " broke while the page was read" +
-                                  (detail.empty() ? std::string() : ": " + detail) + ".";
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            if (ReportProgress(job, "Reading " + address + bytesMessage, counter) == 0) {
-                ok = false;
-                cancelled = true;
-                break;
-            }
-            ++counter;
-            total += n;
-            bytesMessage = "  " + std::to_string(total) + " bytes read";
-            // A chunk ends at its first NUL byte.
-            const char* end = static_cast<const char*>(std::memchr(chunk.data(), '\0', n));
-            size_t length = end ? static_cast<size_t>(end - chunk.data()) : static_cast<size_t>(n);
-            if (pageText.size() + length > m_options.nMaxPageBytes) {
-                ok = false;
-                cause = "The page is larger than " + SizeText(m_options.nMaxPageBytes) + ".";
-                break;
-            }
-            pageText.append(chunk.data(), length);
-        }
+    std::string cause = fetched.strFailure;
+    bool ok = fetched.bComplete;
+    bool cancelled = fetched.bCancelled;
+    if (fetched.bReadBroke && !cancelled) {
+        std::string detail = Quoted(fetched.readError.detail);
+        cause = fetched.readError.kind == platform::InternetFailure::kTimedOut
+                    ? "The server " + m_g.m_current.HostPort() + " stopped sending the page."
+                    : "The connection to " + m_g.m_current.HostPort() +
+                          " broke while the page was read" +
+                          (detail.empty() ? std::string() : ": " + detail) + ".";
     }
     // Where the page was read from: after redirects the final scheme, server, port and path.
-    std::string pageAddress = WebAddress(m_bSecure, m_strServer, m_nPort, m_strObject);
+    const std::string& pageAddress = fetched.strAddress;
     if (ok) {
         // The page's references resolve against that address.
-        m_strServer = WebAddress(m_bSecure, m_strServer, m_nPort, "");
         (void)rewriter;
         (void)folder;
-        RewritePage(pageAddress, pageText, job);
-        CTextModeWriter writer(file);
+        std::string base = pageAddress;
+        RewritePage(base, pageText, job);
+        CTextModeWriter writer(sink.File());
         ok = writer.Write(pageText);
         if (!ok) {
             cause =
@@ -516,21 +581,20 @@ bool CGrabber::FetchPage(CPageRewriter& rewriter, const std::string& address,
             m_strLastFailure = "could not be written to the work folder (is the disk full?)";
         }
     }
-    if (file >= 0 && platform::FileClose(file) != 0 && ok) {
+    if (!sink.Close() && ok) {
         ok = false;
         cause = "The page cannot be written to " + localPath + ": " + std::strerror(errno) + ".";
         m_strLastFailure = "could not be written to the work folder (is the disk full?)";
     }
-    response.reset();
-    m_pConnection.reset();
-    m_strFailure = ok || cancelled ? std::string() : cause;
-    if (!m_strFailure.empty()) {
-        ShowFetchFailure(ConnectProblemText(pageAddress, m_strFailure), pageAddress, m_strFailure);
+    m_g.m_strFailure = ok || cancelled ? std::string() : cause;
+    if (!m_g.m_strFailure.empty()) {
+        m_g.Prompts().ShowFetchFailure(ConnectProblemText(pageAddress, m_g.m_strFailure),
+                                       pageAddress, m_g.m_strFailure);
     }
     return ok;
 }
 
-bool CGrabber::DownloadFile(const std::string& source, const std::string& destination,
+bool CFetcher::DownloadFile(const std::string& source, const std::string& destination,
                             bool reportErrors, bool textMode) {
     m_strFailure.clear();
     // Web addresses are never looked for on the local disk.
@@ -550,67 +614,32 @@ bool CGrabber::DownloadFile(const std::string& source, const std::string& destin
         }
         return true;
     }
-    std::unique_ptr<platform::InternetRequest> response = OpenAddress(source, reportErrors);
-    if (!response) {
-        return false;
+    CFileSink sink(destination, m_options.nMaxDownloadBytes, textMode);
+    CFetchResult fetched = Fetch(source, sink, kFileChunk, reportErrors);
+    if (!fetched.bOpened) {
+        return false;  // the request failed
     }
-    if (platform::PathExists(destination)) {
-        platform::SetAttributes(destination, platform::kAttrNormal);
+    std::string cause = fetched.strFailure;
+    if (fetched.bReadBroke) {
+        std::string detail = Quoted(fetched.readError.detail);
+        cause = "The connection to " + m_current.HostPort() + " broke while the file was read" +
+                (detail.empty() ? std::string() : ": " + detail) + ".";
     }
-    int file = platform::FileOpen(destination,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    bool ok = file >= 0;
-    std::string cause = ok ? std::string() : "The file cannot be saved as " + destination + ".";
-    uint64_t total = 0;
-    if (ok) {
-        CTextModeWriter text(file);
-        std::vector<char> chunk(kDownloadChunk);
-        for (;;) {
-            std::fill(chunk.begin(), chunk.end(), '\0');
-            long n = response->ReadFile(chunk.data(), chunk.size());
-            if (n < 0) {
-                ok = false;
-                std::string detail = Quoted(response->QueryError().detail);
-                cause = "The connection to " + HostPort(m_strServer, m_nPort) +
-                        " broke while the file was read" +
-                        (detail.empty() ? std::string() : ": " + detail) + ".";
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            total += static_cast<uint64_t>(n);
-            if (total > m_options.nMaxDownloadBytes) {
-                ok = false;
-                cause = "The file is larger than " + SizeText(m_options.nMaxDownloadBytes) + ".";
-                break;
-            }
-            bool written =
-                textMode ? text.Write(chunk.data(), static_cast<size_t>(n))
-                         : platform::FileWrite(file, chunk.data(), static_cast<unsigned>(n)) == n;
-            if (!written) {
-                ok = false;
-                cause = "The file cannot be written to " + destination + ".";
-                break;
-            }
-        }
-        if (platform::FileClose(file) != 0 && ok) {
+    bool ok = fetched.bComplete;
+    if (fetched.bAnswered) {
+        if (!sink.Close() && ok) {
             ok = false;
             cause = "The file cannot be written to " + destination + ".";
         }
         // A failed or empty download leaves no file; an empty one still succeeds.
-        if (!ok || total == 0) {
+        if (!ok || fetched.nBytes == 0) {
             platform::FileRemove(destination);
         }
     }
-    std::string where = WebAddress(m_bSecure, m_strServer, m_nPort, m_strObject);
-    response.reset();
-    m_pConnection.reset();
     m_strFailure = cause;
     if (!ok && reportErrors) {
-        ShowFetchFailure(ConnectProblemText(where, cause), where, cause);
+        Prompts().ShowFetchFailure(ConnectProblemText(fetched.strAddress, cause),
+                                   fetched.strAddress, cause);
     }
     return ok;
 }

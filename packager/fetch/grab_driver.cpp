@@ -8,12 +8,11 @@
 #include "packager/fetch/fetch_pool.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
-#include "packager/fetch/fetch_prompts.h"
 
 namespace {
 
@@ -33,43 +32,25 @@ const int kMaxImportDepth = 8;
 const char kRefusedLocal[] = "refused: a page from the web may not take a file of this machine";
 const char kNotWritten[] = "could not be written to the work folder (is the disk full?)";
 
-std::string StatusText(uint32_t status) {
-    return "HTTP " + std::to_string(status);
-}
-
 bool IsSuccess(uint32_t status) {
     return status >= 200 && status <= 299;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit) {
-    int file = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
-    if (file < 0) {
-        return false;
-    }
-    content.clear();
-    std::vector<char> chunk(65536);
-    bool ok = true;
-    for (;;) {
-        int n = platform::FileRead(file, chunk.data(), static_cast<unsigned>(chunk.size()));
-        if (n < 0) {
-            ok = false;
-        }
-        if (n <= 0) {
-            break;
-        }
-        if (content.size() + static_cast<size_t>(n) > limit) {
-            ok = false;
-            break;
-        }
-        content.append(chunk.data(), static_cast<size_t>(n));
-    }
-    platform::FileClose(file);
-    return ok;
-}
-
 }  // namespace
 
+CGrabber::CGrabber(std::unique_ptr<platform::InternetService> pService, const CGrabOptions& options,
+                   CFetchPrompts* prompts)
+    : CFetcher(std::move(pService), options, prompts) {}
+
 std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
+    CGrab grab(*this, job);
+    std::string error = grab.Run(address);
+    m_report = std::move(grab.Plan());
+    return error;
+}
+
+std::string CGrab::Run(const std::string& address) {
+    GrabJob& job = m_job;
     std::string target = address;
     size_t hash = target.find('#');
     if (hash != std::string::npos) {
@@ -80,18 +61,18 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     m_plan.Reset();
     m_keptSources.clear();
     m_nKeptBytes = 0;
-    m_options = job.options;
+    m_g.SetOptions(job.options);
 
     std::string folder;
-    if (!MakeWorkFolder(folder)) {
+    if (!m_g.MakeWorkFolder(folder)) {
         m_plan.SetFailed(m_plan.AddMainPage(target, "-"), "the work folder could not be made");
         return kUnableToLoad + target;
     }
     std::string localPath, extra;
     int scheme = MakeLocalPath(target, folder, localPath, extra);
     if (scheme == -1) {
-        ReportUnusableAddress(target);
-        m_plan.SetFailed(m_plan.AddMainPage(target, "-"), m_strFailure);
+        m_g.ReportUnusableAddress(target);
+        m_plan.SetFailed(m_plan.AddMainPage(target, "-"), m_g.m_strFailure);
         return kUnableToLoad + target;
     }
     m_bFromWeb = IsWebScheme(scheme);
@@ -135,55 +116,51 @@ std::string CGrabber::Grab(const std::string& address, GrabJob& job) {
     if (!LoadResources(folder, job) || !PointFailuresAtTheWeb(folder, job)) {
         // Cancelled: every transfer has stopped, and nothing of the grab is kept.
         job.strMainPage.clear();
-        RemoveFolder(folder);
+        m_g.RemoveFolder(folder);
     }
     m_keptSources.clear();
     m_nKeptBytes = 0;
     return "";
 }
 
-std::string CGrabber::PageFailure() const {
+std::string CGrab::PageFailure() const {
     if (!m_strLastFailure.empty()) {
         return m_strLastFailure;
     }
-    if (m_nLastStatus == 0 || !IsSuccess(m_nLastStatus)) {
-        return RequestFailure();
+    if (m_g.m_nLastStatus == 0 || !IsSuccess(m_g.m_nLastStatus)) {
+        return m_g.RequestFailure();
     }
-    if (!m_strFailure.empty()) {
-        return m_strFailure;
+    if (!m_g.m_strFailure.empty()) {
+        return m_g.m_strFailure;
     }
     return "not saved: the transfer broke off, was cancelled or could not be written";
 }
 
-std::string CGrabber::RequestFailure() const {
-    // A redirect's status is never the cause: the fetcher's words say what was wrong with it.
-    bool redirect = m_nLastStatus >= 300 && m_nLastStatus <= 399;
-    if (!m_strFailure.empty() && (m_nLastStatus == 0 || redirect)) {
-        return m_strFailure;
-    }
-    return m_nLastStatus != 0 ? StatusText(m_nLastStatus) : "no answer from the server";
-}
-
-void CGrabber::NotePageStatus(size_t i) {
+void CGrab::NotePageStatus(size_t i) {
     // An error page is still packed as the page, as it always was; the report says so.
-    if (m_nLastStatus != 0 && !IsSuccess(m_nLastStatus)) {
-        m_plan.SetDone(i, StatusText(m_nLastStatus) + " (the server's error page was packed)");
+    if (m_g.m_nLastStatus != 0 && !IsSuccess(m_g.m_nLastStatus)) {
+        m_plan.SetDone(i,
+                       HttpStatusText(m_g.m_nLastStatus) + " (the server's error page was packed)");
     } else {
         m_plan.SetDone(i);
     }
 }
 
-int CGrabber::MakeLocalPath(const std::string& address, const std::string& folder,
-                            std::string& localPath, std::string& extra) {
+int CGrab::MakeLocalPath(const std::string& address, const std::string& folder,
+                         std::string& localPath, std::string& extra) {
     platform::UrlParts parts;
     bool cracked = platform::CrackUrl(address, 0, parts, platform::kCanonicalBufferSize,
                                       platform::kCanonicalBufferSize);
     std::string name;
     if (cracked && IsWebScheme(parts.nScheme)) {
-        m_strScheme = parts.nScheme == platform::kSchemeHttps ? "https://" : "http://";
-        if (!MakePageNames(address, m_strServer, m_strObject, name)) {
+        std::string lower = address;
+        for (char& c : lower) {
+            c = LowerAscii(c);
+        }
+        if (!SplitWebAddressAsWritten(lower, m_g.m_page)) {
             return -1;
         }
+        name = "home.htm";
     } else {
         std::string path = address;
         // A file: address is a local page whichever form it takes (file:///, file://localhost/).
@@ -202,11 +179,11 @@ int CGrabber::MakeLocalPath(const std::string& address, const std::string& folde
     return parts.nScheme == -1 ? platform::kSchemeDefault : parts.nScheme;
 }
 
-bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
-                        const std::string& localPath, int scheme, CPageRewriter& rewriter,
-                        GrabJob& job) {
+bool CGrab::LoadPage(const std::string& address, const std::string& folder,
+                     const std::string& localPath, int scheme, CPageRewriter& rewriter,
+                     GrabJob& job) {
     std::string content;
-    m_nLastStatus = 0;
+    m_g.m_nLastStatus = 0;
     m_strLastFailure.clear();
     m_bLinksAsWritten = !IsWebScheme(scheme);
     if (IsWebScheme(scheme) && TakesRenderedPage(address)) {
@@ -223,7 +200,7 @@ bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
         int fileScheme = 0;
         source = FileAddressToPath(address, fileScheme);
     }
-    if (!DownloadFile(source, localPath, false, false)) {
+    if (!m_g.DownloadFile(source, localPath, false, false)) {
         m_strLastFailure =
             platform::FileExists(source) ? kNotWritten : "the local file cannot be read";
         return false;
@@ -237,31 +214,24 @@ bool CGrabber::LoadPage(const std::string& address, const std::string& folder,
     return true;
 }
 
-bool CGrabber::LoadFromCache(CPageRewriter& /*rewriter*/, const std::string& address,
-                             const std::string& localPath, std::string& content,
-                             const std::string& folder, GrabJob& job) {
-    CCacheCopier copier(GetService());
+bool CGrab::LoadFromCache(CPageRewriter& /*rewriter*/, const std::string& address,
+                          const std::string& localPath, std::string& content,
+                          const std::string& folder, GrabJob& job) {
+    CCacheCopier copier(m_g.GetService());
     if (!copier.CopyFromCache(address, localPath)) {
         return false;
     }
-    return ProcessSavedPage(m_strServer + m_strObject, localPath, content, folder, job);
+    return ProcessSavedPage(m_g.m_page.Text(), localPath, content, folder, job);
 }
 
-bool CGrabber::ProcessSavedPage(const std::string& pageAddress, const std::string& localPath,
-                                std::string& content, const std::string& folder, GrabJob& job) {
+bool CGrab::ProcessSavedPage(const std::string& pageAddress, const std::string& localPath,
+                             std::string& content, const std::string& folder, GrabJob& job) {
     int file = platform::FileOpen(localPath, platform::kOpenReadOnly | platform::kOpenBinary);
     if (file < 0) {
         return false;
     }
-    content.clear();
-    std::vector<char> chunk(65536);
-    for (;;) {
-        int n = platform::FileRead(file, chunk.data(), static_cast<unsigned>(chunk.size()));
-        if (n <= 0) {
-            break;
-        }
-        content.append(chunk.data(), static_cast<size_t>(n));
-    }
+    // What could be read is the page, as a browser shows what arrived.
+    ReadAll(file, content, UINT64_MAX);
     platform::FileClose(file);
     platform::FileRemove(localPath);
     // The text ends at the first zero byte.
@@ -289,17 +259,17 @@ bool CGrabber::ProcessSavedPage(const std::string& pageAddress, const std::strin
     return ok;
 }
 
-bool CGrabber::PagePass(std::string& pageAddress, std::string& text, bool linksAsWritten,
-                        CLocalNames& names, CReferenceList& found, GrabJob& job) {
+bool CGrab::PagePass(std::string& pageAddress, std::string& text, bool linksAsWritten,
+                     CLocalNames& names, CReferenceList& found, GrabJob& job) {
     CJobProgress progress(job);
     CRewriteOptions options;
-    options.bKeepStyles = m_options.bKeepStyles;
+    options.bKeepStyles = m_g.Options().bKeepStyles;
     options.bLinksAsWritten = linksAsWritten;
     m_plan.SetDiscoveryDepth(0);
     return CPageRewriter().ProcessPage(pageAddress, text, names, found, progress, options);
 }
 
-void CGrabber::RewritePage(std::string& pageAddress, std::string& text, GrabJob& job) {
+void CGrab::RewritePage(std::string& pageAddress, std::string& text, GrabJob& job) {
     // Outside the grab's page steps (a page fetched on its own) nothing is kept.
     CKeptSource kept;
     if (m_nPageEntry != kNoEntry) {
@@ -312,7 +282,7 @@ void CGrabber::RewritePage(std::string& pageAddress, std::string& text, GrabJob&
     }
 }
 
-void CGrabber::KeepSource(CKeptSource kept, const CReferenceList& found) {
+void CGrab::KeepSource(CKeptSource kept, const CReferenceList& found) {
     bool web = false;
     for (const CFoundReference& ref : found) {
         size_t entry = m_plan.Find(ref.strAddress);
@@ -354,7 +324,7 @@ class CNamesWithoutFailures : public CLocalNames {
 
 }  // namespace
 
-bool CGrabber::PointFailuresAtTheWeb(const std::string& folder, GrabJob& job) {
+bool CGrab::PointFailuresAtTheWeb(const std::string& folder, GrabJob& job) {
     CNamesWithoutFailures names(m_plan);
     for (CKeptSource& kept : m_keptSources) {
         const CGrabEntry& entry = m_plan.At(kept.nEntry);
@@ -385,23 +355,18 @@ bool CGrabber::PointFailuresAtTheWeb(const std::string& folder, GrabJob& job) {
     return true;
 }
 
-bool CGrabber::LoadResources(const std::string& folder, GrabJob& job) {
+bool CGrab::LoadResources(const std::string& folder, GrabJob& job) {
     // Several transfers at once; the plan keeps the names, and the order in which
     // stylesheets are read, those of a one-at-a-time grab.
-    return FetchPlanFiles(*this, folder, job, m_options);
+    return FetchPlanFiles(*this, folder, job, m_g.Options());
 }
 
-std::string CGrabber::CurrentAddress() const {
-    std::string address = m_bSecure ? "https://" : "http://";
-    address += m_strServer;
-    if (m_nPort != (m_bSecure ? 443 : 80)) {
-        address += ":" + std::to_string(m_nPort);
-    }
-    return address + m_strObject;
+std::string CGrab::CurrentAddress() const {
+    return m_g.m_current.Text();
 }
 
-std::string CGrabber::CssPass(size_t i, const std::string& css, const std::string& base,
-                              CLocalNames& names, CReferenceList& found) {
+std::string CGrab::CssPass(size_t i, const std::string& css, const std::string& base,
+                           CLocalNames& names, CReferenceList& found) {
     int depth = m_plan.At(i).nDepth;
     m_plan.SetDiscoveryDepth(depth + 1);
     CCssContext context{base, names, found, depth < kMaxImportDepth, m_bFromWeb};
@@ -410,18 +375,18 @@ std::string CGrabber::CssPass(size_t i, const std::string& css, const std::strin
     return out;
 }
 
-void CGrabber::RewriteStylesheet(size_t i, std::string& css, const std::string& base) {
+void CGrab::RewriteStylesheet(size_t i, std::string& css, const std::string& base) {
     CKeptSource kept{i, base, css, false, {}};
     CReferenceList found;
     css = CssPass(i, css, base, m_plan, found);
     KeepSource(std::move(kept), found);
 }
 
-void CGrabber::FetchResource(size_t i, const std::string& folder) {
+void CGrab::FetchResource(size_t i, const std::string& folder) {
     const std::string address = m_plan.At(i).strAddress;
     const std::string destination = platform::JoinPath(folder, m_plan.At(i).strLocalName);
     const bool stylesheet = m_plan.At(i).kind == EntryKind::Stylesheet;
-    const CGrabOptions& limits = m_options;
+    const CGrabOptions& limits = m_g.Options();
 
     if (!IsWebAddress(address)) {
         if (m_bFromWeb) {
@@ -459,55 +424,13 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
         return;
     }
 
-    m_nLastStatus = 0;
-    std::unique_ptr<platform::InternetRequest> response = OpenAddress(address, false);
-    if (!response || !IsSuccess(m_nLastStatus)) {
-        m_plan.SetFailed(i, RequestFailure());
-        response.reset();
-        m_pConnection.reset();
-        return;
-    }
-    const uint64_t limit = stylesheet ? limits.nMaxPageBytes : limits.nMaxDownloadBytes;
-    const std::string base = CurrentAddress();
-    int file = -1;
-    if (!stylesheet) {
-        file = platform::FileOpen(destination,
-                                  platform::kOpenCreate | platform::kOpenTruncate |
-                                      platform::kOpenWriteOnly | platform::kOpenBinary,
-                                  platform::kModeReadWrite);
-    }
-    std::string failure = !stylesheet && file < 0 ? kNotWritten : "";
-    std::string body;
-    uint64_t total = 0;
-    std::vector<char> chunk(65536);
-    while (failure.empty()) {
-        long n = response->ReadFile(chunk.data(), chunk.size());
-        if (n < 0) {
-            failure = "the transfer broke off";
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        total += static_cast<uint64_t>(n);
-        if (total > limit) {
-            failure = "too large";
-            break;
-        }
-        if (stylesheet) {
-            body.append(chunk.data(), static_cast<size_t>(n));
-        } else if (!WriteAll(file, chunk.data(), static_cast<size_t>(n))) {
-            failure = kNotWritten;
-        }
-    }
-    response.reset();
-    m_pConnection.reset();
-    if (file >= 0 && platform::FileClose(file) != 0 && failure.empty()) {
-        failure = kNotWritten;
-    }
+    CFileOutcome fetched =
+        FetchFile(m_g, address, destination, stylesheet,
+                  stylesheet ? limits.nMaxPageBytes : limits.nMaxDownloadBytes, nullptr);
+    std::string failure = fetched.strFailure;
     if (failure.empty() && stylesheet) {
-        RewriteStylesheet(i, body, base);
-        if (!WriteWholeFile(destination, body)) {
+        RewriteStylesheet(i, fetched.strBody, fetched.strBase);
+        if (!WriteWholeFile(destination, fetched.strBody)) {
             failure = kNotWritten;
         }
     }
@@ -515,9 +438,6 @@ void CGrabber::FetchResource(size_t i, const std::string& folder) {
         platform::FileRemove(destination);
         m_plan.SetFailed(i, failure);
         return;
-    }
-    if (total == 0 && !stylesheet) {
-        platform::FileRemove(destination);  // an empty answer leaves no file, as it always did
     }
     m_plan.SetDone(i);
 }

@@ -7,10 +7,7 @@ int ReportProgress(const GrabJob& job, const std::string& text, int32_t position
         job.strLastText = text;
         job.nLastPosition = position;
     }
-    if (job.pfnProgress == nullptr) {
-        return 1;
-    }
-    return job.pfnProgress(job.pProgressContext, text, position, 100);
+    return job.pProgress == nullptr ? 1 : job.pProgress->Report(text, position);
 }
 
 int PollProgress(const GrabJob& job) {
@@ -24,8 +21,5 @@ int PollProgress(const GrabJob& job) {
         text = job.strLastText;
         position = job.nLastPosition;
     }
-    if (job.pfnProgress == nullptr) {
-        return 1;
-    }
-    return job.pfnProgress(job.pProgressContext, text, position, 100);
+    return job.pProgress == nullptr ? 1 : job.pProgress->Report(text, position);
 }

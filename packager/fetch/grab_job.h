@@ -5,43 +5,30 @@
 #include <mutex>
 #include <string>
 
+#include "packager/address/progress.h"
 #include "packager/fetch/grab_options.h"
 
-class CMainWindow;
-
-// Progress callback: (context, text, position, range) → 0 when the caller is to stop (the user
-// cancelled, or the window is gone), 1 when it may go on.
-using ProgressCallback = int (*)(CMainWindow* pContext, std::string strText, int32_t nPosition,
-                                 int32_t nRange);
-
-// One per program, alive for the whole run.
+// What the window, the terminal or a test hands a grab.
 struct GrabJob {
-    std::string strMainPage;                  // local path of the saved main page
-    ProgressCallback pfnProgress = nullptr;   // set once by the main window
-    CMainWindow* pProgressContext = nullptr;  // first argument of pfnProgress
+    std::string strMainPage;  // local path of the saved main page
+    // Who follows the grab (the window, the terminal, a test); not owned. None: it goes on.
+    CGrabProgress* pProgress = nullptr;
     // The options of the next grab, set before it starts.
     CGrabOptions options;
 
-    // The last report, for PollProgress (which may run on another thread than the report).
+    // The job's last report, for PollProgress (which may run on another thread than the
+    // report).
     mutable std::mutex lastLock;
     mutable std::string strLastText;
     mutable int32_t nLastPosition = 0;
     mutable bool bReported = false;
 };
 
-// Calls the job's callback with its context, text, position and the range 100, and returns
-// the answer (0 stop, otherwise go on). A job without a callback always goes on.
+// Reports text and position (of 100) to the job's progress and returns the answer (0 stop,
+// otherwise go on). A job without one always goes on.
 int ReportProgress(const GrabJob& job, const std::string& text, int32_t position);
 
-// How the parts of a grab report progress: the same (text, position of 100) → 0 stop,
-// otherwise go on, whoever listens (the window, the terminal, a test).
-class CGrabProgress {
-  public:
-    virtual ~CGrabProgress() = default;
-    virtual int Report(const std::string& text, int32_t position) = 0;
-};
-
-// The job record's callback as a progress interface.
+// The job's reports as a progress interface, for the passes.
 class CJobProgress : public CGrabProgress {
   public:
     explicit CJobProgress(const GrabJob& job) : m_job(job) {}
@@ -53,7 +40,7 @@ class CJobProgress : public CGrabProgress {
     const GrabJob& m_job;
 };
 
-// Asks the job's callback again with the text and position it was last given, so that a long
-// wait for the network learns of a cancel without changing what is shown. 1 (go on) when
-// nothing was reported for this job yet.
+// Reports again the text and position the job last reported, so that a long wait for the
+// network learns of a cancel without changing what is shown. 1 (go on) when nothing was
+// reported for this job yet.
 int PollProgress(const GrabJob& job);

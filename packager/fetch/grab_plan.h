@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/rewrite/references.h"
 
 enum class EntryState { Pending, Done, Failed };

@@ -1,5 +1,5 @@
-// The grabber: the internet session, the fetcher's connection state and the plan of the
-// current grab (every page, frame and file it captures, which is also its report).
+// The grabber: a fetcher with the plan of the current grab (every page, frame and file it
+// captures, which is also its report).
 #pragma once
 
 #include <cstdint>
@@ -7,54 +7,61 @@
 #include <string>
 #include <vector>
 
+#include "packager/fetch/fetcher.h"
 #include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_options.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/fetch/page_source.h"
 #include "packager/fetch/work_folder.h"
-#include "platform/internet.h"
 
 class CPageRewriter;
 
-// Owns the service's session handle; closes it when closed or destroyed.
-class CInternetSession {
+class CGrabber : public CFetcher {
   public:
-    // Takes the service and opens a session on it with the agent, access type and flags.
-    CInternetSession(std::unique_ptr<platform::InternetService> pService, const std::string& agent,
-                     uint32_t accessType, uint32_t flags);
-    virtual ~CInternetSession();
-    CInternetSession(const CInternetSession&) = delete;
-    CInternetSession& operator=(const CInternetSession&) = delete;
-
-    // Closes the session; later connections fail. Safe to call twice.
-    void Close();
-    // The session, or null when it could not be opened or is closed.
-    platform::InternetSession* GetSession() const { return m_pSession.get(); }
-    platform::InternetService& GetService() const { return *m_pService; }
-
-  protected:
-    std::unique_ptr<platform::InternetService> m_pService;
-    std::unique_ptr<platform::InternetSession> m_pSession;
-};
-
-class CGrabber : public CInternetSession {
-  public:
-    // Opens the session with the agent "Quillbox!", preconfigured access and the flags
-    // existing-connect and no-auto-redirect. The program hands the platform's service
-    // (platform::CreateInternetService); tests hand their own. The options bound the fetches
-    // made outside a grab; a grab takes its job's.
+    // The fetcher's session (fetcher.h); the options bound the fetches made outside a grab,
+    // a grab takes its job's. Questions and messages go to prompts (none: asked nothing).
     explicit CGrabber(std::unique_ptr<platform::InternetService> pService,
-                      const CGrabOptions& options = CGrabOptions());
-    // Closes and deletes the connection, then closes the session.
-    ~CGrabber() override;
+                      const CGrabOptions& options = CGrabOptions(),
+                      CFetchPrompts* prompts = nullptr);
 
-    // Grab driver, with the job's options. Empty on success, else "Unable to load " + address.
+    // Runs one grab of address for job (a CGrab of its own), with the job's options.
+    // Empty on success, else "Unable to load " + address.
     std::string Grab(const std::string& address, GrabJob& job);
+    // The plan of the last grab: what it captured and what failed, and why.
+    const CGrabPlan& GetReport() const { return m_report; }
     // Creates a fresh work folder; false when it cannot be made.
     bool MakeWorkFolder(std::string& folder);
+    // Deletes the files of a work folder and the folder (not recursive; silent).
+    void RemoveFolder(const std::string& path);
+    // Removes work folders left over from earlier runs (start-up).
+    void SweepWorkFolders();
+
+    // Set by --render (setting Render): the main page as the browser shows it. Not owned.
+    CPageSource* m_pPageSource = nullptr;
+
+  private:
+    CGrabPlan m_report;
+    // The work folders this grabber made and still holds.
+    CWorkFolderLocks m_workLocks;
+};
+
+// One grab, made for one job: it owns the plan (every page, frame and file it captures, in
+// the order found, which is also its report) and fills a fresh work folder through the
+// grabber's fetcher.
+class CGrab {
+  public:
+    CGrab(CGrabber& grabber, GrabJob& job) : m_g(grabber), m_job(job) {}
+    CGrab(const CGrab&) = delete;
+    CGrab& operator=(const CGrab&) = delete;
+
+    // The grab driver. Empty on success, else "Unable to load " + address.
+    std::string Run(const std::string& address);
+    CGrabPlan& Plan() { return m_plan; }
+    CFetcher& Fetcher() { return m_g; }
+
     // Local path of a page in folder; returns the scheme number (3 http, 4 https, other for
     // addresses that are not web addresses), -1 when no local name can be made. For web
-    // addresses it sets m_strScheme, m_strServer and m_strObject; for others extra receives
+    // addresses it sets m_page; for others extra receives
     // the folder of the local file.
     int MakeLocalPath(const std::string& address, const std::string& folder, std::string& localPath,
                       std::string& extra);
@@ -81,9 +88,6 @@ class CGrabber : public CInternetSession {
     void RewritePage(std::string& pageAddress, std::string& text, GrabJob& job);
     // Why the page just tried could not be saved, for the report.
     std::string PageFailure() const;
-    // Why the last request brought no usable answer, for the report: the fetcher's cause when
-    // the status does not tell it (no answer, a refused or endless redirect), else the status.
-    std::string RequestFailure() const;
     // Records a saved page's outcome: done, with the status when it was an error page.
     void NotePageStatus(size_t i);
     // The address the last answer came from (after redirects).
@@ -102,25 +106,11 @@ class CGrabber : public CInternetSession {
     // back at the web instead of at a local name that was never written. False when the
     // progress callback stopped it.
     bool PointFailuresAtTheWeb(const std::string& folder, GrabJob& job);
-    // The plan of the last grab: what it captured and what failed, and why.
-    const CGrabPlan& GetReport() const { return m_plan; }
-    // Deletes the files of a work folder and the folder (not recursive; silent).
-    void RemoveFolder(const std::string& path);
-    // Removes work folders left over from earlier runs (start-up).
-    void SweepWorkFolders();
 
-    // Fetcher. The caller owns the returned response (and must then reset m_pConnection).
-    std::unique_ptr<platform::InternetRequest> OpenHttpFile(const std::string& server,
-                                                            uint16_t port, std::string object,
-                                                            bool secure, bool reportErrors);
-    std::unique_ptr<platform::InternetRequest> OpenAddress(std::string address, bool reportErrors);
     // Downloads a page, rewrites it and saves it to localPath; true when read to its end.
     bool FetchPage(CPageRewriter& rewriter, const std::string& address,
                    const std::string& localPath, std::string& pageText, const std::string& folder,
                    GrabJob& job);
-    // Copies a local file or downloads an http(s) address to destination.
-    bool DownloadFile(const std::string& source, const std::string& destination, bool reportErrors,
-                      bool textMode);
     // Whether the page at address comes from the rendered capture: the main page, or a frame
     // document that the capture took (other frames are fetched).
     bool TakesRenderedPage(const std::string& address) const;
@@ -128,35 +118,12 @@ class CGrabber : public CInternetSession {
     // runs the page pass on it; false when not saved.
     bool LoadRenderedPage(const std::string& address, const std::string& folder,
                           const std::string& localPath, std::string& content, GrabJob& job);
-    // Tells the user that address cannot be loaded at all (no scheme the fetcher serves, a
-    // local file that is not there, too long), with the cause, which m_strFailure keeps.
-    void ReportUnusableAddress(const std::string& address);
 
-    // Fields, in this order.
-    std::string m_strUser;
-    std::string m_strPassword;
     // Every page, frame and file of the current grab, in the order found (the page queue
     // and the resource lists in one).
     CGrabPlan m_plan;
-    std::unique_ptr<platform::InternetConnection> m_pConnection;
-    std::string m_strServer;
-    std::string m_strObject;
-    uint16_t m_nPort = 0;
-    std::string m_strScheme;
-    // The server ("host:port", host lower-cased) that m_strUser and m_strPassword were entered
-    // for: they are sent to no other.
-    std::string m_strCredentialsServer;
-    // Whether the last address opened (after redirects) was read over https.
-    bool m_bSecure = false;
-    // The status of the last answer (0 when none came), and why the last page could not be
-    // saved when it was not the answer's fault.
-    uint32_t m_nLastStatus = 0;
+    // Why the last page could not be saved when it was not the answer's fault.
     std::string m_strLastFailure;
-    // Why the last fetch, download or copy failed, as one sentence for the user ("The server
-    // answered 404 Not Found."); empty after a success.
-    std::string m_strFailure;
-    // The options of the grab running (of the fetches outside one: the constructor's).
-    CGrabOptions m_options;
     // For the grab running: the main page came from the web, and the page being rewritten
     // is a local file.
     bool m_bFromWeb = false;
@@ -177,12 +144,12 @@ class CGrabber : public CInternetSession {
     uint64_t m_nKeptBytes = 0;
     // The plan entry of the page being loaded (npos outside the grab's page steps).
     size_t m_nPageEntry = static_cast<size_t>(-1);
-    // Set by --render (setting Render): the main page as the browser shows it. Not owned.
-    CPageSource* m_pPageSource = nullptr;
     // What the rendered capture of the current grab took.
     CRenderedPage m_rendered;
-    // The work folders this grabber made and still holds.
-    CWorkFolderLocks m_workLocks;
+
+  private:
+    CGrabber& m_g;
+    GrabJob& m_job;
 };
 
 // Copies one address's cached copy from the URL cache (the grab driver makes one per copy).

@@ -1,7 +1,6 @@
 // The grab's side of the rendered capture: the page source shows the main page and hands
 // over its document and those of its same-origin frames; each is then saved and rewritten
 // like a fetched page, against the address it was shown from.
-#include "packager/fetch/fetch_prompts.h"
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/text_file.h"
 
@@ -23,28 +22,28 @@ bool IsMainPage(const CGrabPlan& plan, const std::string& address) {
 
 }  // namespace
 
-bool CGrabber::TakesRenderedPage(const std::string& address) const {
-    return m_pPageSource != nullptr &&
+bool CGrab::TakesRenderedPage(const std::string& address) const {
+    return m_g.m_pPageSource != nullptr &&
            (IsMainPage(m_plan, address) || FindFrame(m_rendered, address) != nullptr);
 }
 
-bool CGrabber::LoadRenderedPage(const std::string& address, const std::string& folder,
-                                const std::string& localPath, std::string& content, GrabJob& job) {
+bool CGrab::LoadRenderedPage(const std::string& address, const std::string& folder,
+                             const std::string& localPath, std::string& content, GrabJob& job) {
     const CRenderedDocument* document = FindFrame(m_rendered, address);
     if (IsMainPage(m_plan, address)) {
         m_rendered = CRenderedPage();
         std::string failure;
-        if (!m_pPageSource->Capture(address, folder, job, m_rendered, failure)) {
+        if (!m_g.m_pPageSource->Capture(address, folder, job, m_rendered, failure)) {
             m_strLastFailure = failure;
             if (!failure.empty()) {
-                ShowFetchFailure(
+                m_g.Prompts().ShowFetchFailure(
                     "Unable to load " + address +
                         "\r\n\r\nThe browser could not render the page: " + failure + ".",
                     address, "The browser could not render the page: " + failure + ".");
             }
             return false;
         }
-        m_nLastStatus = m_rendered.nStatus;
+        m_g.m_nLastStatus = m_rendered.nStatus;
         // Only the fonts the browser needed to show the page travel with it.
         std::vector<std::string> fonts;
         for (const CLoadedResource& loaded : m_rendered.loaded) {

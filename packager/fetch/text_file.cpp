@@ -1,5 +1,7 @@
 #include "packager/fetch/text_file.h"
 
+#include <vector>
+
 #include "platform/files.h"
 
 bool WriteAll(int handle, const char* data, size_t size) {
@@ -68,4 +70,44 @@ bool CTextModeWriter::Write(const char* data, size_t size) {
         m_bLastWasCR = data[size - 1] == '\r';
     }
     return true;
+}
+
+bool ReadAll(int handle, std::string& content, uint64_t limit) {
+    content.clear();
+    std::vector<char> chunk(65536);
+    for (;;) {
+        int n = platform::FileRead(handle, chunk.data(), static_cast<unsigned>(chunk.size()));
+        if (n <= 0) {
+            return n == 0;
+        }
+        if (content.size() + static_cast<size_t>(n) > limit) {
+            return false;
+        }
+        content.append(chunk.data(), static_cast<size_t>(n));
+    }
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit) {
+    int file = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
+    if (file < 0) {
+        return false;
+    }
+    bool ok = ReadAll(file, content, limit);
+    platform::FileClose(file);
+    return ok;
+}
+
+bool CNewFile::Open(const std::string& path) {
+    Close();
+    m_nHandle = platform::FileOpen(path,
+                                   platform::kOpenCreate | platform::kOpenTruncate |
+                                       platform::kOpenWriteOnly | platform::kOpenBinary,
+                                   platform::kModeReadWrite);
+    return m_nHandle >= 0;
+}
+
+bool CNewFile::Close() {
+    int handle = m_nHandle;
+    m_nHandle = -1;
+    return handle < 0 || platform::FileClose(handle) == 0;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class CTextModeWriter {
@@ -30,3 +31,27 @@ bool WriteAll(int handle, const char* data, size_t size);
 // Writes a whole file afresh, as it is (no text mode); false, and no file left, when any
 // part of it could not be written.
 bool WriteWholeFile(const std::string& path, const std::string& content);
+// A file written afresh (created, or emptied when it was there), closed when it goes.
+class CNewFile {
+  public:
+    CNewFile() = default;
+    ~CNewFile() { Close(); }
+    CNewFile(const CNewFile&) = delete;
+    CNewFile& operator=(const CNewFile&) = delete;
+
+    // False when the file cannot be made.
+    bool Open(const std::string& path);
+    // False when closing failed (what was written may be lost); true when none was open.
+    bool Close();
+    bool IsOpen() const { return m_nHandle >= 0; }
+    int Handle() const { return m_nHandle; }
+
+  private:
+    int m_nHandle = -1;
+};
+
+// Reads an open platform file handle to its end into content (which it replaces); false on a
+// read error or when more than limit bytes come, content then holding what was read.
+bool ReadAll(int handle, std::string& content, uint64_t limit);
+// The same for the file at path; false also when it cannot be opened.
+bool ReadWholeFile(const std::string& path, std::string& content, uint64_t limit);

@@ -16,7 +16,7 @@
 
 #include "packager/fetch/grabber.h"
 #include "packager/fetch/page_source.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/files.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "packager/archive/archive_builder.h"
 #include "packager/archive/archive_ui.h"  // the busy cursor
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/files.h"
 
 CExecutableOutput::CExecutableOutput(const COutputContext& context) : m_context(context) {}

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/render/render_session.h"
 #include "packager/rewrite/page_rewriter.h"
 

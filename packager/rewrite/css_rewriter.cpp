@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/rewrite/css_rewriter.h"
 
 // String 117 of the packager's string table.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "packager/fetch/grab_job.h"
+#include "packager/address/progress.h"
 #include "packager/rewrite/references.h"
 
 // Footer paragraph put before every closing body tag (string table id 117). Its address is

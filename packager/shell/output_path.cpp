@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/files.h"
 
 namespace {

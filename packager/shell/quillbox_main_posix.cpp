@@ -20,6 +20,7 @@
 #include "packager/render/rendered_page_source.h"
 #include "packager/shell/history.h"
 #include "packager/shell/progress_mailbox.h"
+#include "packager/shell/ui_prompts.h"
 #include "packager/shell/zip_command.h"
 #include "platform/files.h"
 #include "platform/internet.h"
@@ -453,7 +454,8 @@ int main(int argc, char** argv) {
     CGrabOptions options = ReadGrabOptions();
     options.bKeepStyles = options.bKeepStyles && !noStyles;
     options.bRender = options.bRender || render;
-    CGrabber grabber(std::move(service), options);
+    CUiFetchPrompts prompts;
+    CGrabber grabber(std::move(service), options, &prompts);
     grabber.SweepWorkFolders();
     // The rendered capture: without a browser to drive nothing is grabbed.
     std::string renderProblem;

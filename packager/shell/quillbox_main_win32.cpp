@@ -8,6 +8,7 @@
 #include "packager/banner/banner_window_win32.h"
 #include "packager/fetch/grabber.h"
 #include "packager/shell/main_window_win32.h"
+#include "packager/shell/ui_prompts.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "platform/settings.h"
@@ -31,7 +32,7 @@ class CPackagerApp : public fw::CWinApp {
             MessageBoxA(nullptr, kNoConnection, ApplicationName().c_str(), MB_OK);
             return false;
         }
-        m_pGrabber.reset(new CGrabber(std::move(service)));
+        m_pGrabber.reset(new CGrabber(std::move(service), CGrabOptions(), &m_prompts));
         m_state.pGrabber = m_pGrabber.get();
         m_pGrabber->SweepWorkFolders();
         platform::SetSettingsKey("Tarnwick", ApplicationName());
@@ -57,6 +58,7 @@ class CPackagerApp : public fw::CWinApp {
     // window refers to them, so they come first.
     PackagerState m_state;
     CMainFrame m_mainWindow;
+    CUiFetchPrompts m_prompts;
     std::unique_ptr<CGrabber> m_pGrabber;
 };
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "packager/fetch/grabber.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "packager/output/output.h"
 #include "packager/shell/compress_progress.h"
 #include "packager/shell/history.h"
@@ -24,11 +24,6 @@ bool CanOpenForReading(const std::string& path) {
     return true;
 }
 
-// The job record's callback, whose context is the progress interface the grab reports to.
-int ForwardProgress(CMainWindow* pContext, std::string strText, int32_t nPosition, int32_t) {
-    return reinterpret_cast<CGrabProgress*>(pContext)->Report(strText, nPosition);
-}
-
 // The one place that speaks the grab's own interface: it runs the grab of an address into a
 // work folder, reporting to progress, and keeps what the command needs of it afterwards.
 class CZipGrab {
@@ -39,8 +34,7 @@ class CZipGrab {
     bool Run(const std::string& address, const CGrabOptions& options, CGrabProgress& progress) {
         GrabJob& job = m_app.job;
         job.options = options;
-        job.pfnProgress = &ForwardProgress;
-        job.pProgressContext = reinterpret_cast<CMainWindow*>(&progress);
+        job.pProgress = &progress;
         std::string error = m_app.pGrabber->Grab(address, job);
         return TrimWhite(error).empty();
     }

@@ -10,7 +10,8 @@
 #include <regex>
 #include <string>
 
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
+#include "packager/address/web_address.h"
 #include "packager/rewrite/page_rewriter.h"
 #include "platform/files.h"
 #include "platform/internet.h"
@@ -399,6 +400,36 @@ TEST_F(LocalFiles, ClearReadOnlyKeepsTheWriteTime) {
     EXPECT_EQ(before, after);
     EXPECT_TRUE(ClearReadOnly(file));  // already writable: nothing to do
     EXPECT_FALSE(ClearReadOnly(Path("missing.gif")));
+}
+
+// The one parsed form of a web address: what a request names, the server's one key and the
+// address written back, whatever the address's case, port and fragment.
+TEST(WebAddress, ParsedOnceIntoTheFormsEveryLayerUses) {
+    struct Case {
+        const char* address;
+        const char* object;
+        const char* key;
+        const char* text;
+    } cases[] = {
+        {"http://Host.Example/a/b.htm?q=1#frag", "/a/b.htm?q=1", "host.example:80",
+         "http://Host.Example/a/b.htm?q=1"},
+        {"HTTPS://h:443/x", "/x", "h:443", "https://h/x"},
+        {"https://h:8443", "/", "h:8443", "https://h:8443/"},
+        {"http://h?q", "/?q", "h:80", "http://h/?q"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        CWebAddress parsed;
+        ASSERT_TRUE(ParseWebAddress(c.address, parsed));
+        EXPECT_EQ(c.object, parsed.Object());
+        EXPECT_EQ(c.key, parsed.ServerKey());
+        EXPECT_EQ(c.text, parsed.Text());
+    }
+    CWebAddress unset;
+    for (const char* other : {"ftp://h/x", "file:///x", "www.example.com/x", "http:///x"}) {
+        EXPECT_FALSE(ParseWebAddress(other, unset)) << other;
+    }
+    EXPECT_FALSE(unset.IsSet());
 }
 
 }  // namespace

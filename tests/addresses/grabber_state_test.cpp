@@ -67,11 +67,18 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         CGrabber grabber(std::make_unique<FakeService>(log));
         ASSERT_EQ((Log{"open Quillbox! 0 0x20200000"}), log);
         ASSERT_NE(nullptr, grabber.GetSession());
-        EXPECT_EQ(nullptr, grabber.m_pConnection);
-        EXPECT_TRUE(grabber.m_strUser.empty() && grabber.m_strPassword.empty());
-        EXPECT_EQ(0u, grabber.m_plan.Size());
-        EXPECT_TRUE(grabber.m_strScheme.empty() && grabber.m_strServer.empty());
-        grabber.m_pConnection = grabber.GetSession()->Connect("h", 81, "", "", false);
+        EXPECT_FALSE(grabber.Connected());
+        EXPECT_TRUE(grabber.Credentials().strUser.empty() &&
+                    grabber.Credentials().strPassword.empty());
+        EXPECT_EQ(0u, grabber.GetReport().Size());
+        EXPECT_EQ(0u, grabber.LastStatus());
+        EXPECT_EQ("", grabber.Failure());
+        // A fetch the fake connection cannot serve lets go of its connection at once.
+        struct Discard : CFetchSink {
+            bool Take(const char*, size_t, std::string&) override { return true; }
+        } sink;
+        EXPECT_FALSE(grabber.Fetch("http://h:81/x", sink, 16, false).bOpened);
+        EXPECT_FALSE(grabber.Connected());
     }
     EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "connect h:81", "connection closed",
                    "session closed", "service gone"}),
@@ -87,39 +94,36 @@ TEST(GrabberState, ClosingTwiceIsHarmless) {
     EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "session closed"}), log);
 }
 
-struct Seen {
-    CMainWindow* context = nullptr;
+// Records what the job's progress was told, and answers as asked.
+struct Seen : CGrabProgress {
+    int Report(const std::string& reported, int32_t at) override {
+        text = reported;
+        position = at;
+        return answer;
+    }
     std::string text;
     int32_t position = -1;
-    int32_t range = -1;
     int answer = 1;
 };
-Seen g_seen;
 
-int Callback(CMainWindow* context, std::string text, int32_t position, int32_t range) {
-    g_seen.context = context;
-    g_seen.text = text;
-    g_seen.position = position;
-    g_seen.range = range;
-    return g_seen.answer;
-}
-
-TEST(GrabberState, ReportProgressPassesPositionUnchangedWithRange100) {
+TEST(GrabberState, ReportProgressPassesPositionUnchanged) {
     GrabJob job;
     EXPECT_EQ(1, ReportProgress(job, "no callback yet", 5));  // nothing installed: go on
+    EXPECT_EQ(1, PollProgress(job));
 
-    job.pfnProgress = &Callback;
-    job.pProgressContext = reinterpret_cast<CMainWindow*>(&job);
-    g_seen = Seen();
+    Seen seen;
+    job.pProgress = &seen;
     EXPECT_EQ(1, ReportProgress(job, "Loading images (0 of 5)", 250));
-    EXPECT_EQ(reinterpret_cast<CMainWindow*>(&job), g_seen.context);
-    EXPECT_EQ("Loading images (0 of 5)", g_seen.text);
-    EXPECT_EQ(250, g_seen.position);  // clamping is the receiver's business
-    EXPECT_EQ(100, g_seen.range);
+    EXPECT_EQ("Loading images (0 of 5)", seen.text);
+    EXPECT_EQ(250, seen.position);  // clamping is the receiver's business
 
-    g_seen.answer = 0;
+    seen.answer = 0;
     EXPECT_EQ(0, ReportProgress(job, "x", -3));
-    EXPECT_EQ(-3, g_seen.position);
+    EXPECT_EQ(-3, seen.position);
+    // A poll asks again with the last report.
+    seen.text.clear();
+    EXPECT_EQ(0, PollProgress(job));
+    EXPECT_EQ("x", seen.text);
 }
 
 }  // namespace

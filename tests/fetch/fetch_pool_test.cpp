@@ -39,18 +39,16 @@ struct Stats {
     int max = -1, requests = -1, connections = -1;
 };
 
-class PoolTest : public ::testing::Test {
+class PoolTest : public ::testing::Test, public CGrabProgress {
   protected:
     void SetUp() override {
         m_strSite = MakeHostScratch("poolsite");
         ASSERT_TRUE(platform::FolderCreate(Local("site")));
-        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService());
-        m_job.pfnProgress = &PoolTest::Progress;
-        m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
-        m_prompts.Install();
+        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService(), CGrabOptions(),
+                                               &m_prompts);
+        m_job.pProgress = this;
     }
     void TearDown() override {
-        m_prompts.Uninstall();
         for (const std::string& folder : m_folders) {
             m_grabber->RemoveFolder(folder);
         }
@@ -68,14 +66,13 @@ class PoolTest : public ::testing::Test {
         return server.Start(m_strSite, extra);
     }
 
-    static int Progress(CMainWindow* context, std::string text, int32_t, int32_t) {
-        auto* self = reinterpret_cast<PoolTest*>(context);
-        self->m_progress.push_back(text);
-        if (self->m_bCancelAfterFirst && text.rfind("Loading images (", 0) == 0 &&
+    int Report(const std::string& text, int32_t) override {
+        m_progress.push_back(text);
+        if (m_bCancelAfterFirst && text.rfind("Loading images (", 0) == 0 &&
             text.rfind("Loading images (0 of", 0) != 0) {
-            if (self->m_cancelled == Clock::time_point()) {
-                self->m_cancelled = Clock::now();
-                self->m_strCancelFolder = platform::FolderOf(self->m_job.strMainPage);
+            if (m_cancelled == Clock::time_point()) {
+                m_cancelled = Clock::now();
+                m_strCancelFolder = platform::FolderOf(m_job.strMainPage);
             }
             return 0;
         }
@@ -308,15 +305,14 @@ TEST_F(PoolTest, TooLargeIsReportedAndTheRestGoesOn) {
 // once, on the grab's thread, and every picture is saved with what was entered.
 TEST_F(PoolTest, PasswordIsAskedOnceOnTheGrabsThread) {
     struct Recording : TestPrompts {
-        bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
-                              std::string& password, void* owner) override {
+        bool AskForCredentials(const std::string& server, std::string& user,
+                               std::string& password) override {
             threads.push_back(std::this_thread::get_id());
-            return TestPrompts::AskAuthorization(prompt, user, password, owner);
+            return TestPrompts::AskForCredentials(server, user, password);
         }
         std::vector<std::thread::id> threads;
     } prompts;
-    m_prompts.Uninstall();
-    prompts.Install();
+    m_grabber->SetPrompts(&prompts);
     prompts.AnswerCredentials(true, "u", "p");
 
     FixtureServer server;
@@ -330,8 +326,7 @@ TEST_F(PoolTest, PasswordIsAskedOnceOnTheGrabsThread) {
     }
     Put("site/open.htm", page + "</body></html>\n");
     std::string error = Grab(server.Base() + "/site/open.htm");
-    prompts.Uninstall();
-    m_prompts.Install();
+    m_grabber->SetPrompts(&m_prompts);
     ASSERT_EQ("", error);
     ASSERT_EQ(1u, prompts.threads.size());
     EXPECT_EQ(std::this_thread::get_id(), prompts.threads[0]);

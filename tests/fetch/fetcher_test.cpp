@@ -123,10 +123,12 @@ TEST_F(FetcherTest, ThePasswordPromptNamesTheServerThatAsks) {
     ASSERT_EQ("", Grab(Url("/plain/index.htm")));
     std::string folder = platform::FolderOf(m_job.strMainPage);
     m_prompts.AnswerCredentials(true, "u", "p");
+    // The next grab of the job, with the two pictures in its plan.
+    CGrab grab(*m_grabber, m_job);
     std::string lock =
-        m_grabber->m_plan.NameFor(s_pAuth->Base() + "/secure/lock.gif", EntryKind::Picture);
-    m_grabber->m_plan.NameFor(Url("/images/1.gif"), EntryKind::Picture);
-    ASSERT_TRUE(m_grabber->LoadResources(folder, m_job));
+        grab.Plan().NameFor(s_pAuth->Base() + "/secure/lock.gif", EntryKind::Picture);
+    grab.Plan().NameFor(Url("/images/1.gif"), EntryKind::Picture);
+    ASSERT_TRUE(grab.LoadResources(folder, m_job));
     ASSERT_EQ(1u, m_prompts.m_lstServers.size());
     EXPECT_EQ("127.0.0.1:" + std::to_string(s_pAuth->port()), m_prompts.m_lstServers[0]);
     EXPECT_EQ(ReadWhole(FixtureSites() + "/secure/lock.gif"),
@@ -153,7 +155,7 @@ TEST_F(FetcherTest, RedirectsWithoutAUsableLocationFail) {
         SCOPED_TRACE(c.path);
         m_prompts.ClearMessages();
         EXPECT_EQ("Unable to load " + Url(c.path), Grab(Url(c.path)));
-        EXPECT_EQ(c.cause, m_grabber->m_strFailure);
+        EXPECT_EQ(c.cause, m_grabber->Failure());
         ASSERT_EQ(1u, m_prompts.Messages().size());
         EXPECT_NE(std::string::npos, m_prompts.Messages()[0].find("\r\n\r\n" + c.cause));
         EXPECT_FALSE(s_pServer->Asked("/plain/index.htm"));
@@ -205,7 +207,7 @@ TEST_F(FetcherTest, FailuresSayWhatWentWrong) {
         SCOPED_TRACE(c.address.substr(0, 80));
         m_prompts.ClearMessages();
         EXPECT_NE("", Grab(c.address));
-        EXPECT_EQ(c.cause, m_grabber->m_strFailure);
+        EXPECT_EQ(c.cause, m_grabber->Failure());
         ASSERT_EQ(1u, m_prompts.Messages().size());
         const std::string& text = m_prompts.Messages()[0];
         EXPECT_EQ(0u, text.find(c.head)) << text;
@@ -220,10 +222,10 @@ TEST_F(FetcherTest, DownloadsKeepTheirCauseSilently) {
     std::string scratch = HostToLocal(MakeHostScratch("cause"));
     std::string target = platform::JoinPath(scratch, "out.bin");
     EXPECT_FALSE(m_grabber->DownloadFile(Url("/_/status?code=404&body=x"), target, false, false));
-    EXPECT_EQ("The server answered 404 Not Found.", m_grabber->m_strFailure);
+    EXPECT_EQ("The server answered 404 Not Found.", m_grabber->Failure());
     EXPECT_TRUE(m_grabber->DownloadFile(Url("/_/status?code=500&body=oops"), target, false, false));
-    EXPECT_EQ("", m_grabber->m_strFailure);
-    EXPECT_EQ(500u, m_grabber->m_nLastStatus);
+    EXPECT_EQ("", m_grabber->Failure());
+    EXPECT_EQ(500u, m_grabber->LastStatus());
     EXPECT_TRUE(m_prompts.Messages().empty());
     platform::FileRemove(target);
     platform::FolderRemove(scratch);
@@ -250,8 +252,8 @@ TEST_F(FetcherTest, AnUntrustedCertificateIsNamedWithTheLibrarysReason) {
     std::string address = stranger.Base() + "/plain/index.htm";
     EXPECT_EQ("Unable to load " + address, Grab(address));
     const std::string kCause = "The server's certificate is not trusted: ";
-    EXPECT_EQ(0u, m_grabber->m_strFailure.find(kCause));
-    EXPECT_GT(m_grabber->m_strFailure.size(), kCause.size() + 2);  // the library's words
+    EXPECT_EQ(0u, m_grabber->Failure().find(kCause));
+    EXPECT_GT(m_grabber->Failure().size(), kCause.size() + 2);  // the library's words
     ASSERT_EQ(1u, m_prompts.Messages().size());
     EXPECT_EQ(0u, m_prompts.Messages()[0].find("There was a problem connecting to " + address));
 }

@@ -299,8 +299,8 @@ TEST_F(GrabTest, CancelWhileReadingLeavesAnEmptyPage) {
     CPageRewriter rewriter;
     std::string scratch = HostToLocal(MakeHostScratch("cancel"));
     std::string local = platform::JoinPath(scratch, "page.htm");
-    EXPECT_FALSE(
-        m_grabber->FetchPage(rewriter, Url("/plain/index.htm"), local, page, scratch, m_job));
+    CGrab grab(*m_grabber, m_job);
+    EXPECT_FALSE(grab.FetchPage(rewriter, Url("/plain/index.htm"), local, page, scratch, m_job));
     EXPECT_TRUE(platform::FileExists(local));
     EXPECT_EQ("", ReadWhole(local));
     platform::FileRemove(local);
@@ -337,9 +337,10 @@ TEST_F(GrabTest, CredentialsAreAskedOnceAndSentOnlyToTheirServer) {
               ReadWhole(platform::JoinPath(platform::FolderOf(m_job.strMainPage),
                                            LocalReferences(Main())[0])));
     // A picture on another server never carries them.
-    m_grabber->m_plan.NameFor(s_pServer->Base() + "/images/1.gif", EntryKind::Picture);
+    CGrab grab(*m_grabber, m_job);
+    grab.Plan().NameFor(s_pServer->Base() + "/images/1.gif", EntryKind::Picture);
     std::string folder = platform::FolderOf(m_job.strMainPage);
-    m_grabber->LoadResources(folder, m_job);
+    grab.LoadResources(folder, m_job);
     std::vector<std::string> other = s_pServer->Requests();
     ASSERT_FALSE(other.empty());
     for (const std::string& line : other) {

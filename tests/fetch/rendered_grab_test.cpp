@@ -103,9 +103,8 @@ TEST_F(RenderedGrab, ASourceThatFailsFailsTheGrabWithItsReason) {
 TEST_F(RenderedGrab, AFontFilterLastsOneGrab) {
     ASSERT_EQ(Grab(Url("/images/index.htm")), "");
     m_grabber->m_pPageSource = nullptr;
-    CGrabPlan& plan = m_grabber->m_plan;
-    plan.Reset();
-    EXPECT_NE(plan.NameFor(Url("/fonts/unused.ttf"), EntryKind::Font), "");
+    CGrab next(*m_grabber, m_job);
+    EXPECT_NE(next.Plan().NameFor(Url("/fonts/unused.ttf"), EntryKind::Font), "");
 }
 
 }  // namespace

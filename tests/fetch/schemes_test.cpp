@@ -12,7 +12,7 @@
 
 #include "fixture_server.h"
 #include "packager/fetch/grabber.h"
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 #include "platform/files.h"
 #include "saved_files.h"
 #include "served_grab_test.h"

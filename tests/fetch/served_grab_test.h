@@ -16,7 +16,7 @@
 #include "platform/internet.h"
 #include "test_prompts.h"
 
-class ServedGrabTest : public ::testing::Test {
+class ServedGrabTest : public ::testing::Test, public CGrabProgress {
   protected:
     static void SetUpTestSuite() {
         s_pServer = new FixtureServer;
@@ -36,26 +36,22 @@ class ServedGrabTest : public ::testing::Test {
         ASSERT_TRUE(s_bStarted);
         s_pServer->ClearRequests();
         s_pAuth->ClearRequests();
-        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService());
-        m_job.pfnProgress = &ServedGrabTest::Progress;
-        m_job.pProgressContext = reinterpret_cast<CMainWindow*>(this);
-        m_prompts.Install();
+        m_grabber = std::make_unique<CGrabber>(platform::CreateInternetService(), CGrabOptions(),
+                                               &m_prompts);
+        m_job.pProgress = this;
     }
 
     void TearDown() override {
-        m_prompts.Uninstall();
         for (const std::string& folder : m_folders) {
             m_grabber->RemoveFolder(folder);
         }
     }
 
     // Records every text; stops the grab at m_strStopAt.
-    static int Progress(CMainWindow* context, std::string text, int32_t position, int32_t range) {
-        auto* self = reinterpret_cast<ServedGrabTest*>(context);
-        self->m_progress.push_back(text);
-        self->m_positions.push_back(position);
-        EXPECT_EQ(100, range);
-        return text == self->m_strStopAt ? 0 : 1;
+    int Report(const std::string& text, int32_t position) override {
+        m_progress.push_back(text);
+        m_positions.push_back(position);
+        return text == m_strStopAt ? 0 : 1;
     }
 
     // Grabs address; the work folder is removed after the test.

@@ -1,17 +1,14 @@
 // Answers the fetcher's questions in tests: the authorization prompt with a
-// chosen answer, and message boxes by recording their texts.
+// chosen answer, and failure messages by recording their texts.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "platform/ui.h"
+#include "packager/fetch/fetch_prompts.h"
 
-class TestPrompts : public platform::IUserInterface {
+class TestPrompts : public CFetchPrompts {
   public:
-    void Install() { platform::SetUserInterface(this); }
-    void Uninstall() { platform::SetUserInterface(nullptr); }
-
     // The next prompts answer OK with these values, or Cancel.
     void AnswerCredentials(bool ok, const std::string& user, const std::string& password) {
         m_bOk = ok;
@@ -22,15 +19,16 @@ class TestPrompts : public platform::IUserInterface {
     const std::vector<std::string>& Messages() const { return m_lstMessages; }
     void ClearMessages() { m_lstMessages.clear(); }
 
-    int ShowMessage(const std::string& text, const std::string&, unsigned, void*) override {
+    void ShowFetchFailure(const std::string& text, const std::string&,
+                          const std::string&) override {
         m_lstMessages.push_back(text);
-        return platform::kIdOk;
     }
-    bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
-                          std::string& password, void*) override {
+    bool AskForCredentials(const std::string& server, std::string& user,
+                           std::string& password) override {
         ++m_nPrompts;
-        m_strTitle = prompt.title;
-        m_lstServers.push_back(prompt.server);
+        m_lstServers.push_back(server);
+        user.clear();
+        password.clear();
         if (!m_bOk) {
             return false;
         }
@@ -38,13 +36,7 @@ class TestPrompts : public platform::IUserInterface {
         password = m_strPassword;
         return true;
     }
-    bool AskPassword(const platform::PasswordPrompt&, std::string&, void*) override {
-        return false;
-    }
-    intptr_t ShellOpen(const std::string&, void*) override { return platform::kShellNoAssociation; }
-    bool RunAndWait(const std::string&) override { return false; }
 
-    std::string m_strTitle;
     // The server each authorization prompt named, in order.
     std::vector<std::string> m_lstServers;
 

@@ -458,21 +458,17 @@ TEST_F(TransportTest, BytesInFlightGrowWhileAReadWaitsAndGoWhenTheRequestEnds) {
 #endif
 
 // A job whose callback says stop once the flag is up, as the window's does after Cancel.
-struct CancelFlag {
+struct CancelFlag : CGrabProgress {
     std::atomic<bool> up{false};
-    static int Progress(CMainWindow* context, std::string, int32_t, int32_t) {
-        return reinterpret_cast<CancelFlag*>(context)->up ? 0 : 1;
-    }
+    int Report(const std::string&, int32_t) override { return up ? 0 : 1; }
 };
 
 TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
     TestPrompts prompts;
-    prompts.Install();
-    CGrabber grabber(platform::CreateInternetService());
+    CGrabber grabber(platform::CreateInternetService(), CGrabOptions(), &prompts);
     CancelFlag flag;
     GrabJob job;
-    job.pfnProgress = &CancelFlag::Progress;
-    job.pProgressContext = reinterpret_cast<CMainWindow*>(&flag);
+    job.pProgress = &flag;
     std::string scratch = MakeHostScratch("cancel");
     std::string folder = HostToLocal(scratch);
     std::string local = platform::JoinPath(folder, "page.htm");
@@ -492,7 +488,8 @@ TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
         if (round == 0) {
             CPageRewriter rewriter;
             std::string text;
-            ok = grabber.FetchPage(rewriter, drip, local, text, folder, job);
+            CGrab grab(grabber, job);
+            ok = grab.FetchPage(rewriter, drip, local, text, folder, job);
         } else {
             // After the page, the grab's downloads heed the same job.
             ok = grabber.DownloadFile(drip, picture, false, false);
@@ -507,7 +504,6 @@ TEST_F(TransportTest, CancelOfTheJobStopsAPageAndADownloadMidTransfer) {
     }
     EXPECT_FALSE(platform::PathExists(picture));
     EXPECT_TRUE(prompts.Messages().empty());  // a cancel is no connection problem
-    prompts.Uninstall();
     RunHost("rm -rf " + scratch);
 }
 

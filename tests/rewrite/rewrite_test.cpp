@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "packager/fetch/grab_job.h"
 #include "packager/fetch/grab_plan.h"
 #include "packager/rewrite/css_rewriter.h"
 #include "packager/rewrite/page_rewriter.h"
@@ -466,20 +467,22 @@ struct Recorder {
     int stopAfter = -1;
 };
 
-Recorder* g_recorder = nullptr;
-
-int Record(CMainWindow*, std::string text, int32_t position, int32_t range) {
-    EXPECT_EQ(100, range);
-    g_recorder->positions.push_back(position);
-    g_recorder->texts.push_back(text);
-    return static_cast<int>(g_recorder->positions.size()) == g_recorder->stopAfter ? 0 : 1;
-}
+// Records every report; stops at the stopAfter-th.
+struct Recording : CGrabProgress {
+    explicit Recording(Recorder& recorder) : rec(recorder) {}
+    int Report(const std::string& text, int32_t position) override {
+        rec.positions.push_back(position);
+        rec.texts.push_back(text);
+        return static_cast<int>(rec.positions.size()) == rec.stopAfter ? 0 : 1;
+    }
+    Recorder& rec;
+};
 
 TEST(Rewrite, ProgressRisesToTheEndAndCanStop) {
     Recorder rec;
-    g_recorder = &rec;
+    Recording recording(rec);
     GrabJob job;
-    job.pfnProgress = &Record;
+    job.pProgress = &recording;
     const std::string page = "<html><body>one<script>x</script><IMG SRC=a.gif>two</body></html>";
     Pass p = Rewrite(page, kPage, job);
     EXPECT_TRUE(p.bResult);
@@ -501,7 +504,6 @@ TEST(Rewrite, ProgressRisesToTheEndAndCanStop) {
     EXPECT_EQ("<html><body>one", p.strText);
     EXPECT_EQ(3u, rec.positions.size());
     EXPECT_TRUE(p.found.empty());
-    g_recorder = nullptr;
 }
 
 TEST(Rewrite, FramesAreNamedOnceAcrossPages) {

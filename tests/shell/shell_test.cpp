@@ -16,6 +16,7 @@
 #include "fake_main_window.h"
 #include "packager/fetch/grabber.h"
 #include "packager/shell/history.h"
+#include "packager/shell/ui_prompts.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 #include "platform/settings.h"
@@ -48,7 +49,7 @@ class ZipCommandTest : public ::testing::Test {
         platform::SetUserInterface(&ui);
         root = MakeTempFolder("qbz");
         ASSERT_FALSE(root.empty());
-        grabber.reset(new CGrabber(platform::CreateInternetService()));
+        grabber.reset(new CGrabber(platform::CreateInternetService(), CGrabOptions(), &prompts));
         app.pGrabber = grabber.get();
         window.reset(new FakeMainWindow(app));
         templ = JoinPath(root, "template.exe");
@@ -78,6 +79,7 @@ class ZipCommandTest : public ::testing::Test {
     }
 
     SilentUi ui;
+    CUiFetchPrompts prompts;  // through ui
     std::string root, templ;
     PackagerState app;
     std::unique_ptr<CGrabber> grabber;

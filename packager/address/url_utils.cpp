@@ -1,4 +1,4 @@
-#include "packager/fetch/url_utils.h"
+#include "packager/address/url_utils.h"
 
 #include <cctype>
 #include <vector>
@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <algorithm>
 
+#include "packager/address/web_address.h"
 #include "platform/files.h"
 #include "platform/internet.h"
 
@@ -24,10 +25,6 @@ std::string LowerCopy(const std::string& text) {
 }
 
 constexpr size_t kLongestReference = 64 * 1024;
-
-uint16_t DefaultPort(int scheme) {
-    return scheme == platform::kSchemeHttps ? 443 : 80;
-}
 
 }  // namespace
 
@@ -229,22 +226,14 @@ bool SplitLocalPath(const std::string& path, std::string& fileName, std::string&
 
 bool MakePageNames(const std::string& address, std::string& siteRoot, std::string& path,
                    std::string& pageName, CLocalNamer* namer) {
-    std::string lower = LowerCopy(address);
-    platform::UrlParts parts;
-    // Any address a request can carry (up to 2,083 characters) gets its names.
-    if (!platform::CrackUrl(lower, 0, parts, platform::kCanonicalBufferSize,
-                            platform::kCanonicalBufferSize)) {
+    CWebAddress parts;
+    if (!SplitWebAddressAsWritten(LowerCopy(address), parts)) {
         return false;
     }
-    size_t slashes = lower.find("//");
-    siteRoot = (slashes == std::string::npos ? std::string() : lower.substr(0, slashes + 2)) +
-               parts.strHost;
-    // Keep a port that is not the scheme's default: relative references of a page served on
-    // another port must be fetched from that port.
-    if (parts.nPort != 0 && parts.nPort != DefaultPort(parts.nScheme)) {
-        siteRoot += ':' + std::to_string(parts.nPort);
-    }
-    path = parts.strPath;
+    // The origin keeps a port that is not the scheme's default: relative references of a page
+    // served on another port must be fetched from that port.
+    siteRoot = parts.Origin();
+    path = parts.Object();
     pageName = namer != nullptr ? namer->Make("", ".htm") : std::string("home.htm");
     return true;
 }

@@ -1,4 +1,4 @@
-#include "packager/fetch/fetch_prompts.h"
+#include "packager/shell/ui_prompts.h"
 
 #include "platform/files.h"
 #include "platform/ui.h"
@@ -19,7 +19,8 @@ std::string ApplicationName() {
 
 }  // namespace
 
-bool AskForCredentials(const std::string& server, std::string& user, std::string& password) {
+bool CUiFetchPrompts::AskForCredentials(const std::string& server, std::string& user,
+                                        std::string& password) {
     // The fields start empty every time the prompt is shown.
     user.clear();
     password.clear();
@@ -29,8 +30,8 @@ bool AskForCredentials(const std::string& server, std::string& user, std::string
     return platform::Ui().AskAuthorization(prompt, user, password, nullptr);
 }
 
-void ShowFetchFailure(const std::string& text, const std::string& address,
-                      const std::string& cause) {
+void CUiFetchPrompts::ShowFetchFailure(const std::string& text, const std::string& address,
+                                       const std::string& cause) {
     platform::Ui().ShowFailure(text, "cannot fetch " + address + ": " + cause, ApplicationName(),
                                platform::kMbOk, nullptr);
 }
