@@ -33,6 +33,8 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
+CBrowserProcess::CBrowserProcess() = default;
+
 CBrowserProcess::~CBrowserProcess() {
     Stop(0);
 }
