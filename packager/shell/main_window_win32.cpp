@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "packager/archive/archive_ui.h"
+#include "packager/fetch/grabber.h"
+#include "packager/render/window_render.h"
 #include "packager/res/resource.h"
 #include "packager/shell/history.h"
 #include "platform/files.h"
+#include "platform/trace.h"
 #include "platform/ui.h"
 #include "platform/ui_command.h"
 
@@ -246,6 +249,7 @@ LRESULT CMainFrame::OnCreate(LPARAM lParam) {
     m_pZip->Create("&Zip", RECT{439, 16, 517, 94}, m_hWnd, IDC_ZIP);
     m_controls.Append(m_pZip->m_hWnd);
 
+    AddRenderMenuItem();
     FocusControl(m_hAddress);
     return 0;
 }
@@ -431,6 +435,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             // the keys typed next would go to the system menu instead of the box.
             if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0)
                 return 0;
+            if ((wParam & 0xFFF0) == IDM_RENDER) {
+                OnRenderMenuItem();
+                return 0;
+            }
             return Default(msg, wParam, lParam);
         case WM_CTLCOLORBTN:
             return reinterpret_cast<LRESULT>(GetStockObject(GRAY_BRUSH));
@@ -522,7 +530,14 @@ void CMainFrame::StopTimer() {
 }
 
 void CMainFrame::ShowDoneDialog() {
-    CDoneDialog done(m_hWnd, m_strDoneNote);
+    // The check of the copy comes right after where it went: the note has room for a few
+    // lines only.
+    std::string note = m_strDoneNote;
+    if (!m_strCheckNote.empty()) {
+        size_t line = note.find('\n');
+        note.insert(line == std::string::npos ? note.size() : line + 1, m_strCheckNote + "\n");
+    }
+    CDoneDialog done(m_hWnd, note);
     done.DoModal();
 }
 
@@ -571,6 +586,8 @@ DWORD WINAPI WorkerEntry(LPVOID param) {
 }  // namespace
 
 bool CMainFrame::StartWorker(std::function<void()> fn) {
+    if (!PrepareRender())
+        return false;
     auto* heap = new std::function<void()>(std::move(fn));
     HANDLE thread = CreateThread(nullptr, 0, WorkerEntry, heap, 0, nullptr);
     if (!thread) {
@@ -593,4 +610,50 @@ void CMainFrame::RunOnWindowThread(std::function<void()> fn) {
     }
     WaitForSingleObject(call.done, INFINITE);
     CloseHandle(call.done);
+}
+
+void CMainFrame::AddRenderMenuItem() {
+    HMENU menu = GetSystemMenu(m_hWnd, FALSE);
+    if (!menu)
+        return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING | (RenderSettingOn() ? MF_CHECKED : MF_UNCHECKED), IDM_RENDER,
+                LoadString(IDS_RENDER_MENU).c_str());
+}
+
+void CMainFrame::OnRenderMenuItem() {
+    bool on = ToggleRenderSetting();
+    CheckMenuItem(GetSystemMenu(m_hWnd, FALSE), IDM_RENDER,
+                  MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
+bool CMainFrame::PrepareRender() {
+    CWindowRender render = PrepareWindowRender();
+    m_pRendered = std::move(render.pSource);
+    m_bVerify = render.bVerify;
+    m_strCheckNote.clear();
+    m_app.pGrabber->m_pPageSource = m_pRendered.get();
+    if (render.strProblem.empty())
+        return true;
+    if (m_pProgressDlg)
+        m_pProgressDlg->Hide();
+    ShowMessageBox(render.strProblem, MB_OK | MB_ICONWARNING);
+    return false;
+}
+
+bool CMainFrame::PackageFolder(const std::string& outputPath, const std::string& mainPagePath) {
+    bool written = CMainWindow::PackageFolder(outputPath, mainPagePath);
+    if (written && m_bVerify && m_pRendered && !IsCancelled()) {
+        // The copy is checked while its files are still in the work folder.
+        COfflineCheck check;
+        std::string problem;
+        bool checked =
+            m_pRendered->CheckCopy(m_app.m_strJobURL, mainPagePath, m_app.job, check, problem);
+        if (checked)
+            platform::Trace("%s", SimilarityLine(check.dSimilarity).c_str());
+        for (const std::string& tried : check.tried)
+            platform::Trace("the offline copy still asked for %s", tried.c_str());
+        m_strCheckNote = CopyCheckNote(checked, check, problem);
+    }
+    return written;
 }
