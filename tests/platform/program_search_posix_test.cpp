@@ -11,26 +11,6 @@
 
 namespace {
 
-class PathVariable {
-  public:
-    explicit PathVariable(const std::string& value) {
-        const char* old = std::getenv("PATH");
-        m_bHad = old != nullptr;
-        m_strOld = old ? old : "";
-        setenv("PATH", value.c_str(), 1);
-    }
-    ~PathVariable() {
-        if (m_bHad)
-            setenv("PATH", m_strOld.c_str(), 1);
-        else
-            unsetenv("PATH");
-    }
-
-  private:
-    bool m_bHad = false;
-    std::string m_strOld;
-};
-
 TEST(ProgramSearch, TakesTheFirstRunnableFileAndNeverTheCurrentFolder) {
     ScratchFolder dir;
     ASSERT_FALSE(dir.Path().empty());
@@ -59,7 +39,7 @@ TEST(ProgramSearch, TakesTheFirstRunnableFileAndNeverTheCurrentFolder) {
     char* old = getcwd(nullptr, 0);
     ASSERT_EQ(chdir((dir / "here").c_str()), 0);
     for (const Case& c : cases) {
-        PathVariable path(c.path);
+        EnvOverride path("PATH", c.path.c_str());
         EXPECT_EQ(platform::FindProgramOnPath("tool"), c.expected) << c.path;
     }
     EXPECT_EQ(chdir(old), 0);
