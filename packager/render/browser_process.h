@@ -59,4 +59,7 @@ class CBrowserProcess : public CDevToolsPipe {
 #endif
     // Bytes read that do not make a whole message yet.
     std::string m_strPending;
+    // Cuts the next whole message out of the bytes read (result Message), or gives the pipe
+    // up when they grow past any answer (result Failed, with error); false while neither.
+    bool TakeMessage(std::string& message, PipeResult& result, std::string& error);
 };

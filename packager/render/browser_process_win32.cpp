@@ -13,8 +13,6 @@
 
 namespace {
 
-// A message larger than this is not a DevTools answer we asked for; the pipe is given up.
-const size_t kMaxMessage = 512u << 20;
 // How long a killed browser may take to be gone before we stop waiting for it.
 const DWORD kReapMs = 5000;
 // The slice a wait for the browser's answer goes before looking whether it ended.
@@ -54,6 +52,22 @@ void CloseOne(HANDLE& h) {
         CloseHandle(h);
     }
     h = nullptr;
+}
+
+// A read that failed: the browser closed its end (the pipe from it is closed too), or a fault.
+PipeResult ReadFailed(DWORD code, HANDLE& fromBrowser, std::string& error) {
+    if (code == ERROR_BROKEN_PIPE) {
+        CloseOne(fromBrowser);
+        return PipeResult::Closed;
+    }
+    error = "the pipe from the browser failed: " + SystemText(code);
+    return PipeResult::Failed;
+}
+
+std::string WriteFailure(DWORD code) {
+    return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA
+               ? "the browser has ended"
+               : "the pipe to the browser failed: " + SystemText(code);
 }
 
 // One argument as the C runtime splits a command line: quoted when it holds blanks or
@@ -280,10 +294,7 @@ bool CBrowserProcess::Send(const std::string& message, int timeoutMs, std::strin
             static_cast<DWORD>(data.size() - done > (1u << 20) ? (1u << 20) : data.size() - done);
         if (!WriteFile(h.hToBrowser, data.data() + done, chunk, nullptr, &h.writeState) &&
             GetLastError() != ERROR_IO_PENDING) {
-            DWORD code = GetLastError();
-            error = code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA
-                        ? "the browser has ended"
-                        : "the pipe to the browser failed: " + SystemText(code);
+            error = WriteFailure(GetLastError());
             return false;
         }
         DWORD written = 0;
@@ -295,10 +306,7 @@ bool CBrowserProcess::Send(const std::string& message, int timeoutMs, std::strin
             return false;
         }
         if (!GetOverlappedResult(h.hToBrowser, &h.writeState, &written, FALSE)) {
-            DWORD code = GetLastError();
-            error = code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA
-                        ? "the browser has ended"
-                        : "the pipe to the browser failed: " + SystemText(code);
+            error = WriteFailure(GetLastError());
             return false;
         }
         done += written;
@@ -309,18 +317,12 @@ bool CBrowserProcess::Send(const std::string& message, int timeoutMs, std::strin
 PipeResult CBrowserProcess::Receive(std::string& message, int timeoutMs, std::string& error) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        size_t nul = m_strPending.find('\0');
-        if (nul != std::string::npos) {
-            message = m_strPending.substr(0, nul);
-            m_strPending.erase(0, nul + 1);
-            return PipeResult::Message;
+        PipeResult result;
+        if (TakeMessage(message, result, error)) {
+            return result;
         }
         if (!m_pHandles || !m_pHandles->hFromBrowser) {
             return PipeResult::Closed;
-        }
-        if (m_strPending.size() > kMaxMessage) {
-            error = "the browser sent a message larger than 512 MiB";
-            return PipeResult::Failed;
         }
         CWin32Handles& h = *m_pHandles;
         if (!h.bReadPending) {
@@ -329,13 +331,7 @@ PipeResult CBrowserProcess::Receive(std::string& message, int timeoutMs, std::st
             if (!ReadFile(h.hFromBrowser, h.readBuffer, sizeof h.readBuffer, nullptr,
                           &h.readState) &&
                 GetLastError() != ERROR_IO_PENDING) {
-                DWORD code = GetLastError();
-                if (code == ERROR_BROKEN_PIPE) {
-                    CloseOne(h.hFromBrowser);
-                    return PipeResult::Closed;
-                }
-                error = "the pipe from the browser failed: " + SystemText(code);
-                return PipeResult::Failed;
+                return ReadFailed(GetLastError(), h.hFromBrowser, error);
             }
             h.bReadPending = true;
         }
@@ -349,13 +345,7 @@ PipeResult CBrowserProcess::Receive(std::string& message, int timeoutMs, std::st
                 m_strPending.append(h.readBuffer, got);
                 continue;
             }
-            DWORD code = GetLastError();
-            if (code == ERROR_BROKEN_PIPE) {
-                CloseOne(h.hFromBrowser);
-                return PipeResult::Closed;
-            }
-            error = "the pipe from the browser failed: " + SystemText(code);
-            return PipeResult::Failed;
+            return ReadFailed(GetLastError(), h.hFromBrowser, error);
         }
         // A helper of the browser may hold its end open after it died: the browser's end is
         // the end of the conversation too.

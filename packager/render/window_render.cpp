@@ -10,15 +10,20 @@ const char kSection[] = "Settings";
 }  // namespace
 
 bool RenderSettingOn() {
-    return platform::ReadSettingInt(kSection, "Render", 0) != 0;
+    return platform::ReadSettingInt(kSection, "Render", 0) != 0 ||
+           platform::ReadSettingInt(kSection, "Verify", 0) != 0;
 }
 
 bool ToggleRenderSetting() {
-    bool on = !RenderSettingOn();
-    if (!platform::WriteSettingInt(kSection, "Render", on ? 1 : 0)) {
-        return !on;
+    if (!RenderSettingOn()) {
+        platform::WriteSettingInt(kSection, "Render", 1);
+    } else {
+        platform::WriteSettingInt(kSection, "Render", 0);
+        if (platform::ReadSettingInt(kSection, "Verify", 0) != 0) {
+            platform::WriteSettingInt(kSection, "Verify", 0);
+        }
     }
-    return on;
+    return RenderSettingOn();
 }
 
 CWindowRender PrepareWindowRender() {

@@ -9,9 +9,11 @@
 #include "packager/render/offline_check.h"
 #include "packager/render/rendered_page_source.h"
 
-// Whether the setting Render is 1.
+// Whether the window's grabs render: the setting Render, or Verify, is 1 (the menu item's
+// check mark).
 bool RenderSettingOn();
-// Turns the setting Render over; the value it has afterwards (unchanged when it cannot be
+// Turns the rendered capture over: on sets Render to 1; off sets Render, and Verify (which
+// would go on rendering), to 0. Whether it is on afterwards (unchanged when it cannot be
 // stored).
 bool ToggleRenderSetting();
 

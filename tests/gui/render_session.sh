@@ -34,7 +34,10 @@ SETTINGS='HKCU\Software\Tarnwick\quillbox\Settings'
 render_value() {
     wine reg query "$SETTINGS" /v Render 2>/dev/null | tr -d '\r' | awk '$1 == "Render" {print $3}'
 }
-# Started with Render on: the check mark comes from the registry.
+# Started with Render on: the check mark comes from the registry. A prefix kept from an
+# earlier run may still name a browser and ask for the check.
+wine reg delete "$SETTINGS" /v Browser /f >/dev/null 2>&1
+wine reg delete "$SETTINGS" /v Verify /f >/dev/null 2>&1
 wine reg add "$SETTINGS" /v Render /t REG_DWORD /d 1 /f >/dev/null 2>&1
 (cd "$WORK/app" && wine explorer /desktop=qb,1024x768 quillbox.exe >/dev/null 2>&1 &)
 wait_for '[ "$(count "Quillbox!")" = 1 ]' 600 || { echo "FAIL: no main window"; exit 1; }
@@ -68,14 +71,6 @@ zip_to() {
     xdotool key alt+p
     retype "$(winpath "$WORK/$1")"
     xdotool key Return
-}
-done_dialog() {
-    local w
-    for w in $(visible 'Quillbox Lite!'); do
-        geometry "$w"
-        [ -n "$WIDTH" ] && [ "$WIDTH" -gt 340 ] && echo "$w" && return 0
-    done
-    return 1
 }
 
 note "1: the check mark shows the stored setting; choosing the item turns it off"

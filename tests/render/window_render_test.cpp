@@ -57,6 +57,13 @@ TEST_F(WindowRender, TheMenuItemTurnsRenderOverInTheStore) {
     EXPECT_FALSE(ToggleRenderSetting());
     EXPECT_EQ(platform::ReadSettingInt("Settings", "Render", -1), 0);
     EXPECT_FALSE(RenderSettingOn());
+    // Verify renders too, so the item shows it on; turned off, nothing renders any more.
+    ASSERT_TRUE(platform::WriteSettingInt("Settings", "Verify", 1));
+    EXPECT_TRUE(RenderSettingOn());
+    EXPECT_FALSE(ToggleRenderSetting());
+    EXPECT_EQ(platform::ReadSettingInt("Settings", "Verify", -1), 0);
+    EXPECT_EQ(platform::ReadSettingInt("Settings", "Render", -1), 0);
+    EXPECT_FALSE(RenderSettingOn());
 }
 
 TEST_F(WindowRender, RenderOrVerifyLooksForTheBrowserAndNothingElseDoes) {
