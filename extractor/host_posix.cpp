@@ -13,6 +13,7 @@
 
 #include "extractor/extractor_text.h"
 #include "platform/files.h"
+#include "platform/posix/program_search.h"
 #include "platform/posix/ui_terminal.h"
 
 namespace spillet {
@@ -44,26 +45,6 @@ std::string WithoutTrailingSlash(const std::string& path) {
 
 std::string Quoted(const std::string& arg) {
     return arg.find(' ') == std::string::npos && !arg.empty() ? arg : "\"" + arg + "\"";
-}
-
-// True when `program` is an executable file in one of the PATH folders.
-bool OnPath(const char* program) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        size_t end = folders.find(':', start);
-        if (end == std::string::npos) {
-            end = folders.size();
-        }
-        std::string folder = folders.substr(start, end - start);
-        std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -287,7 +268,7 @@ class CTerminalHost : public CExtractorHost {
             "; it is " + Native(path) + ".");
         return false;
     }
-    bool ShellAvailable() override { return OnPath("xdg-open"); }
+    bool ShellAvailable() override { return !platform::FindProgramOnPath("xdg-open").empty(); }
     void Finished(const std::string& folder) override {
         EndProgressLine();
         std::string line = "Extracted into " + folder + "\n";

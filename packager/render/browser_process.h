@@ -3,6 +3,7 @@
 // message a JSON text ended by a NUL byte. No socket is opened.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,19 +24,21 @@ class CDevToolsPipe {
 
 class CBrowserProcess : public CDevToolsPipe {
   public:
-    CBrowserProcess() = default;
+    CBrowserProcess();
     // Ends the browser if it still runs (see Stop).
     ~CBrowserProcess() override;
     CBrowserProcess(const CBrowserProcess&) = delete;
     CBrowserProcess& operator=(const CBrowserProcess&) = delete;
 
     // Starts command (the program and its arguments; the pipe flag is added) in a process
-    // group of its own. False, with the reason in error, when it cannot be started.
+    // group (Linux) or a job object (Windows) of its own, which nothing of the browser leaves
+    // and which ends with the packager. False, with the reason in error, when it cannot be
+    // started.
     bool Start(const std::vector<std::string>& command, std::string& error);
     bool Send(const std::string& message, int timeoutMs, std::string& error) override;
     PipeResult Receive(std::string& message, int timeoutMs, std::string& error) override;
     // Closes the pipe, gives the browser graceMs to end, then kills its whole process group
-    // and reaps it. Safe to call twice; afterwards nothing of the browser runs.
+    // (or job) and reaps it. Safe to call twice; afterwards nothing of the browser runs.
     void Stop(int graceMs);
     // The process id of the browser (0 when none was started), for tests.
     int ProcessId() const { return m_nPid; }
@@ -44,9 +47,19 @@ class CBrowserProcess : public CDevToolsPipe {
 
   private:
     int m_nPid = 0;
+#ifdef _WIN32
+    // The process, its job and our overlapped ends of the pipes: kept out of this header,
+    // which includes no Windows header.
+    struct CWin32Handles;
+    std::unique_ptr<CWin32Handles> m_pHandles;
+#else
     int m_nToBrowser = -1;    // our end of the browser's descriptor 3
     int m_nFromBrowser = -1;  // our end of the browser's descriptor 4
     bool m_bReaped = false;
+#endif
     // Bytes read that do not make a whole message yet.
     std::string m_strPending;
+    // Cuts the next whole message out of the bytes read (result Message), or gives the pipe
+    // up when they grow past any answer (result Failed, with error); false while neither.
+    bool TakeMessage(std::string& message, PipeResult& result, std::string& error);
 };

@@ -14,9 +14,6 @@
 
 namespace {
 
-// A message larger than this is not a DevTools answer we asked for; the pipe is given up.
-const size_t kMaxMessage = 512u << 20;
-
 using Clock = std::chrono::steady_clock;
 
 int RemainingMs(Clock::time_point deadline) {
@@ -32,6 +29,8 @@ void CloseFd(int& fd) {
 }
 
 }  // namespace
+
+CBrowserProcess::CBrowserProcess() = default;
 
 CBrowserProcess::~CBrowserProcess() {
     Stop(0);
@@ -163,18 +162,12 @@ bool CBrowserProcess::Send(const std::string& message, int timeoutMs, std::strin
 PipeResult CBrowserProcess::Receive(std::string& message, int timeoutMs, std::string& error) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        size_t nul = m_strPending.find('\0');
-        if (nul != std::string::npos) {
-            message = m_strPending.substr(0, nul);
-            m_strPending.erase(0, nul + 1);
-            return PipeResult::Message;
+        PipeResult result;
+        if (TakeMessage(message, result, error)) {
+            return result;
         }
         if (m_nFromBrowser < 0) {
             return PipeResult::Closed;
-        }
-        if (m_strPending.size() > kMaxMessage) {
-            error = "the browser sent a message larger than 512 MiB";
-            return PipeResult::Failed;
         }
         char chunk[65536];
         ssize_t n = read(m_nFromBrowser, chunk, sizeof chunk);

@@ -61,4 +61,9 @@
 #define IDS_FOOTER 117
 #define IDS_ORDER_PAGE 118
 #define IDS_BROWSE_TITLE 124
+#define IDS_RENDER_MENU 125
 #define IDS_CONNECT_PROBLEM 5017
+
+// The main window's system menu: capture pages as the browser shows them (the setting
+// Render). System menu ids keep their low four bits clear.
+#define IDM_RENDER 0x0110

@@ -12,7 +12,7 @@ const char* const kStrBadAddress =
     "The internet address entered is not valid. Please enter a valid internet address, and try "
     "again.";
 
-CMainWindow::CMainWindow(PackagerState& app) : m_zip(app, *this) {}
+CMainWindow::CMainWindow(PackagerState& app) : m_app(app), m_zip(app, *this) {}
 
 CMainWindow::~CMainWindow() = default;
 

@@ -113,6 +113,9 @@ class CMainWindow : public CZipFrontEnd {
     virtual void RunOnWindowThread(std::function<void()> fn) = 0;
 
     CProgressMailbox m_progress;
+    // The job record and grabber the command runs with (the rendered capture hands the
+    // grab its page source through them).
+    PackagerState& m_app;
 
   private:
     void FinishOnWindowThread(bool success);

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "packager/archive/archive_ui.h"
+#include "packager/fetch/grabber.h"
+#include "packager/render/window_render.h"
 #include "packager/res/resource.h"
 #include "packager/shell/history.h"
 #include "platform/files.h"
+#include "platform/trace.h"
 #include "platform/ui.h"
 #include "platform/ui_command.h"
 
@@ -245,6 +248,7 @@ LRESULT CMainFrame::OnCreate(LPARAM lParam) {
     m_pZip->Create("&Zip", RECT{439, 16, 517, 94}, m_hWnd, IDC_ZIP);
     m_controls.Append(m_pZip->m_hWnd);
 
+    AddRenderMenuItem();
     FocusControl(m_hAddress);
     return 0;
 }
@@ -430,6 +434,10 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             // the keys typed next would go to the system menu instead of the box.
             if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0)
                 return 0;
+            if ((wParam & 0xFFF0) == IDM_RENDER) {
+                OnRenderMenuItem();
+                return 0;
+            }
             return Default(msg, wParam, lParam);
         case WM_CTLCOLORBTN:
             return reinterpret_cast<LRESULT>(GetStockObject(GRAY_BRUSH));
@@ -521,7 +529,14 @@ void CMainFrame::StopTimer() {
 }
 
 void CMainFrame::ShowDoneDialog() {
-    CDoneDialog done(m_hWnd, DoneNote());
+    // The check of the copy comes right after where it went: the note has room for a few
+    // lines only.
+    std::string note = DoneNote();
+    if (!m_strCheckNote.empty()) {
+        size_t line = note.find('\n');
+        note.insert(line == std::string::npos ? note.size() : line + 1, m_strCheckNote + "\n");
+    }
+    CDoneDialog done(m_hWnd, note);
     done.DoModal();
 }
 
@@ -564,6 +579,8 @@ DWORD WINAPI WorkerEntry(LPVOID param) {
 }  // namespace
 
 bool CMainFrame::StartWorker(std::function<void()> fn) {
+    if (!PrepareRender())
+        return false;
     auto* heap = new std::function<void()>(std::move(fn));
     HANDLE thread = CreateThread(nullptr, 0, WorkerEntry, heap, 0, nullptr);
     if (!thread) {
@@ -586,4 +603,48 @@ void CMainFrame::RunOnWindowThread(std::function<void()> fn) {
     }
     WaitForSingleObject(call.done, INFINITE);
     CloseHandle(call.done);
+}
+
+void CMainFrame::AddRenderMenuItem() {
+    HMENU menu = GetSystemMenu(m_hWnd, FALSE);
+    if (!menu)
+        return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING | (RenderSettingOn() ? MF_CHECKED : MF_UNCHECKED), IDM_RENDER,
+                LoadString(IDS_RENDER_MENU).c_str());
+}
+
+void CMainFrame::OnRenderMenuItem() {
+    bool on = ToggleRenderSetting();
+    CheckMenuItem(GetSystemMenu(m_hWnd, FALSE), IDM_RENDER,
+                  MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
+bool CMainFrame::PrepareRender() {
+    CWindowRender render = PrepareWindowRender();
+    m_pRendered = std::move(render.pSource);
+    m_bVerify = render.bVerify;
+    m_strCheckNote.clear();
+    m_app.pGrabber->m_pPageSource = m_pRendered.get();
+    if (render.strProblem.empty())
+        return true;
+    if (ProgressDialog())
+        ProgressDialog()->Hide();
+    ShowMessageBox(render.strProblem, MB_OK | MB_ICONWARNING);
+    return false;
+}
+
+void CMainFrame::OutputWritten(const std::string& mainPagePath) {
+    if (m_bVerify && m_pRendered && !IsCancelled()) {
+        // The copy is checked while its files are still in the work folder.
+        COfflineCheck check;
+        std::string problem;
+        bool checked =
+            m_pRendered->CheckCopy(m_app.m_strJobURL, mainPagePath, m_app.job, check, problem);
+        if (checked)
+            platform::Trace("%s", SimilarityLine(check.dSimilarity).c_str());
+        for (const std::string& tried : check.tried)
+            platform::Trace("the offline copy still asked for %s", tried.c_str());
+        m_strCheckNote = CopyCheckNote(checked, check, problem);
+    }
 }

@@ -11,6 +11,8 @@
 #include "packager/widgets/control_list.h"
 #include "packager/widgets/dib_win32.h"
 
+class CRenderedPageSource;
+
 class CMainFrame : public CMainWindow, public fw::CWnd {
   public:
     explicit CMainFrame(PackagerState& app);
@@ -51,6 +53,7 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
     void BringToForeground() override;
     bool StartWorker(std::function<void()> fn) override;
     void RunOnWindowThread(std::function<void()> fn) override;
+    void OutputWritten(const std::string& mainPagePath) override;
 
   private:
     LRESULT OnCreate(LPARAM lParam);
@@ -66,6 +69,13 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
     HWND FocusedPushButton() const;
     LRESULT OnPalette(UINT msg, WPARAM wParam, LPARAM lParam);
     bool InLogo(POINT pt) const;
+    // The system menu's "Capture as the browser shows it": its check mark follows the
+    // setting Render, which choosing it turns over.
+    void AddRenderMenuItem();
+    void OnRenderMenuItem();
+    // Before each grab: the rendered capture the settings ask for, handed to the grabber.
+    // False, after the message that says what browser was looked for, when none is found.
+    bool PrepareRender();
 
     HCURSOR m_hArrow = nullptr;
     HCURSOR m_hHand = nullptr;
@@ -81,4 +91,9 @@ class CMainFrame : public CMainWindow, public fw::CWnd {
     std::unique_ptr<CDibButton> m_pZip;
     CControlList<HWND> m_controls;
     HACCEL m_hAccel = nullptr;
+    // The running grab's rendered capture (null for the usual one), whether its copy is
+    // checked, and the done dialog's line about that check.
+    std::unique_ptr<CRenderedPageSource> m_pRendered;
+    bool m_bVerify = false;
+    std::string m_strCheckNote;
 };

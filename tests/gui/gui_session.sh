@@ -106,14 +106,6 @@ progress_dialogs() {
     done
 }
 progress_count() { progress_dialogs | wc -l; }
-done_dialog() {
-    local w
-    for w in $(visible 'Quillbox Lite!'); do
-        geometry "$w"
-        [ -n "$WIDTH" ] && [ "$WIDTH" -gt 340 ] && echo "$w" && return 0
-    done
-    return 1
-}
 
 wineboot -i >/dev/null 2>&1
 # History: one older entry that begins with the address zipped below.

@@ -32,6 +32,16 @@ geometry() {
     WIDTH=$(echo "$info" | awk '/Width:/ {print $2}')
     HEIGHT=$(echo "$info" | awk '/Height:/ {print $2}')
 }
+# The done dialog: the wider of the windows captioned "Quillbox Lite!" (the progress dialogs
+# have the same caption).
+done_dialog() {
+    local w
+    for w in $(visible 'Quillbox Lite!'); do
+        geometry "$w"
+        [ -n "$WIDTH" ] && [ "$WIDTH" -gt 340 ] && echo "$w" && return 0
+    done
+    return 1
+}
 # Replaces the text of the box that has the keyboard.
 retype() { xdotool key Home shift+End BackSpace; xdotool type --delay 15 "$1"; sleep 0.2; }
 # A picture for docs/ into $OUT (when set): the middle of the virtual desktop, where the

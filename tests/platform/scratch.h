@@ -1,8 +1,10 @@
-// A private scratch folder per test, removed with everything in it afterwards.
+// A private scratch folder per test, removed with everything in it afterwards, and (Linux)
+// an environment variable set for the life of an object.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/files.h"
@@ -70,3 +72,31 @@ class ScratchFolder {
 
     std::string m_strPath;
 };
+
+#ifndef _WIN32
+// Points an environment variable elsewhere for the life of the object.
+class EnvOverride {
+  public:
+    EnvOverride(const char* name, const char* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        if (old)
+            m_old = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~EnvOverride() {
+        if (m_had)
+            setenv(m_name, m_old.c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+
+  private:
+    const char* m_name;
+    bool m_had = false;
+    std::string m_old;
+};
+#endif

@@ -23,34 +23,6 @@ using namespace platform;
 
 namespace {
 
-#ifndef _WIN32
-// Points an environment variable elsewhere for the life of the object.
-class EnvOverride {
-  public:
-    EnvOverride(const char* name, const char* value) : m_name(name) {
-        const char* old = std::getenv(name);
-        m_had = old != nullptr;
-        if (old)
-            m_old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvOverride() {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-  private:
-    const char* m_name;
-    bool m_had = false;
-    std::string m_old;
-};
-#endif
-
 // A store of its own for each test, removed afterwards. On Linux it lives in a
 // scratch folder named by XDG_CONFIG_HOME; on Windows under HKCU\Software\Tarnwick.
 class SettingsTest : public testing::Test {

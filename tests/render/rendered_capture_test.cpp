@@ -1,9 +1,8 @@
 // The rendered capture against a scripted stand-in for the browser: what a well-behaved
 // browser hands over, and that a broken, silent, dying or stubborn one ends the capture
-// with a clear error, in bounded time, with no process and no profile left.
+// with a clear error, in bounded time, with no process and no profile left. Linux drives
+// fake_browser.py; Windows the stand-in program scripted_browser.exe beside this test.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,12 +11,45 @@
 #include <fstream>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 #include "packager/render/rendered_capture.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+#ifdef _WIN32
+bool ProcessRuns(int pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) {
+        return false;
+    }
+    bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return runs;
+}
+
+std::vector<std::string> StandIn(const std::string& mode, const std::string& pidFile) {
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string folder(self, n);
+    folder.erase(folder.find_last_of("\\/") + 1);
+    return {folder + "scripted_browser.exe", mode, pidFile};
+}
+
+int OwnPid() {
+    return static_cast<int>(GetCurrentProcessId());
+}
+
+// What a browser that cannot be started is told as.
+const char kNotStarted[] = "could not be started";
+#else
 // Running and not a zombie (a killed helper waits for its new parent to reap it).
 bool ProcessRuns(int pid) {
     if (pid <= 0 || kill(pid, 0) != 0) {
@@ -29,6 +61,18 @@ bool ProcessRuns(int pid) {
     size_t close = line.rfind(')');
     return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
 }
+
+std::vector<std::string> StandIn(const std::string& mode, const std::string& pidFile) {
+    return {"/usr/bin/python3", QB_TEST_DIR "/fake_browser.py", mode, pidFile};
+}
+
+int OwnPid() {
+    return static_cast<int>(getpid());
+}
+
+// The program is started (the fork succeeds) and ends at once.
+const char kNotStarted[] = "ended before";
+#endif
 
 // No process of the stand-in (itself and its helper) runs a moment after the capture.
 void ExpectNoneLeft(const std::string& pidFile, const std::string& mode) {
@@ -48,15 +92,18 @@ void ExpectNoneLeft(const std::string& pidFile, const std::string& mode) {
 class RenderedCapture : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qb-render-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        static int serial = 0;
+        m_dir = (std::filesystem::temp_directory_path() /
+                 ("qb-render-test-" + std::to_string(OwnPid()) + "-" + std::to_string(++serial)))
+                    .string();
+        std::filesystem::remove_all(m_dir);
+        ASSERT_TRUE(std::filesystem::create_directories(m_dir));
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     CRenderOptions Options(const std::string& mode) {
         CRenderOptions options;
-        options.command = {"/usr/bin/python3", QB_TEST_DIR "/fake_browser.py", mode, PidFile()};
+        options.command = StandIn(mode, PidFile());
         options.strProfileFolder = m_dir + "/profile";
         options.nCommandMs = 1500;
         options.nSettleMs = 2000;
@@ -148,7 +195,35 @@ TEST_F(RenderedCapture, ABrowserThatCannotBeStartedIsAnError) {
     CRenderedPage page;
     std::string error;
     EXPECT_FALSE(CaptureRenderedPage("http://127.0.0.1:9/", options, page, error));
-    EXPECT_NE(error.find("ended before"), std::string::npos) << error;
+    EXPECT_NE(error.find(kNotStarted), std::string::npos) << error;
 }
+
+#ifdef _WIN32
+// The browser's job dies with the packager's handle to it: a packager that is killed
+// mid-capture takes the browser and its helpers with it.
+TEST_F(RenderedCapture, ABrowserEndsWithAPackagerThatIsKilled) {
+    std::vector<std::string> standIn = StandIn("packager", PidFile());
+    std::string line = "\"" + standIn[0] + "\" packager \"" + PidFile() + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION packager = {};
+    ASSERT_TRUE(CreateProcessA(standIn[0].c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &packager));
+    CloseHandle(packager.hThread);
+    Clock::time_point until = Clock::now() + std::chrono::seconds(10);
+    int browser = 0, helper = 0;
+    while (helper == 0 && Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream in(PidFile());
+        in >> browser >> helper;
+    }
+    ASSERT_GT(helper, 0) << "the packager did not start the browser";
+    EXPECT_TRUE(ProcessRuns(browser));
+    TerminateProcess(packager.hProcess, 9);
+    WaitForSingleObject(packager.hProcess, 5000);
+    CloseHandle(packager.hProcess);
+    ExpectNoneLeft(PidFile(), "packager killed");
+}
+#endif
 
 }  // namespace
