@@ -133,41 +133,55 @@ std::string AsGiven(const std::string& address) {
     return address;
 }
 
-std::string LocalFileProblem(const std::string& path) {
+// What is wrong with a local file as a page; empty when nothing is. brief, when given,
+// receives the same without the path, for a line that names the file already.
+std::string LocalFileProblem(const std::string& path, std::string* brief) {
+    std::string full, shorter;
     if (platform::FolderExists(path)) {
-        return path + " is a folder, not a file.";
+        full = path + " is a folder, not a file.";
+        shorter = "It is a folder, not a file.";
+    } else if (!platform::PathExists(path)) {
+        full = "No such file: " + path + ".";
+        shorter = "No such file.";
+    } else {
+        int probe = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
+        if (probe < 0) {
+            full = "The file " + path + " cannot be read.";
+            shorter = "The file cannot be read.";
+        } else {
+            platform::FileClose(probe);
+        }
     }
-    if (!platform::PathExists(path)) {
-        return "No such file: " + path + ".";
+    if (brief != nullptr) {
+        *brief = shorter;
     }
-    int probe = platform::FileOpen(path, platform::kOpenReadOnly | platform::kOpenBinary);
-    if (probe < 0) {
-        return "The file " + path + " cannot be read.";
-    }
-    platform::FileClose(probe);
-    return std::string();
+    return full;
 }
 
 // What is wrong with an address before any server is asked: too long, a scheme the fetcher
-// does not serve, a local file that is not there. Empty when nothing is.
-std::string AddressProblem(const std::string& address) {
+// does not serve, a local file that is not there. Empty when nothing is. brief, when given,
+// receives the cause as it reads after the address (a local file's path is not said again).
+std::string AddressProblem(const std::string& address, std::string* brief = nullptr) {
     std::string given = AsGiven(address);
-    if (given.size() > kMaxAddress) {
-        return "The address is longer than " + std::to_string(kMaxAddress) + " characters.";
-    }
+    std::string problem;
     std::string scheme = SchemeOf(given);
-    if (IsWebScheme(scheme)) {
+    if (given.size() > kMaxAddress) {
+        problem = "The address is longer than " + std::to_string(kMaxAddress) + " characters.";
+    } else if (IsWebScheme(scheme)) {
         return std::string();
-    }
-    if (scheme.empty() || scheme.size() == 1) {  // a path, or one with a drive letter
-        return LocalFileProblem(given);
-    }
-    if (FindTextNoCase(scheme, "file", 0) == 0 && scheme.size() == 4) {
+    } else if (scheme.empty() || scheme.size() == 1) {  // a path, or one with a drive letter
+        return LocalFileProblem(given, brief);
+    } else if (FindTextNoCase(scheme, "file", 0) == 0 && scheme.size() == 4) {
         int number = 0;
-        return LocalFileProblem(FileAddressToPath(given, number));
+        return LocalFileProblem(FileAddressToPath(given, number), brief);
+    } else {
+        problem = "The scheme " + Quoted(scheme) +
+                  ": is not supported; only http://, https:// and file: addresses can be fetched.";
     }
-    return "The scheme " + Quoted(scheme) +
-           ": is not supported; only http://, https:// and file: addresses can be fetched.";
+    if (brief != nullptr) {
+        *brief = problem;
+    }
+    return problem;
 }
 
 // The value of the first header line named Location, in any case, without the
@@ -388,12 +402,13 @@ std::unique_ptr<platform::InternetRequest> CFetcher::OpenAddress(std::string add
 }
 
 void CFetcher::ReportUnusableAddress(const std::string& address) {
-    m_strFailure = AddressProblem(address);
+    std::string brief;
+    m_strFailure = AddressProblem(address, &brief);
     if (m_strFailure.empty()) {
-        m_strFailure = "The address cannot be understood.";
+        m_strFailure = brief = "The address cannot be understood.";
     }
     Prompts().ShowFetchFailure(kUnableToLoad + AsGiven(address) + "\r\n\r\n" + m_strFailure,
-                               AsGiven(address), m_strFailure);
+                               AsGiven(address), brief);
 }
 
 std::string CFetcher::RequestFailure() const {

@@ -67,43 +67,6 @@ void PrintMessage(const std::string& text) {
     std::fprintf(stderr, "quillbox: %s\n", platform::EscapeControls(out, false).c_str());
 }
 
-// A fetch failure's line is "cannot fetch ADDRESS: CAUSE", and the causes about a local file
-// name the file again ("No such file: PATH."). The line says the cause without the name it
-// has just given; the window's box keeps the whole cause under its own text.
-std::string NamedOnce(const std::string& line) {
-    static const std::string kFetch = "cannot fetch ";
-    struct Shape {
-        std::string before, after, once;  // the cause is before + PATH + after
-    };
-    static const Shape kShapes[] = {
-        {"No such file: ", ".", "No such file."},
-        {"", " is a folder, not a file.", "It is a folder, not a file."},
-        {"The file ", " cannot be read.", "The file cannot be read."},
-    };
-    if (line.compare(0, kFetch.size(), kFetch) != 0)
-        return line;
-    for (const Shape& shape : kShapes) {
-        if (line.size() < shape.after.size() ||
-            line.compare(line.size() - shape.after.size(), shape.after.size(), shape.after) != 0)
-            continue;
-        const std::string separator = ": " + shape.before;
-        for (size_t at = line.find(separator, kFetch.size()); at != std::string::npos;
-             at = line.find(separator, at + 1)) {
-            std::string address = line.substr(kFetch.size(), at - kFetch.size());
-            size_t from = at + separator.size();
-            if (from + shape.after.size() > line.size())
-                break;
-            std::string path = line.substr(from, line.size() - shape.after.size() - from);
-            // The path of the file the address names: the address itself, or its end for a
-            // file: address.
-            if (!path.empty() && address.size() >= path.size() &&
-                address.compare(address.size() - path.size(), path.size(), path) == 0)
-                return kFetch + address + ": " + shape.once;
-        }
-    }
-    return line;
-}
-
 // The terminal, watched: whether a failure or message has been told to the user, so that a
 // run that fails never ends without a word.
 class CWatchedTerminal : public platform::IUserInterface {
@@ -117,7 +80,7 @@ class CWatchedTerminal : public platform::IUserInterface {
     void ShowFailure(const std::string& text, const std::string& line, const std::string& caption,
                      unsigned flags, void* owner) override {
         m_bTold = true;
-        m_inner.ShowFailure(text, NamedOnce(line), caption, flags, owner);
+        m_inner.ShowFailure(text, line, caption, flags, owner);
     }
     bool AskAuthorization(const platform::AuthorizationPrompt& prompt, std::string& user,
                           std::string& password, void* owner) override {
