@@ -59,6 +59,8 @@ std::string CGrab::Run(const std::string& address) {
     job.strMainPage.clear();
     // Whatever an earlier, failed grab left behind is not this grab's.
     m_plan.Reset();
+    m_nMain = kNoEntry;
+    m_nPageCursor = 0;
     m_keptSources.clear();
     m_nKeptBytes = 0;
     m_g.SetOptions(job.options);
