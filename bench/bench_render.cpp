@@ -24,8 +24,8 @@ double FastestGrab(const std::string& address, CPageSource* source) {
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         CGrabber grabber(platform::CreateInternetService());
-        grabber.m_pPageSource = source;
         GrabJob job;
+        job.pPageSource = source;
         Clock::time_point start = Clock::now();
         std::string error = grabber.Grab(address, job);
         double secs = std::chrono::duration<double>(Clock::now() - start).count();

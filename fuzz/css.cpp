@@ -17,9 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string css(reinterpret_cast<const char*>(data), size);
     CGrabPlan plan(size > 0 ? data[0] % 8 : 1);  // small plans run full too
     CReferenceList found;
-    CCssContext context{"http://h/css/s.css", plan, found, size < 2 || data[1] % 2 == 0,
+    CPassNames names(plan);
+    CCssContext context{"http://h/css/s.css", names, found, size < 2 || data[1] % 2 == 0,
                         size < 3 || data[2] % 2 == 0};
     const std::string out = RewriteCss(css, context);
+    plan.Append(found, 1);
     for (const CFoundReference& r : found) {
         size_t at = plan.Find(r.strAddress);
         Check(at != std::string::npos && plan.At(at).strLocalName == r.strLocalName);

@@ -49,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CRewriteOptions options;
     options.bKeepStyles = size == 0 || data[0] % 3 != 0;
     options.bLinksAsWritten = size > 1 && data[1] % 5 == 0;
-    bool finished = CPageRewriter().ProcessPage(address, text, plan, found, progress, options);
+    CPassNames names(plan);
+    bool finished = CPageRewriter().ProcessPage(address, text, names, found, progress, options);
+    plan.Append(found, 0);
 
     // Every reference has the one name its address has in the plan; names are plain.
     for (const CFoundReference& r : found) {

@@ -232,6 +232,8 @@ void TransferLoop(Shared& shared, CFetcher& fetcher) {
     }
 }
 
+}  // namespace
+
 // One run of the pool over a grab's plan, driven from the grab's thread.
 class CPoolRun {
   public:
@@ -249,9 +251,11 @@ class CPoolRun {
     CPoolRun(const CPoolRun&) = delete;
     CPoolRun& operator=(const CPoolRun&) = delete;
 
-    bool Run();
+    // One turn of the files (see CGrabFiles::Next).
+    CGrabFiles::Turn Next();
 
   private:
+    void Start();
     void QueueNew();
     void Collect();
     bool Advance();
@@ -283,6 +287,7 @@ class CPoolRun {
     std::string m_strReported;
     std::chrono::steady_clock::time_point m_lastReport;
     bool m_bCancelled = false;
+    bool m_bStarted = false;
 };
 
 void CPoolRun::QueueNew() {
@@ -493,7 +498,7 @@ bool CPoolRun::Report(bool force) {
     return !m_bCancelled;
 }
 
-bool CPoolRun::Run() {
+void CPoolRun::Start() {
     // Whatever the pages took counts against the grab's bound.
     uint64_t pages = 0;
     for (const platform::FindData& e :
@@ -504,29 +509,32 @@ bool CPoolRun::Run() {
     }
     m_shared.tally.bytes = pages;
     ShareCredentials();
+    m_bStarted = true;
+}
 
-    bool cancelled = false;
-    for (;;) {
-        QueueNew();
-        Collect();
-        if (Advance()) {
-            QueueNew();
-        }
-        if (m_nCursor == m_grab.Plan().Size() && m_queue.empty() && m_nActive == 0) {
-            // The last file is counted once it is done.
-            cancelled = m_nTotal > 0 && !Report(true);
-            break;
-        }
-        if (!Report(false)) {
-            cancelled = true;
-            break;
-        }
-        Dispatch();
-        std::unique_lock<std::mutex> lock(m_shared.lock);
-        m_shared.done.wait_for(lock, kPollInterval, [&] { return !m_shared.outcomes.empty(); });
+CGrabFiles::Turn CPoolRun::Next() {
+    if (!m_bStarted) {
+        Start();
     }
-    End();
-    return !cancelled;
+    QueueNew();
+    Collect();
+    if (Advance()) {
+        QueueNew();
+    }
+    if (m_nCursor == m_grab.Plan().Size() && m_queue.empty() && m_nActive == 0) {
+        // The last file is counted once it is done.
+        bool cancelled = m_nTotal > 0 && !Report(true);
+        End();
+        return cancelled ? CGrabFiles::Turn::Stopped : CGrabFiles::Turn::Done;
+    }
+    if (!Report(false)) {
+        End();
+        return CGrabFiles::Turn::Stopped;
+    }
+    Dispatch();
+    std::unique_lock<std::mutex> lock(m_shared.lock);
+    m_shared.done.wait_for(lock, kPollInterval, [&] { return !m_shared.outcomes.empty(); });
+    return CGrabFiles::Turn::More;
 }
 
 // Stops the transfers (a cancel reaches those under way) and waits for their threads.
@@ -547,9 +555,12 @@ void CPoolRun::End() {
     m_fetchers.clear();
 }
 
-}  // namespace
+CGrabFiles::CGrabFiles(CGrab& grab, const std::string& folder, GrabJob& job,
+                       const CGrabOptions& options)
+    : m_pRun(std::make_unique<CPoolRun>(grab, folder, job, options)) {}
 
-bool FetchPlanFiles(CGrab& grab, const std::string& folder, GrabJob& job,
-                    const CGrabOptions& options) {
-    return CPoolRun(grab, folder, job, options).Run();
+CGrabFiles::~CGrabFiles() = default;
+
+CGrabFiles::Turn CGrabFiles::Next() {
+    return m_pRun->Next();
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "packager/fetch/grab_job.h"
@@ -37,10 +38,28 @@ CFileOutcome FetchFile(CFetcher& fetcher, const std::string& address,
                        const std::string& destination, bool stylesheet, uint64_t limit,
                        CGrabTally* tally);
 
-// Fetches every pending file of the grab's plan into folder and records each outcome in
-// the plan, within the connection and size bounds of options. Runs on the grab's thread, which
-// alone touches the plan, reports progress
-// ("Loading images (<finished> of <known>)") and shows any password prompt. False when the
-// progress callback asked to stop: every transfer is stopped and its partial file removed.
-bool FetchPlanFiles(CGrab& grab, const std::string& folder, GrabJob& job,
-                    const CGrabOptions& options);
+class CPoolRun;
+
+// The files of a grab's plan (pictures, stylesheets with what they import, fonts, other
+// files) fetched into folder by a pool of transfers, within the connection and size bounds
+// of options. Driven from the grab's thread, which alone touches the plan, reports progress
+// ("Loading images (<finished> of <known>)") and shows any password prompt.
+class CGrabFiles {
+  public:
+    enum class Turn { More, Done, Stopped };
+
+    CGrabFiles(CGrab& grab, const std::string& folder, GrabJob& job, const CGrabOptions& options);
+    ~CGrabFiles();
+    CGrabFiles(const CGrabFiles&) = delete;
+    CGrabFiles& operator=(const CGrabFiles&) = delete;
+
+    // One turn: hands the plan's new files to free transfers, records what arrived, and
+    // reads the stylesheets and copies the local files that are next in plan order (which
+    // appends what they name). Then waits a little for a transfer. Done when every file of
+    // the plan has its outcome; Stopped when the progress callback asked to stop: every
+    // transfer is then stopped and its partial file removed.
+    Turn Next();
+
+  private:
+    std::unique_ptr<CPoolRun> m_pRun;
+};

@@ -59,6 +59,8 @@ std::string CGrab::Run(const std::string& address) {
     job.strMainPage.clear();
     // Whatever an earlier, failed grab left behind is not this grab's.
     m_plan.Reset();
+    m_nMain = kNoEntry;
+    m_nPageCursor = 0;
     m_keptSources.clear();
     m_nKeptBytes = 0;
     m_g.SetOptions(job.options);
@@ -77,43 +79,12 @@ std::string CGrab::Run(const std::string& address) {
     }
     m_bFromWeb = IsWebScheme(scheme);
     // A web page gets a fresh name of the grab; a local page keeps its own.
-    size_t main = m_plan.AddMainPage(target, m_bFromWeb ? std::string() : BaseName(localPath));
-    localPath = platform::JoinPath(folder, m_plan.At(main).strLocalName);
-    CPageRewriter rewriter;
-    m_nPageEntry = main;
-    if (!LoadPage(target, folder, localPath, scheme, rewriter, job)) {
-        m_nPageEntry = kNoEntry;
-        m_plan.SetFailed(main, PageFailure());
+    m_nMain = m_plan.AddMainPage(target, m_bFromWeb ? std::string() : BaseName(localPath));
+    bool finished = LoadEntries(folder, job);
+    if (m_plan.At(m_nMain).state == EntryState::Failed) {
         return kUnableToLoad + target;
     }
-    NotePageStatus(main);
-    job.strMainPage = localPath;
-
-    // Frames are entries like any other: walking the plan in order and loading the frames
-    // as they come is breadth first, and a frame seen before (the main page included) is
-    // never loaded twice, so cycles end.
-    for (size_t i = main + 1; i < m_plan.Size(); ++i) {
-        if (m_plan.At(i).kind != EntryKind::Frame || m_plan.At(i).state != EntryState::Pending) {
-            continue;
-        }
-        std::string frame = m_plan.At(i).strAddress;
-        std::string framePath = platform::JoinPath(folder, m_plan.At(i).strLocalName);
-        if (m_bFromWeb && !IsWebAddress(frame)) {
-            // A page from the web never pulls the user's own files into the archive.
-            m_plan.SetFailed(i, kRefusedLocal);
-            continue;
-        }
-        std::string scratch;
-        int frameScheme = MakeLocalPath(frame, folder, scratch, extra);
-        m_nPageEntry = i;
-        if (LoadPage(frame, folder, framePath, frameScheme, rewriter, job)) {
-            NotePageStatus(i);
-        } else {
-            m_plan.SetFailed(i, PageFailure());
-        }
-    }
-    m_nPageEntry = kNoEntry;
-    if (!LoadResources(folder, job) || !PointFailuresAtTheWeb(folder, job)) {
+    if (!finished || !PointFailuresAtTheWeb(folder, job)) {
         // Cancelled: every transfer has stopped, and nothing of the grab is kept.
         job.strMainPage.clear();
         m_g.RemoveFolder(folder);
@@ -121,6 +92,68 @@ std::string CGrab::Run(const std::string& address) {
     m_keptSources.clear();
     m_nKeptBytes = 0;
     return "";
+}
+
+bool CGrab::LoadEntries(const std::string& folder, GrabJob& job) {
+    // The one walk over the plan, which grows as pages and stylesheets are read. The next
+    // pending page or frame comes first: taken in plan order they are loaded breadth first,
+    // and one seen before (the main page included) is never loaded twice, so cycles end.
+    // Only then the files, through the pool, which reads the stylesheets in plan order.
+    // Names are given when an address is found, so this order is also the order of names.
+    CGrabFiles files(*this, folder, job, m_g.Options());
+    for (;;) {
+        size_t page = NextPendingPage();
+        if (page != kNoEntry) {
+            LoadPlanPage(page, folder, job);
+            if (page == m_nMain && m_plan.At(page).state == EntryState::Failed) {
+                return false;
+            }
+            continue;
+        }
+        switch (files.Next()) {
+            case CGrabFiles::Turn::More:
+                break;
+            case CGrabFiles::Turn::Done:
+                return true;
+            case CGrabFiles::Turn::Stopped:
+                return false;
+        }
+    }
+}
+
+size_t CGrab::NextPendingPage() {
+    for (; m_nPageCursor < m_plan.Size(); ++m_nPageCursor) {
+        const CGrabEntry& entry = m_plan.At(m_nPageCursor);
+        if ((entry.kind == EntryKind::Page || entry.kind == EntryKind::Frame) &&
+            entry.state == EntryState::Pending) {
+            return m_nPageCursor;
+        }
+    }
+    return kNoEntry;
+}
+
+void CGrab::LoadPlanPage(size_t i, const std::string& folder, GrabJob& job) {
+    const std::string address = m_plan.At(i).strAddress;
+    if (i != m_nMain && m_bFromWeb && !IsWebAddress(address)) {
+        // A page from the web never pulls the user's own files into the archive.
+        m_plan.SetFailed(i, kRefusedLocal);
+        return;
+    }
+    std::string scratch, extra;
+    int scheme = MakeLocalPath(address, folder, scratch, extra);
+    CPageRewriter rewriter;
+    m_nPageEntry = i;
+    const std::string path = platform::JoinPath(folder, m_plan.At(i).strLocalName);
+    bool loaded = LoadPage(address, folder, path, scheme, rewriter, job);
+    m_nPageEntry = kNoEntry;
+    if (loaded) {
+        NotePageStatus(i);
+        if (i == m_nMain) {
+            job.strMainPage = path;
+        }
+    } else {
+        m_plan.SetFailed(i, PageFailure());
+    }
 }
 
 std::string CGrab::PageFailure() const {
@@ -265,7 +298,6 @@ bool CGrab::PagePass(std::string& pageAddress, std::string& text, bool linksAsWr
     CRewriteOptions options;
     options.bKeepStyles = m_g.Options().bKeepStyles;
     options.bLinksAsWritten = linksAsWritten;
-    m_plan.SetDiscoveryDepth(0);
     return CPageRewriter().ProcessPage(pageAddress, text, names, found, progress, options);
 }
 
@@ -276,7 +308,9 @@ void CGrab::RewritePage(std::string& pageAddress, std::string& text, GrabJob& jo
         kept = CKeptSource{m_nPageEntry, pageAddress, text, m_bLinksAsWritten, {}};
     }
     CReferenceList found;
-    PagePass(pageAddress, text, m_bLinksAsWritten, m_plan, found, job);
+    CPassNames names(m_plan);
+    PagePass(pageAddress, text, m_bLinksAsWritten, names, found, job);
+    m_plan.Append(found, 0);
     if (m_nPageEntry != kNoEntry) {
         KeepSource(std::move(kept), found);
     }
@@ -355,30 +389,23 @@ bool CGrab::PointFailuresAtTheWeb(const std::string& folder, GrabJob& job) {
     return true;
 }
 
-bool CGrab::LoadResources(const std::string& folder, GrabJob& job) {
-    // Several transfers at once; the plan keeps the names, and the order in which
-    // stylesheets are read, those of a one-at-a-time grab.
-    return FetchPlanFiles(*this, folder, job, m_g.Options());
-}
-
 std::string CGrab::CurrentAddress() const {
     return m_g.m_current.Text();
 }
 
 std::string CGrab::CssPass(size_t i, const std::string& css, const std::string& base,
                            CLocalNames& names, CReferenceList& found) {
-    int depth = m_plan.At(i).nDepth;
-    m_plan.SetDiscoveryDepth(depth + 1);
-    CCssContext context{base, names, found, depth < kMaxImportDepth, m_bFromWeb};
-    std::string out = RewriteCss(css, context);
-    m_plan.SetDiscoveryDepth(0);
-    return out;
+    CCssContext context{base, names, found, m_plan.At(i).nDepth < kMaxImportDepth, m_bFromWeb};
+    return RewriteCss(css, context);
 }
 
 void CGrab::RewriteStylesheet(size_t i, std::string& css, const std::string& base) {
     CKeptSource kept{i, base, css, false, {}};
     CReferenceList found;
-    css = CssPass(i, css, base, m_plan, found);
+    CPassNames names(m_plan);
+    css = CssPass(i, css, base, names, found);
+    // What a stylesheet names is one import deeper than the stylesheet.
+    m_plan.Append(found, m_plan.At(i).nDepth + 1);
     KeepSource(std::move(kept), found);
 }
 

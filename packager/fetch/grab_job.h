@@ -8,6 +8,8 @@
 #include "packager/address/progress.h"
 #include "packager/fetch/grab_options.h"
 
+class CPageSource;
+
 // What the window, the terminal or a test hands a grab.
 struct GrabJob {
     std::string strMainPage;  // local path of the saved main page
@@ -15,6 +17,9 @@ struct GrabJob {
     CGrabProgress* pProgress = nullptr;
     // The options of the next grab, set before it starts.
     CGrabOptions options;
+    // Set by --render (setting Render): the main page as the browser shows it (page_source.h).
+    // Not owned. None: the page is fetched.
+    CPageSource* pPageSource = nullptr;
 
     // The job's last report, for PollProgress (which may run on another thread than the
     // report).

@@ -30,7 +30,6 @@ void CGrabPlan::Reset() {
     m_entries.clear();
     m_index.clear();
     m_namer = CLocalNamer();
-    m_nDepth = 0;
     m_bTooMany = false;
     m_bFontFilter = false;
     m_usedFonts.clear();
@@ -52,28 +51,55 @@ size_t CGrabPlan::AddMainPage(const std::string& address, const std::string& nam
     return m_entries.size() - 1;
 }
 
-std::string CGrabPlan::NameFor(const std::string& absoluteAddress, EntryKind kind) {
-    auto it = m_index.find(absoluteAddress);
-    if (it != m_index.end()) {
-        return m_entries[it->second].strLocalName;
-    }
+std::string CGrabPlan::NewName(const std::string& absoluteAddress, EntryKind kind, size_t pending) {
     if (kind == EntryKind::Font && m_bFontFilter && m_usedFonts.count(absoluteAddress) == 0) {
         return std::string();
     }
-    if (m_entries.size() >= m_nMaxEntries) {
+    if (m_entries.size() + pending >= m_nMaxEntries) {
         m_bTooMany = true;
         return std::string();
     }
-    CGrabEntry entry;
-    entry.strAddress = absoluteAddress;
-    entry.kind = kind;
-    entry.nDepth = m_nDepth;
     // A stylesheet is read as one whatever its address says.
-    entry.strLocalName =
-        m_namer.Make(absoluteAddress, kind == EntryKind::Stylesheet ? ".css" : nullptr);
-    m_index.emplace(absoluteAddress, m_entries.size());
-    m_entries.push_back(entry);
-    return m_entries.back().strLocalName;
+    return m_namer.Make(absoluteAddress, kind == EntryKind::Stylesheet ? ".css" : nullptr);
+}
+
+void CGrabPlan::Append(const CReferenceList& found, int depth) {
+    for (const CFoundReference& ref : found) {
+        if (m_index.count(ref.strAddress) != 0) {
+            continue;
+        }
+        CGrabEntry entry;
+        entry.strAddress = ref.strAddress;
+        entry.strLocalName = ref.strLocalName;
+        entry.kind = ref.kind;
+        entry.nDepth = depth;
+        m_index.emplace(ref.strAddress, m_entries.size());
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+std::string CGrabPlan::Add(const std::string& absoluteAddress, EntryKind kind, int depth) {
+    std::string name = CPassNames(*this).NameFor(absoluteAddress, kind);
+    if (!name.empty()) {
+        Append({{kind, absoluteAddress, name}}, depth);
+    }
+    return name;
+}
+
+std::string CPassNames::NameFor(const std::string& absoluteAddress, EntryKind kind) {
+    size_t i = m_plan.Find(absoluteAddress);
+    if (i != std::string::npos) {
+        return m_plan.At(i).strLocalName;
+    }
+    auto it = m_new.find(absoluteAddress);
+    if (it != m_new.end()) {
+        return it->second;
+    }
+    std::string name = m_plan.NewName(absoluteAddress, kind, m_new.size());
+    if (!name.empty()) {
+        m_new.emplace(absoluteAddress, name);
+    }
+    return name;
 }
 
 size_t CGrabPlan::Find(const std::string& address) const {

@@ -1,7 +1,8 @@
 // The plan of one grab: every address the grab captures, once, in the order found, with the
 // local name it was given when it was found, what it is, how far it got and why it failed.
-// The plan names addresses for the page and CSS passes, so a name never depends on the
-// order in which files arrive; it is also the grab's capture report.
+// A pass names what it finds through CPassNames; the grab then appends what the pass found,
+// so a name never depends on the order in which files arrive. The plan is also the grab's
+// capture report.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,7 @@ struct CGrabEntry {
     int nDepth = 0;  // stylesheets: how many imports from the page
 };
 
-class CGrabPlan : public CLocalNames {
+class CGrabPlan {
   public:
     // A cabinet counts its files in 16 bits; the plan takes no more entries than that.
     static constexpr size_t kMaxEntries = 65535;
@@ -38,14 +39,19 @@ class CGrabPlan : public CLocalNames {
     // Adds the grab's main page under a name of its own (a local page keeps its file name,
     // a web page gets a fresh one when name is empty). Returns its index.
     size_t AddMainPage(const std::string& address, const std::string& name);
-    // CLocalNames: the entry's name; a new address becomes a new Pending entry whose depth
-    // is the discovery depth. Empty when the plan is full ("too many files" is reported).
-    std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override;
+    // A fresh name for an address the plan does not hold, when pending more addresses are
+    // already named for it and not yet appended. Empty when it is not captured: a font the
+    // filter leaves on the web, or a full plan ("too many files" is reported).
+    std::string NewName(const std::string& absoluteAddress, EntryKind kind, size_t pending);
+    // Appends, in order, the addresses of found that the plan does not hold yet, as Pending
+    // entries of depth (how many imports from the page) under the names found gives them.
+    void Append(const CReferenceList& found, int depth);
+    // Names and appends one address; its name (a known address keeps its own), empty when
+    // it is not captured.
+    std::string Add(const std::string& absoluteAddress, EntryKind kind, int depth = 0);
     // From now on a font is captured only when it is one of addresses (the fonts a browser
     // loaded to show the page); any other is left on the web. Until Reset.
     void KeepOnlyFonts(const std::vector<std::string>& addresses);
-    // The depth new entries are given (the depth of the stylesheet being read, plus one).
-    void SetDiscoveryDepth(int depth) { m_nDepth = depth; }
 
     size_t Size() const { return m_entries.size(); }
     CGrabEntry& At(size_t i) { return m_entries[i]; }
@@ -73,10 +79,21 @@ class CGrabPlan : public CLocalNames {
     std::unordered_map<std::string, size_t> m_index;
     CLocalNamer m_namer;
     size_t m_nMaxEntries;
-    int m_nDepth = 0;
     bool m_bTooMany = false;
     bool m_bFontFilter = false;
     std::unordered_set<std::string> m_usedFonts;
+};
+
+// The names of one pass: an address of the plan keeps its name, a new one gets the name
+// its entry is given when the grab appends what the pass found (CGrabPlan::Append).
+class CPassNames : public CLocalNames {
+  public:
+    explicit CPassNames(CGrabPlan& plan) : m_plan(plan) {}
+    std::string NameFor(const std::string& absoluteAddress, EntryKind kind) override;
+
+  private:
+    CGrabPlan& m_plan;
+    std::unordered_map<std::string, std::string> m_new;
 };
 
 // The report's word for a kind ("page", "frame", "picture", "stylesheet", "font", "file").

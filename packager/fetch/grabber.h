@@ -36,9 +36,6 @@ class CGrabber : public CFetcher {
     // Removes work folders left over from earlier runs (start-up).
     void SweepWorkFolders();
 
-    // Set by --render (setting Render): the main page as the browser shows it. Not owned.
-    CPageSource* m_pPageSource = nullptr;
-
   private:
     CGrabPlan m_report;
     // The work folders this grabber made and still holds.
@@ -76,10 +73,16 @@ class CGrab {
     // text mode; false when the file cannot be opened.
     bool ProcessSavedPage(const std::string& pageAddress, const std::string& localPath,
                           std::string& content, const std::string& folder, GrabJob& job);
-    // Fetches every pending file of the plan (pictures, stylesheets with what they import,
-    // fonts, other files), several at once (fetch_pool.h); false when the progress callback
-    // stopped it.
-    bool LoadResources(const std::string& folder, GrabJob& job);
+    // Loads every pending entry of the plan into folder, in one loop: the next pending page
+    // or frame first, then the files (pictures, stylesheets with what they import, fonts,
+    // other files), several at once (fetch_pool.h). What a page or stylesheet names joins
+    // the plan and is loaded in its turn. False when the progress callback stopped it or
+    // the main page could not be loaded.
+    bool LoadEntries(const std::string& folder, GrabJob& job);
+    // The first pending page or frame from the page cursor on, or npos.
+    size_t NextPendingPage();
+    // Loads page or frame entry i and records its outcome.
+    void LoadPlanPage(size_t i, const std::string& folder, GrabJob& job);
     // Fetches entry i of the plan into folder and records its outcome; a stylesheet goes
     // through the CSS pass first. Only a 2xx answer is saved.
     void FetchResource(size_t i, const std::string& folder);
@@ -144,6 +147,10 @@ class CGrab {
     uint64_t m_nKeptBytes = 0;
     // The plan entry of the page being loaded (npos outside the grab's page steps).
     size_t m_nPageEntry = static_cast<size_t>(-1);
+    // The grab's main page (npos when the plan has none), and the first entry that may
+    // still be a pending page.
+    size_t m_nMain = static_cast<size_t>(-1);
+    size_t m_nPageCursor = 0;
     // What the rendered capture of the current grab took.
     CRenderedPage m_rendered;
 

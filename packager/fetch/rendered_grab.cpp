@@ -23,7 +23,7 @@ bool IsMainPage(const CGrabPlan& plan, const std::string& address) {
 }  // namespace
 
 bool CGrab::TakesRenderedPage(const std::string& address) const {
-    return m_g.m_pPageSource != nullptr &&
+    return m_job.pPageSource != nullptr &&
            (IsMainPage(m_plan, address) || FindFrame(m_rendered, address) != nullptr);
 }
 
@@ -33,7 +33,7 @@ bool CGrab::LoadRenderedPage(const std::string& address, const std::string& fold
     if (IsMainPage(m_plan, address)) {
         m_rendered = CRenderedPage();
         std::string failure;
-        if (!m_g.m_pPageSource->Capture(address, folder, job, m_rendered, failure)) {
+        if (!m_job.pPageSource->Capture(address, folder, job, m_rendered, failure)) {
             m_strLastFailure = failure;
             if (!failure.empty()) {
                 m_g.Prompts().ShowFetchFailure(

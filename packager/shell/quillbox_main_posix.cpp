@@ -427,12 +427,12 @@ int main(int argc, char** argv) {
         PrintMessage(renderProblem);
         return kExitFailed;
     }
-    grabber.m_pPageSource = rendered.get();
 
     CWatchedTerminal terminal(platform::Ui());
     platform::SetUserInterface(&terminal);
     PackagerState app;
     app.pGrabber = &grabber;
+    app.job.pPageSource = rendered.get();
     bool written;
     bool told;
     bool checked = false;

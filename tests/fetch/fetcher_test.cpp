@@ -125,10 +125,9 @@ TEST_F(FetcherTest, ThePasswordPromptNamesTheServerThatAsks) {
     m_prompts.AnswerCredentials(true, "u", "p");
     // The next grab of the job, with the two pictures in its plan.
     CGrab grab(*m_grabber, m_job);
-    std::string lock =
-        grab.Plan().NameFor(s_pAuth->Base() + "/secure/lock.gif", EntryKind::Picture);
-    grab.Plan().NameFor(Url("/images/1.gif"), EntryKind::Picture);
-    ASSERT_TRUE(grab.LoadResources(folder, m_job));
+    std::string lock = grab.Plan().Add(s_pAuth->Base() + "/secure/lock.gif", EntryKind::Picture);
+    grab.Plan().Add(Url("/images/1.gif"), EntryKind::Picture);
+    ASSERT_TRUE(grab.LoadEntries(folder, m_job));
     ASSERT_EQ(1u, m_prompts.m_lstServers.size());
     EXPECT_EQ("127.0.0.1:" + std::to_string(s_pAuth->port()), m_prompts.m_lstServers[0]);
     EXPECT_EQ(ReadWhole(FixtureSites() + "/secure/lock.gif"),

@@ -338,9 +338,9 @@ TEST_F(GrabTest, CredentialsAreAskedOnceAndSentOnlyToTheirServer) {
                                            LocalReferences(Main())[0])));
     // A picture on another server never carries them.
     CGrab grab(*m_grabber, m_job);
-    grab.Plan().NameFor(s_pServer->Base() + "/images/1.gif", EntryKind::Picture);
+    grab.Plan().Add(s_pServer->Base() + "/images/1.gif", EntryKind::Picture);
     std::string folder = platform::FolderOf(m_job.strMainPage);
-    grab.LoadResources(folder, m_job);
+    grab.LoadEntries(folder, m_job);
     std::vector<std::string> other = s_pServer->Requests();
     ASSERT_FALSE(other.empty());
     for (const std::string& line : other) {
@@ -542,12 +542,12 @@ TEST(GrabPlan, StopsBeforeTheCabinetCountWouldWrap) {
     CGrabPlan plan;
     plan.AddMainPage("http://h/", "");
     for (size_t i = 1; i < CGrabPlan::kMaxEntries; ++i) {
-        ASSERT_FALSE(plan.NameFor("http://h/" + std::to_string(i), EntryKind::Picture).empty());
+        ASSERT_FALSE(plan.Add("http://h/" + std::to_string(i), EntryKind::Picture).empty());
     }
     EXPECT_EQ(65535u, plan.Size());
     EXPECT_FALSE(plan.TooManyFiles());
-    EXPECT_EQ("", plan.NameFor("http://h/one-more", EntryKind::Picture));
-    EXPECT_FALSE(plan.NameFor("http://h/7", EntryKind::Picture).empty());  // known: named
+    EXPECT_EQ("", plan.Add("http://h/one-more", EntryKind::Picture));
+    EXPECT_FALSE(plan.Add("http://h/7", EntryKind::Picture).empty());  // known: named
     EXPECT_TRUE(plan.TooManyFiles());
     EXPECT_EQ(1u, plan.FailedCount());
     ASSERT_EQ(1u, plan.FailureLines().size());

@@ -46,7 +46,7 @@ class RenderedGrab : public ServedGrabTest {
             {Url("/frames/made.htm"), "<html><body>frame text<img src=\"2.gif\"></body></html>"});
         m_source.m_page.loaded.push_back({Url("/fonts/used.ttf"), "Font"});
         m_source.m_page.loaded.push_back({Url("/images/1.gif"), "Image"});
-        m_grabber->m_pPageSource = &m_source;
+        m_job.pPageSource = &m_source;
     }
 
     bool Requested(const std::string& path) const {
@@ -102,9 +102,9 @@ TEST_F(RenderedGrab, ASourceThatFailsFailsTheGrabWithItsReason) {
 
 TEST_F(RenderedGrab, AFontFilterLastsOneGrab) {
     ASSERT_EQ(Grab(Url("/images/index.htm")), "");
-    m_grabber->m_pPageSource = nullptr;
+    m_job.pPageSource = nullptr;
     CGrab next(*m_grabber, m_job);
-    EXPECT_NE(next.Plan().NameFor(Url("/fonts/unused.ttf"), EntryKind::Font), "");
+    EXPECT_NE(next.Plan().Add(Url("/fonts/unused.ttf"), EntryKind::Font), "");
 }
 
 }  // namespace

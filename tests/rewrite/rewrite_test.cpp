@@ -36,8 +36,10 @@ Pass Rewrite(const std::string& page, const std::string& address = kPage,
     p.strText = page;
     p.strAddress = address;
     CJobProgress progress(job);
+    CPassNames names(p.plan);
     p.bResult =
-        CPageRewriter().ProcessPage(p.strAddress, p.strText, p.plan, p.found, progress, options);
+        CPageRewriter().ProcessPage(p.strAddress, p.strText, names, p.found, progress, options);
+    p.plan.Append(p.found, 0);
     return p;
 }
 
@@ -212,7 +214,8 @@ TEST(Rewrite, CssPassFindsEveryReferenceAndNothingElse) {
         CGrabPlan plan;
         plan.Namer() = CLocalNamer(0x10);
         CReferenceList found;
-        CCssContext context{"http://h/css/s.css", plan, found};
+        CPassNames names(plan);
+        CCssContext context{"http://h/css/s.css", names, found};
         EXPECT_EQ(c.out, RewriteCss(c.in, context));
         std::vector<std::string> got;
         for (const CFoundReference& r : found) {
@@ -224,11 +227,12 @@ TEST(Rewrite, CssPassFindsEveryReferenceAndNothingElse) {
     // Beyond the import depth, and for names refused, references point at the web; a local
     // page's stay as written.
     CGrabPlan full(0);
+    CPassNames none(full);
     CReferenceList found;
-    CCssContext web{"http://h/css/s.css", full, found, false, true};
+    CCssContext web{"http://h/css/s.css", none, found, false, true};
     EXPECT_EQ("@import \"http://h/css/b.css\";a{b:url(\"http://h/x%20y.png\")}",
               RewriteCss("@import 'b.css';a{b:url('/x y.png')}", web));
-    CCssContext local{"file:///home/u/site/s.css", full, found, true, false};
+    CCssContext local{"file:///home/u/site/s.css", none, found, true, false};
     EXPECT_EQ("@import 'b.css';a{b:url(x.png)}",
               RewriteCss("@import 'b.css';a{b:url(x.png)}", local));
     EXPECT_TRUE(found.empty());
@@ -515,11 +519,17 @@ TEST(Rewrite, FramesAreNamedOnceAcrossPages) {
     CPageRewriter rewriter;
     std::string address = "http://h/top.htm";
     std::string text = "<FRAME SRC=left.htm><FRAME SRC=top.htm>";
-    rewriter.ProcessPage(address, text, plan, found, progress);
+    // Each pass names what it finds; the plan then takes it, as a grab does.
+    auto pass = [&] {
+        CPassNames names(plan);
+        rewriter.ProcessPage(address, text, names, found, progress);
+        plan.Append(found, 0);
+    };
+    pass();
     EXPECT_EQ("<FRAME SRC=\"QBT20.htm\"><FRAME SRC=\"QBT21.htm\">", text);
     address = "http://h/left.htm";
     text = "<FRAME SRC=top.htm><FRAME SRC=left.htm><FRAME SRC=new.htm>";
-    rewriter.ProcessPage(address, text, plan, found, progress);
+    pass();
     EXPECT_EQ("<FRAME SRC=\"QBT21.htm\"><FRAME SRC=\"QBT20.htm\"><FRAME SRC=\"QBT22.htm\">", text);
     ASSERT_EQ(3u, plan.Size());
     EXPECT_EQ("http://h/new.htm", plan.At(2).strAddress);
@@ -643,7 +653,9 @@ TEST(Rewrite, FixtureSiteMatchesItsReviewedRewrite) {
             std::string text = ReadFile(root + "site/" + page);
             ASSERT_FALSE(text.empty());
             std::string address = std::string("http://fixture.example:8080/site/") + page;
-            EXPECT_TRUE(rewriter.ProcessPage(address, text, plan, found, progress, options));
+            CPassNames names(plan);
+            EXPECT_TRUE(rewriter.ProcessPage(address, text, names, found, progress, options));
+            plan.Append(found, 0);
             if (styles) {
                 EXPECT_EQ(ReadFile(root + "expected/" + page), text);
             } else if (std::string(page) == "index.htm") {
