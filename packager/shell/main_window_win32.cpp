@@ -592,6 +592,12 @@ bool CMainFrame::StartWorker(std::function<void()> fn) {
 }
 
 void CMainFrame::RunOnWindowThread(std::function<void()> fn) {
+    // Called on the window thread itself (a Zip whose worker could not start ends there):
+    // waiting for the posted call would wait for ourselves.
+    if (Exists() && GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId()) {
+        fn();
+        return;
+    }
     WindowThreadCall call{std::move(fn), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     if (!call.done || !Exists() ||
         !PostMessageA(m_hWnd, kMsgRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&call))) {
@@ -625,7 +631,7 @@ bool CMainFrame::PrepareRender() {
     m_pRendered = std::move(render.pSource);
     m_bVerify = render.bVerify;
     m_strCheckNote.clear();
-    m_app.pGrabber->m_pPageSource = m_pRendered.get();
+    m_app.job.pPageSource = m_pRendered.get();
     if (render.strProblem.empty())
         return true;
     if (ProgressDialog())
