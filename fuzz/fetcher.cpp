@@ -162,8 +162,8 @@ class FuzzSession : public platform::InternetSession {
 class FuzzService : public platform::InternetService {
   public:
     uint32_t AttemptConnect() override { return 0; }
-    std::unique_ptr<platform::InternetSession> OpenSession(const std::string&, uint32_t,
-                                                           uint32_t) override {
+    std::unique_ptr<platform::InternetSession> OpenSession(
+        const std::string&, uint32_t, uint32_t, const platform::InternetTimeouts&) override {
         return std::make_unique<FuzzSession>();
     }
     bool GetUrlCacheEntry(const std::string&, std::string&) override { return false; }

@@ -1,25 +1,12 @@
 #include "platform/internet.h"
 
 #include <atomic>
-#include <mutex>
 
 namespace platform {
 
 namespace {
-std::mutex g_timeoutLock;
-InternetTimeouts g_timeouts;
 std::atomic<int64_t> g_nBytesInFlight{0};
 }  // namespace
-
-void SetInternetTimeouts(const InternetTimeouts& timeouts) {
-    std::lock_guard<std::mutex> lock(g_timeoutLock);
-    g_timeouts = timeouts;
-}
-
-InternetTimeouts GetInternetTimeouts() {
-    std::lock_guard<std::mutex> lock(g_timeoutLock);
-    return g_timeouts;
-}
 
 void CountBytesInFlight(int64_t delta) {
     g_nBytesInFlight += delta;

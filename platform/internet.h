@@ -62,16 +62,19 @@ struct InternetError {
 
 // Time bounds of every request: connecting (with the TLS handshake), silence while a response
 // is awaited or read (a server quiet for longer fails the request with "timed out"), and the
-// whole request from its send to the last byte read. A session takes the whole-request bound
-// from the setting RequestTimeout (seconds, section "Settings") when the store has one.
+// whole request from its send to the last byte read. A session keeps the ones it was opened
+// with for all its requests.
 struct InternetTimeouts {
     int connectMs = 20000;
     int readMs = 60000;
     int requestMs = 300000;
+
+    bool operator==(const InternetTimeouts& other) const {
+        return connectMs == other.connectMs && readMs == other.readMs &&
+               requestMs == other.requestMs;
+    }
+    bool operator!=(const InternetTimeouts& other) const { return !(*this == other); }
 };
-// Process-wide; later requests use them. Tests shorten them.
-void SetInternetTimeouts(const InternetTimeouts& timeouts);
-InternetTimeouts GetInternetTimeouts();
 
 // Body bytes received so far by the requests that are open, over the whole process: what a
 // progress line can show while a read still waits for its buffer to fill. A transport adds
@@ -149,9 +152,11 @@ class InternetService {
     virtual ~InternetService() = default;
     // 0 when a connection can be attempted, else an error number.
     virtual uint32_t AttemptConnect() = 0;
-    // Opens a session with the agent name, access type and flags; null on failure.
+    // Opens a session with the agent name, access type and flags, whose requests are bounded
+    // by timeouts; null on failure.
     virtual std::unique_ptr<InternetSession> OpenSession(const std::string& agent,
-                                                         uint32_t accessType, uint32_t flags) = 0;
+                                                         uint32_t accessType, uint32_t flags,
+                                                         const InternetTimeouts& timeouts) = 0;
     // Looks the key up in the URL cache; true with the path of the local file that holds the
     // cached copy, false when there is no entry (always false where no cache exists).
     virtual bool GetUrlCacheEntry(const std::string& key, std::string& localFile) = 0;

@@ -47,10 +47,10 @@ class CLentService : public platform::InternetService {
   public:
     explicit CLentService(platform::InternetService& service) : m_service(service) {}
     uint32_t AttemptConnect() override { return m_service.AttemptConnect(); }
-    std::unique_ptr<platform::InternetSession> OpenSession(const std::string& agent,
-                                                           uint32_t accessType,
-                                                           uint32_t flags) override {
-        return m_service.OpenSession(agent, accessType, flags);
+    std::unique_ptr<platform::InternetSession> OpenSession(
+        const std::string& agent, uint32_t accessType, uint32_t flags,
+        const platform::InternetTimeouts& timeouts) override {
+        return m_service.OpenSession(agent, accessType, flags, timeouts);
     }
     bool GetUrlCacheEntry(const std::string& key, std::string& localFile) override {
         return m_service.GetUrlCacheEntry(key, localFile);

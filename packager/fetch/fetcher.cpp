@@ -254,10 +254,23 @@ std::string HttpStatusText(uint32_t status) {
 }
 
 CInternetSession::CInternetSession(std::unique_ptr<platform::InternetService> pService,
-                                   const std::string& agent, uint32_t accessType, uint32_t flags)
-    : m_pService(std::move(pService)) {
+                                   const std::string& agent, uint32_t accessType, uint32_t flags,
+                                   const platform::InternetTimeouts& timeouts)
+    : m_pService(std::move(pService)),
+      m_strAgent(agent),
+      m_nAccessType(accessType),
+      m_nFlags(flags),
+      m_timeouts(timeouts) {
     if (m_pService) {
-        m_pSession = m_pService->OpenSession(agent, accessType, flags);
+        m_pSession = m_pService->OpenSession(m_strAgent, m_nAccessType, m_nFlags, m_timeouts);
+    }
+}
+
+void CInternetSession::Reopen(const platform::InternetTimeouts& timeouts) {
+    m_timeouts = timeouts;
+    if (m_pSession) {
+        m_pSession.reset();
+        m_pSession = m_pService->OpenSession(m_strAgent, m_nAccessType, m_nFlags, m_timeouts);
     }
 }
 
@@ -272,9 +285,19 @@ void CInternetSession::Close() {
 CFetcher::CFetcher(std::unique_ptr<platform::InternetService> pService, const CGrabOptions& options,
                    CFetchPrompts* prompts)
     : CInternetSession(std::move(pService), kAgent, platform::kInternetOpenTypePreconfig,
-                       platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect),
+                       platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect,
+                       options.timeouts),
       m_options(options),
       m_pPrompts(prompts) {}
+
+void CFetcher::SetOptions(const CGrabOptions& options) {
+    m_options = options;
+    if (options.timeouts != Timeouts()) {
+        // The connection belongs to the session it was made on.
+        m_pConnection.reset();
+        Reopen(options.timeouts);
+    }
+}
 
 CFetcher::~CFetcher() {
     // The connection belongs to the session: it goes first.

@@ -16,9 +16,11 @@
 // Owns the service's session handle; closes it when closed or destroyed.
 class CInternetSession {
   public:
-    // Takes the service and opens a session on it with the agent, access type and flags.
+    // Takes the service and opens a session on it with the agent, access type and flags,
+    // its requests bounded by timeouts.
     CInternetSession(std::unique_ptr<platform::InternetService> pService, const std::string& agent,
-                     uint32_t accessType, uint32_t flags);
+                     uint32_t accessType, uint32_t flags,
+                     const platform::InternetTimeouts& timeouts);
     virtual ~CInternetSession();
     CInternetSession(const CInternetSession&) = delete;
     CInternetSession& operator=(const CInternetSession&) = delete;
@@ -28,10 +30,22 @@ class CInternetSession {
     // The session, or null when it could not be opened or is closed.
     platform::InternetSession* GetSession() const { return m_pSession.get(); }
     platform::InternetService& GetService() const { return *m_pService; }
+    // The bounds the session was opened with.
+    const platform::InternetTimeouts& Timeouts() const { return m_timeouts; }
 
   protected:
+    // Opens the session again with other bounds (a session keeps the ones it opened with);
+    // a closed session stays closed. Connections made on the old session must be gone.
+    void Reopen(const platform::InternetTimeouts& timeouts);
+
     std::unique_ptr<platform::InternetService> m_pService;
     std::unique_ptr<platform::InternetSession> m_pSession;
+
+  private:
+    std::string m_strAgent;
+    uint32_t m_nAccessType;
+    uint32_t m_nFlags;
+    platform::InternetTimeouts m_timeouts;
 };
 
 // Where a fetched body goes.
@@ -66,9 +80,9 @@ struct CFetchResult {
 class CFetcher : public CInternetSession {
   public:
     // Opens the session with the agent "Quillbox!", preconfigured access and the flags
-    // existing-connect and no-auto-redirect. The program hands the platform's service
-    // (platform::CreateInternetService); tests hand their own. Without prompts it asks
-    // nothing and shows nothing.
+    // existing-connect and no-auto-redirect, bounded by the options' time-outs. The program hands
+    // the platform's service (platform::CreateInternetService); tests hand their own. Without
+    // prompts it asks nothing and shows nothing.
     explicit CFetcher(std::unique_ptr<platform::InternetService> pService,
                       const CGrabOptions& options = CGrabOptions(),
                       CFetchPrompts* prompts = nullptr);
@@ -92,8 +106,9 @@ class CFetcher : public CInternetSession {
 
     CFetchPrompts& Prompts() { return m_pPrompts != nullptr ? *m_pPrompts : m_quiet; }
     void SetPrompts(CFetchPrompts* prompts) { m_pPrompts = prompts; }
-    // The options bound the fetches (redirects, sizes).
-    void SetOptions(const CGrabOptions& options) { m_options = options; }
+    // The options bound the fetches (redirects, sizes, time-outs): other time-outs open the
+    // session again, dropping the connection.
+    void SetOptions(const CGrabOptions& options);
     const CGrabOptions& Options() const { return m_options; }
 
     // The user name and password and the server ("host:port", host lower-cased) they were

@@ -7,6 +7,8 @@
 namespace {
 
 const int kMostConnections = 64;
+// A request may be bounded to just under a day.
+const int kMostRequestSeconds = 86400;
 
 int ReadCount(const CSettingsSource& settings, const char* name, int fallback) {
     int n = settings.ReadInt(name, fallback);
@@ -52,6 +54,10 @@ CGrabOptions ReadGrabOptions(const CSettingsSource& settings) {
     options.bRender = settings.ReadInt("Render", 0) != 0;
     options.nRenderTimeoutSeconds =
         settings.ReadInt("RenderTimeout", options.nRenderTimeoutSeconds);
+    int seconds = settings.ReadInt("RequestTimeout", 0);
+    if (seconds > 0 && seconds < kMostRequestSeconds) {
+        options.timeouts.requestMs = seconds * 1000;
+    }
     return options;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/internet.h"
+
 struct CGrabOptions {
     // Transfers at once over all servers, and to one server (scheme, host and port).
     int nMaxConnections = 16;
@@ -19,6 +21,8 @@ struct CGrabOptions {
     uint64_t nMaxPageBytes = 64ull << 20;
     uint64_t nMaxDownloadBytes = 1ull << 30;
     int nMaxRedirects = 20;
+    // Time bounds of every request of the grab; the sessions that fetch open with them.
+    platform::InternetTimeouts timeouts;
     // Styles kept (off: the classic output).
     bool bKeepStyles = true;
     // The main page as the browser shows it, settled for this many seconds.
@@ -38,8 +42,8 @@ class CSettingsSource {
 };
 
 // The options from the values KeepStyles, MaxConnections, MaxConnectionsPerServer,
-// MaxResourceBytes, MaxGrabBytes, Render and RenderTimeout; a missing or unusable value
-// keeps its default.
+// MaxResourceBytes, MaxGrabBytes, Render, RenderTimeout and RequestTimeout (seconds, the
+// bound of a whole request); a missing or unusable value keeps its default.
 CGrabOptions ReadGrabOptions(const CSettingsSource& settings);
 // The same from the platform's settings store (the registry on Windows).
 CGrabOptions ReadGrabOptions();

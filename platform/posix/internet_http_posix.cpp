@@ -22,7 +22,6 @@
 
 #include "platform/internet.h"
 #include "platform/posix/http_response.h"
-#include "platform/settings.h"
 
 namespace platform {
 
@@ -155,7 +154,7 @@ class Share {
 // The session's state that its requests need: outlives every request made from it.
 struct SessionState {
     std::string strAgent;
-    int nRequestMs = 300000;
+    InternetTimeouts timeouts;
     Share share;
     std::mutex checkLock;
     std::function<bool()> abortCheck;
@@ -237,7 +236,7 @@ class CurlRequest : public InternetRequest {
         for (const std::string& line : m_lstHeaders) {
             m_pHeaderList = curl_slist_append(m_pHeaderList, line.c_str());
         }
-        InternetTimeouts timeouts = GetInternetTimeouts();
+        const InternetTimeouts& timeouts = m_pSession->timeouts;
         m_nReadMs = timeouts.readMs;
         CURL* e = m_pEasy;
         curl_easy_setopt(e, CURLOPT_URL, m_strAddress.c_str());
@@ -253,7 +252,7 @@ class CurlRequest : public InternetRequest {
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connectMs));
-        curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(m_pSession->nRequestMs));
+        curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts.requestMs));
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
@@ -562,7 +561,8 @@ class CurlInternetService : public InternetService {
     uint32_t AttemptConnect() override { return 0; }
 
     std::unique_ptr<InternetSession> OpenSession(const std::string& agent, uint32_t /*accessType*/,
-                                                 uint32_t /*flags*/) override {
+                                                 uint32_t /*flags*/,
+                                                 const InternetTimeouts& timeouts) override {
         static std::once_flag s_once;
         static bool s_bReady = false;
         std::call_once(s_once,
@@ -575,9 +575,7 @@ class CurlInternetService : public InternetService {
             return nullptr;
         }
         state->strAgent = agent;
-        int seconds = ReadSettingInt("Settings", "RequestTimeout", 0);
-        state->nRequestMs =
-            seconds > 0 && seconds < 86400 ? seconds * 1000 : GetInternetTimeouts().requestMs;
+        state->timeouts = timeouts;
         return std::make_unique<CurlSession>(std::move(state));
     }
 

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "platform/internet.h"
-#include "platform/settings.h"
 
 namespace platform {
 
@@ -142,8 +141,8 @@ const char* OrNull(const std::string& text) {
 
 class WinRequest : public InternetRequest {
   public:
-    WinRequest(HINTERNET h, std::shared_ptr<AbortState> abort, int requestMs)
-        : m_handle(h), m_pAbort(std::move(abort)), m_nRequestMs(requestMs) {}
+    WinRequest(HINTERNET h, std::shared_ptr<AbortState> abort, const InternetTimeouts& timeouts)
+        : m_handle(h), m_pAbort(std::move(abort)), m_timeouts(timeouts) {}
 
     bool AddRequestHeaders(const std::string& headers, uint32_t modifiers) override {
         return HttpAddRequestHeadersA(m_handle.get(), headers.c_str(), static_cast<DWORD>(-1),
@@ -158,9 +157,8 @@ class WinRequest : public InternetRequest {
         if (m_handle.get() == nullptr) {
             return false;
         }
-        InternetTimeouts timeouts = GetInternetTimeouts();
-        SetTimeouts(m_handle.get(), timeouts);
-        m_nDeadline = GetTickCount() + static_cast<DWORD>(m_nRequestMs);
+        SetTimeouts(m_handle.get(), m_timeouts);
+        m_nDeadline = GetTickCount() + static_cast<DWORD>(m_timeouts.requestMs);
         HINTERNET h = m_handle.get();
         auto call = std::make_shared<Call>();
         call->work = [h] { return HttpSendRequestA(h, nullptr, 0, nullptr, 0) != FALSE; };
@@ -318,7 +316,7 @@ class WinRequest : public InternetRequest {
 
     Handle m_handle;
     std::shared_ptr<AbortState> m_pAbort;
-    int m_nRequestMs;
+    InternetTimeouts m_timeouts;
     DWORD m_nDeadline = 0;
     long long m_nLength = -1;
     long long m_nRead = 0;
@@ -328,8 +326,8 @@ class WinRequest : public InternetRequest {
 
 class WinConnection : public InternetConnection {
   public:
-    WinConnection(HINTERNET h, std::shared_ptr<AbortState> abort, int requestMs)
-        : m_handle(h), m_pAbort(std::move(abort)), m_nRequestMs(requestMs) {}
+    WinConnection(HINTERNET h, std::shared_ptr<AbortState> abort, const InternetTimeouts& timeouts)
+        : m_handle(h), m_pAbort(std::move(abort)), m_timeouts(timeouts) {}
 
     std::unique_ptr<InternetRequest> OpenRequest(const std::string& verb, const std::string& object,
                                                  const std::string& /*version*/,
@@ -340,19 +338,19 @@ class WinConnection : public InternetConnection {
         if (h == nullptr) {
             return nullptr;
         }
-        return std::make_unique<WinRequest>(h, m_pAbort, m_nRequestMs);
+        return std::make_unique<WinRequest>(h, m_pAbort, m_timeouts);
     }
 
   private:
     Handle m_handle;
     std::shared_ptr<AbortState> m_pAbort;
-    int m_nRequestMs;
+    InternetTimeouts m_timeouts;
 };
 
 class WinSession : public InternetSession {
   public:
-    WinSession(HINTERNET h, int requestMs)
-        : m_handle(h), m_pAbort(std::make_shared<AbortState>()), m_nRequestMs(requestMs) {}
+    WinSession(HINTERNET h, const InternetTimeouts& timeouts)
+        : m_handle(h), m_pAbort(std::make_shared<AbortState>()), m_timeouts(timeouts) {}
 
     void SetAbortCheck(std::function<bool()> check) override {
         std::lock_guard<std::mutex> guard(m_pAbort->lock);
@@ -368,13 +366,13 @@ class WinSession : public InternetSession {
         if (h == nullptr) {
             return nullptr;
         }
-        return std::make_unique<WinConnection>(h, m_pAbort, m_nRequestMs);
+        return std::make_unique<WinConnection>(h, m_pAbort, m_timeouts);
     }
 
   private:
     Handle m_handle;
     std::shared_ptr<AbortState> m_pAbort;
-    int m_nRequestMs;
+    InternetTimeouts m_timeouts;
 };
 
 class WinInternetService : public InternetService {
@@ -382,7 +380,8 @@ class WinInternetService : public InternetService {
     uint32_t AttemptConnect() override { return InternetAttemptConnect(0); }
 
     std::unique_ptr<InternetSession> OpenSession(const std::string& agent, uint32_t accessType,
-                                                 uint32_t flags) override {
+                                                 uint32_t flags,
+                                                 const InternetTimeouts& timeouts) override {
         // Up to six kept connections per server (for HTTP/1.0 servers too).
         DWORD most = kMaxConnectionsPerServer;
         InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &most, sizeof most);
@@ -391,10 +390,7 @@ class WinInternetService : public InternetService {
         if (h == nullptr) {
             return nullptr;
         }
-        int seconds = ReadSettingInt("Settings", "RequestTimeout", 0);
-        int requestMs =
-            seconds > 0 && seconds < 86400 ? seconds * 1000 : GetInternetTimeouts().requestMs;
-        return std::make_unique<WinSession>(h, requestMs);
+        return std::make_unique<WinSession>(h, timeouts);
     }
 
     bool GetUrlCacheEntry(const std::string& key, std::string& localFile) override {

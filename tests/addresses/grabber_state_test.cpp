@@ -14,6 +14,9 @@ namespace {
 
 using Log = std::vector<std::string>;
 
+// The session as the grabber opens it, with the default time-outs.
+const char kOpened[] = "open Quillbox! 0 0x20200000 20000/60000/300000";
+
 class FakeConnection : public platform::InternetConnection {
   public:
     explicit FakeConnection(Log& log) : m_log(log) {}
@@ -47,11 +50,12 @@ class FakeService : public platform::InternetService {
     explicit FakeService(Log& log) : m_log(log) {}
     ~FakeService() override { m_log.push_back("service gone"); }
     uint32_t AttemptConnect() override { return 0; }
-    std::unique_ptr<platform::InternetSession> OpenSession(const std::string& agent,
-                                                           uint32_t accessType,
-                                                           uint32_t flags) override {
-        char text[64];
-        std::snprintf(text, sizeof(text), "open %s %u 0x%08X", agent.c_str(), accessType, flags);
+    std::unique_ptr<platform::InternetSession> OpenSession(
+        const std::string& agent, uint32_t accessType, uint32_t flags,
+        const platform::InternetTimeouts& timeouts) override {
+        char text[96];
+        std::snprintf(text, sizeof(text), "open %s %u 0x%08X %d/%d/%d", agent.c_str(), accessType,
+                      flags, timeouts.connectMs, timeouts.readMs, timeouts.requestMs);
         m_log.push_back(text);
         return std::make_unique<FakeSession>(m_log);
     }
@@ -65,7 +69,7 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
     Log log;
     {
         CGrabber grabber(std::make_unique<FakeService>(log));
-        ASSERT_EQ((Log{"open Quillbox! 0 0x20200000"}), log);
+        ASSERT_EQ((Log{kOpened}), log);
         ASSERT_NE(nullptr, grabber.GetSession());
         EXPECT_FALSE(grabber.Connected());
         EXPECT_TRUE(grabber.Credentials().strUser.empty() &&
@@ -80,8 +84,7 @@ TEST(GrabberState, OpensItsSessionAndClosesConnectionBeforeSession) {
         EXPECT_FALSE(grabber.Fetch("http://h:81/x", sink, 16, false).bOpened);
         EXPECT_FALSE(grabber.Connected());
     }
-    EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "connect h:81", "connection closed",
-                   "session closed", "service gone"}),
+    EXPECT_EQ((Log{kOpened, "connect h:81", "connection closed", "session closed", "service gone"}),
               log);
 }
 
@@ -91,7 +94,32 @@ TEST(GrabberState, ClosingTwiceIsHarmless) {
     grabber.Close();
     grabber.Close();
     EXPECT_EQ(nullptr, grabber.GetSession());
-    EXPECT_EQ((Log{"open Quillbox! 0 0x20200000", "session closed"}), log);
+    EXPECT_EQ((Log{kOpened, "session closed"}), log);
+}
+
+// A session keeps the time-outs it opened with: options with others open it again, after
+// the connection made on it has gone; a closed session stays closed.
+TEST(GrabberState, OtherTimeoutsOpenTheSessionAgain) {
+    Log log;
+    CGrabOptions options;
+    options.timeouts = {1000, 2000, 3000};
+    CGrabber grabber(std::make_unique<FakeService>(log), options);
+    struct Discard : CFetchSink {
+        bool Take(const char*, size_t, std::string&) override { return true; }
+    } sink;
+    grabber.Fetch("http://h:81/x", sink, 16, false);
+    options.nMaxRedirects = 3;
+    grabber.SetOptions(options);  // the same time-outs: the same session
+    options.timeouts.requestMs = 4000;
+    grabber.SetOptions(options);
+    EXPECT_NE(nullptr, grabber.GetSession());
+    grabber.Close();
+    grabber.SetOptions(CGrabOptions());
+    EXPECT_EQ(nullptr, grabber.GetSession());
+    EXPECT_EQ(
+        (Log{"open Quillbox! 0 0x20200000 1000/2000/3000", "connect h:81", "connection closed",
+             "session closed", "open Quillbox! 0 0x20200000 1000/2000/4000", "session closed"}),
+        log);
 }
 
 // Records what the job's progress was told, and answers as asked.

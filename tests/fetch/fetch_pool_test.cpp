@@ -301,6 +301,37 @@ TEST_F(PoolTest, TooLargeIsReportedAndTheRestGoesOn) {
     }
 }
 
+// RequestTimeout from the settings bounds every request of the grab: the page's on the
+// grab's own session and a picture's on a transfer's. Each drips a byte every 0.25 s for 10 s.
+TEST_F(PoolTest, RequestTimeoutBoundsThePageAndItsFiles) {
+    struct OneSecond : CSettingsSource {
+        int ReadInt(const char* name, int fallback) const override {
+            return std::string(name) == "RequestTimeout" ? 1 : fallback;
+        }
+        std::string ReadString(const char*) const override { return ""; }
+    };
+    FixtureServer server;
+    ASSERT_TRUE(Serve(server));
+    const std::string drip = server.Base() + "/_/drip?gap=0.25&count=40";
+    Put("site/drip.htm",
+        "<html><body><img src=\"" + drip + "\"><img src=\"one.png\"></body></html>\n");
+    Put("site/one.png", Picture("one"));
+    m_job.options = ReadGrabOptions(OneSecond());
+
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ("", Grab(server.Base() + "/site/drip.htm"));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    const CGrabPlan& report = m_grabber->GetReport();
+    ASSERT_EQ(3u, report.Size());
+    EXPECT_EQ(drip, report.At(1).strAddress);
+    EXPECT_EQ(EntryState::Failed, report.At(1).state);
+    EXPECT_EQ(EntryState::Done, report.At(2).state);
+
+    start = Clock::now();
+    EXPECT_EQ("Unable to load " + drip, Grab(drip));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
 // Pictures behind a password, refused to several transfers at once: the prompt is shown
 // once, on the grab's thread, and every picture is saved with what was entered.
 TEST_F(PoolTest, PasswordIsAskedOnceOnTheGrabsThread) {

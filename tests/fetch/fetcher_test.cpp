@@ -40,7 +40,8 @@ std::string Escape(const std::string& text) {
 // True when a connection to the port on 127.0.0.1 is refused.
 bool Refuses(int port) {
     std::unique_ptr<platform::InternetService> service = platform::CreateInternetService();
-    std::unique_ptr<platform::InternetSession> session = service->OpenSession("probe", 0, 0);
+    std::unique_ptr<platform::InternetSession> session =
+        service->OpenSession("probe", 0, 0, platform::InternetTimeouts());
     std::unique_ptr<platform::InternetConnection> connection =
         session ? session->Connect("127.0.0.1", static_cast<uint16_t>(port), "", "", false)
                 : nullptr;

@@ -37,13 +37,17 @@ TEST(GrabOptions, DefaultsWhenNothingIsSet) {
     EXPECT_TRUE(options.bKeepStyles);
     EXPECT_FALSE(options.bRender);
     EXPECT_EQ(20, options.nRenderTimeoutSeconds);
+    EXPECT_EQ(20000, options.timeouts.connectMs);
+    EXPECT_EQ(60000, options.timeouts.readMs);
+    EXPECT_EQ(300000, options.timeouts.requestMs);
 }
 
 TEST(GrabOptions, EachValueSetsItsOption) {
     CTableSettings settings;
-    settings.ints = {{"MaxConnections", 3}, {"MaxConnectionsPerServer", 2},
-                     {"KeepStyles", 0},     {"Render", 1},
-                     {"RenderTimeout", 45}, {"MaxResourceBytes", 4096}};
+    settings.ints = {{"MaxConnections", 3},    {"MaxConnectionsPerServer", 2},
+                     {"KeepStyles", 0},        {"Render", 1},
+                     {"RenderTimeout", 45},    {"MaxResourceBytes", 4096},
+                     {"RequestTimeout", 86399}};
     // A byte count past what an integer value holds is written as text.
     settings.texts = {{"MaxGrabBytes", "4294967296"}};
     CGrabOptions options = ReadGrabOptions(settings);
@@ -54,6 +58,8 @@ TEST(GrabOptions, EachValueSetsItsOption) {
     EXPECT_EQ(45, options.nRenderTimeoutSeconds);
     EXPECT_EQ(4096u, options.nMaxResourceBytes);
     EXPECT_EQ(4294967296ull, options.nMaxGrabBytes);
+    EXPECT_EQ(86399000, options.timeouts.requestMs);
+    EXPECT_EQ(60000, options.timeouts.readMs);
     // A registry integer is unsigned: -1 is 4 GiB - 1.
     settings.ints["MaxResourceBytes"] = -1;
     EXPECT_EQ(4294967295ull, ReadGrabOptions(settings).nMaxResourceBytes);
@@ -68,6 +74,11 @@ TEST(GrabOptions, NonsenseKeepsTheDefaultAndACountHasACeiling) {
     EXPECT_EQ(64, options.nMaxPerServer);
     EXPECT_EQ(2ull << 30, options.nMaxGrabBytes);
     EXPECT_EQ(256ull << 20, options.nMaxResourceBytes);
+    // A request is bounded to more than nothing and less than a day.
+    for (int seconds : {0, -5, 86400, 1 << 30}) {
+        settings.ints["RequestTimeout"] = seconds;
+        EXPECT_EQ(300000, ReadGrabOptions(settings).timeouts.requestMs) << seconds;
+    }
 }
 
 }  // namespace

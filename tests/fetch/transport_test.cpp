@@ -43,16 +43,10 @@ void UnsetEnv(const char* name) {
 #endif
 }
 
-class ScopedTimeouts {
-  public:
-    ScopedTimeouts(int readMs, int requestMs = 300000) : m_old(platform::GetInternetTimeouts()) {
-        platform::SetInternetTimeouts({2000, readMs, requestMs});
-    }
-    ~ScopedTimeouts() { platform::SetInternetTimeouts(m_old); }
-
-  private:
-    platform::InternetTimeouts m_old;
-};
+// Shortened bounds: connecting, then silence and the whole request as given.
+platform::InternetTimeouts Shortened(int readMs, int requestMs = 300000) {
+    return {2000, readMs, requestMs};
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -75,10 +69,11 @@ struct Fetched {
 // A session over the platform's service, as the grabber opens it.
 class Transport {
   public:
-    Transport() : m_pService(platform::CreateInternetService()) {
-        m_pSession =
-            m_pService->OpenSession("Quillbox!", platform::kInternetOpenTypePreconfig,
-                                    platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect);
+    explicit Transport(const platform::InternetTimeouts& timeouts = platform::InternetTimeouts())
+        : m_pService(platform::CreateInternetService()) {
+        m_pSession = m_pService->OpenSession(
+            "Quillbox!", platform::kInternetOpenTypePreconfig,
+            platform::kFlagExistingConnect | platform::kFlagNoAutoRedirect, timeouts);
     }
     platform::InternetSession* session() const { return m_pSession.get(); }
 
@@ -315,12 +310,12 @@ TEST_F(TransportTest, StatusAndRawHeadersOfEveryAnswer) {
 #ifndef _WIN32
 // WinINet takes some of these as a body without a head (the grab tests cover what it does).
 TEST_F(TransportTest, BrokenHeadsFailTheSend) {
-    ScopedTimeouts timeouts(3000);
+    Transport t(Shortened(3000));
     for (const char* object :
          {"/_/garbage", "/_/garbage?line=HTTP/1.0%20abc%20OK", "/_/endless-headers",
           "/_/long-header", "/_/huge-location?size=1000000", "/_/close-in-head"}) {
         SCOPED_TRACE(object);
-        Fetched f = Get(object);
+        Fetched f = t.Get(m_server.port(), object);
         EXPECT_FALSE(f.sent);
     }
 }
@@ -366,17 +361,19 @@ TEST_F(TransportTest, EndlessBodyCanBeAbandoned) {
 }
 
 TEST_F(TransportTest, SilentServersTimeOutAndSlowOnesFinish) {
-    ScopedTimeouts timeouts(700);
+    Transport t(Shortened(700));
     Clock::time_point start = Clock::now();
-    Fetched hang = Get("/_/hang?seconds=5");
+    Fetched hang = t.Get(m_server.port(), "/_/hang?seconds=5");
     EXPECT_FALSE(hang.sent);
     EXPECT_LT(Millis(start), 4000);
 
-    Fetched slow = Get("/_/slow?gap=0.1&count=5");  // a byte every 0.1 s is within the time-out
+    Fetched slow = t.Get(m_server.port(),
+                         "/_/slow?gap=0.1&count=5");  // a byte every 0.1 s is within the time-out
     EXPECT_TRUE(slow.whole) << slow.reason;
     EXPECT_EQ("sssss", slow.body);
 
-    Fetched stalled = Get("/_/slow?gap=1.5&count=2");  // a longer gap fails the read
+    Fetched stalled =
+        t.Get(m_server.port(), "/_/slow?gap=1.5&count=2");  // a longer gap fails the read
     ASSERT_TRUE(stalled.sent);
     EXPECT_FALSE(stalled.whole);
 #ifndef _WIN32
@@ -386,8 +383,7 @@ TEST_F(TransportTest, SilentServersTimeOutAndSlowOnesFinish) {
 }
 
 TEST_F(TransportTest, EveryRequestHasAnOverallDeadline) {
-    ScopedTimeouts timeouts(5000, 1500);
-    Transport t;  // sessions take the deadline when they open
+    Transport t(Shortened(5000, 1500));
     Clock::time_point start = Clock::now();
     Fetched drip = t.Get(m_server.port(), "/_/drip?gap=0.2&count=40");
     EXPECT_TRUE(drip.sent);

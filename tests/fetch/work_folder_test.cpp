@@ -63,8 +63,8 @@ TEST(TextModeTest, BareLineFeedsGainACarriageReturnAndCrLfStays) {
 class FakeCache : public platform::InternetService {
   public:
     uint32_t AttemptConnect() override { return 0; }
-    std::unique_ptr<platform::InternetSession> OpenSession(const std::string&, uint32_t,
-                                                           uint32_t) override {
+    std::unique_ptr<platform::InternetSession> OpenSession(
+        const std::string&, uint32_t, uint32_t, const platform::InternetTimeouts&) override {
         return nullptr;
     }
     bool GetUrlCacheEntry(const std::string& key, std::string& localFile) override {
