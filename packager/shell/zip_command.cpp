@@ -128,11 +128,9 @@ void CZipCommand::RunWorker() {
         ok = WriteOutput(mainPage);
         // The work folder goes whatever became of the output; a page outside any folder
         // is no capture.
-        size_t cut = mainPage.size();
-        while (cut > 0 && !IsPathSeparator(mainPage[cut - 1]))
-            --cut;
-        if (cut > 0)
-            grab.RemoveWorkFolder(mainPage.substr(0, cut - 1));
+        std::string folder = platform::FolderOf(mainPage);
+        if (!folder.empty())
+            grab.RemoveWorkFolder(folder);
         else
             ok = false;
         m_frontEnd.RecordHistory(m_strURL);
